@@ -1,0 +1,31 @@
+// Replays kept fuzz inputs through a fuzz target without libFuzzer, so that every normal build
+// and test run checks the corpus and the inputs that once crashed.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
+
+int main(int argc, char **argv)
+{
+    namespace fs = std::filesystem;
+    int replayed = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::error_code ec;
+        if (!fs::is_directory(argv[i], ec))
+            continue;
+        for (const auto &entry : fs::recursive_directory_iterator(argv[i])) {
+            if (!entry.is_regular_file())
+                continue;
+            std::ifstream in(entry.path(), std::ios::binary);
+            std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+            LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+            ++replayed;
+        }
+    }
+    std::printf("replayed %d inputs\n", replayed);
+    return 0;
+}

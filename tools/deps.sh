@@ -1,0 +1,29 @@
+# Shared by ./run, ./test and .ci/run: the Debian packages the build and the tests need.
+# Sourced, not executed.
+QVOKSB_PACKAGES="build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools \
+qt6-translations-l10n libmodbus-dev libgtest-dev fonts-dejavu-core"
+
+# ensure_packages [extra packages...]: installs what is missing when root, otherwise prints
+# the one apt-get line to run and stops.
+ensure_packages() {
+    local wanted="$QVOKSB_PACKAGES $*" missing=""
+    for p in $wanted; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
+    done
+    [ -z "$missing" ] && return 0
+    if [ "$(id -u)" -eq 0 ]; then
+        echo "Installing:$missing"
+        apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null
+    else
+        echo "Missing Debian packages. Run:"
+        echo "  sudo apt-get install -y$missing"
+        exit 1
+    fi
+}
+
+# build DIR [cmake options...]: configures and builds the project into DIR.
+build() {
+    local dir="$1"; shift
+    cmake -S "$QVOKSB_ROOT" -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" -j"$(nproc)"
+}
