@@ -1,0 +1,184 @@
+#pragma once
+// The main window of the configurator. The KSB-7's complete settings set lives in the controls of
+// this window, one control per setting on seven pages; the configuration files and the register
+// map read and write these controls directly, so their names are the names of the settings.
+#include <QMainWindow>
+
+#include "FileDialog.h"
+#include "LedIndicator.h"
+#include "PageControl.h"
+#include "RadioGroup.h"
+#include "SpinEdit.h"
+
+#include <array>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QToolBar;
+class QToolButton;
+class PlacementStore;
+
+// Small integers carried by controls: a list's rule selector, a menu item's port number or line
+// selector.
+int Tag(const QObject *object);
+void SetTag(QObject *object, int tag);
+
+class TFKsb : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit TFKsb(QWidget *parent = nullptr);
+    ~TFKsb() override;
+
+    // Placement restore, splash, then the window on screen: the order of a program start.
+    void ShowAtStart();
+
+    // Sets the item of a list from program code and, for the lists with a rule (ComboBox1 to
+    // ComboBox8), runs that rule as a user's pick would. An index outside the list leaves the
+    // list with no item chosen. Every loader and decoder sets lists through this.
+    void SetListIndex(QComboBox *list, int index);
+
+    // --- handlers ---------------------------------------------------------------------------
+    void FormCreate();
+    void FormShow();
+    void SILoadClick();
+    void SISaveClick();
+    void SIWriteClick();
+    void SIReadClick();
+    void SIExitClick();
+    void Button1Click();
+    void Button2Click();
+    void COM16Click(QAction *sender);
+    void RTS1Click(QAction *sender);
+    void N4Click();
+
+    // Interlocks.
+    void ComboBox1Change(QComboBox *sender);
+    void CheckBox1Click();
+    void CheckBox7Click();
+    void CheckBox8Click();
+    void CheckBox12Click();
+    void CheckBox16Click();
+    void CheckBox20Click();
+    void CheckBox24Click();
+    void CheckBox28Click();
+    void CheckBox32Click();
+    void RxSpinEdit9Change(SpinEdit *sender);
+    void RxSpinEdit11Change(SpinEdit *sender);
+
+    // Configuration files.
+    void SaveConfigFile();
+    void LoadConfigFile();
+
+    // --- the settings, by page (the numbered names of the settings catalogue) ------------------
+    // Page 1 "КОНФИГУРАЦИЯ"
+    SpinEdit *RxSpinEdit1, *RxSpinEdit2, *RxSpinEdit3, *RxSpinEdit4, *RxSpinEdit5, *RxSpinEdit6,
+        *RxSpinEdit7;
+    QComboBox *ComboBox1, *ComboBox2;
+    QLineEdit *Edit1;
+    QLabel *LSystem1, *LSystem2, *LSystem3, *LSystem4, *LSystem5, *LSystem6, *LSystem7, *LSystem8,
+        *LSystem9, *LSystem10, *LSystem11, *LSystem12, *LSystem13;
+    QCheckBox *CheckBox1, *CheckBox2, *CheckBox3;             // set 1: ВЫХ.1..3
+    QCheckBox *CheckBox7, *CheckBox4, *CheckBox5, *CheckBox6; // set 2: ВЫКЛ, ВЫХ.1..3
+    QCheckBox *CheckBox8, *CheckBox9, *CheckBox10, *CheckBox11;
+    // Page 2 "УСТАВКИ МТЗ"
+    SpinEdit *RxSpinEdit8, *RxSpinEdit9, *RxSpinEdit10, *RxSpinEdit11, *RxSpinEdit12, *RxSpinEdit13,
+        *RxSpinEdit14;
+    QComboBox *ComboBox3;
+    QLabel *LMTZ1, *LMTZ2, *LMTZ3, *LMTZ4, *LMTZ5, *LMTZ6, *LMTZ7, *LMTZ8, *LMTZ9, *LMTZ10, *LMTZ11;
+    QCheckBox *CheckBox12, *CheckBox13, *CheckBox14, *CheckBox15;
+    QCheckBox *CheckBox16, *CheckBox17, *CheckBox18, *CheckBox19;
+    QCheckBox *CheckBox20, *CheckBox21, *CheckBox22, *CheckBox23;
+    // Page 3 "УСТАВКИ ОЗЗ"
+    SpinEdit *RxSpinEdit15, *RxSpinEdit16, *RxSpinEdit17, *RxSpinEdit18, *RxSpinEdit19,
+        *RxSpinEdit20, *RxSpinEdit21;
+    QComboBox *ComboBox4;
+    QLabel *LOZZ1, *LOZZ2, *LOZZ3, *LOZZ4, *LOZZ5, *LOZZ6, *LOZZ7, *LOZZ8, *LOZZ9, *LOZZ10, *LOZZ11;
+    QCheckBox *CheckBox24, *CheckBox25, *CheckBox26, *CheckBox27;
+    QCheckBox *CheckBox28, *CheckBox29, *CheckBox30, *CheckBox31;
+    QCheckBox *CheckBox32, *CheckBox33, *CheckBox34, *CheckBox35;
+    // Page 4 "ВЫХОДНЫЕ РЕЛЕ"
+    QGroupBox *GroupBox2, *GroupBox3, *GroupBox4, *GroupBox1;
+    QComboBox *ComboBox5, *ComboBox6, *ComboBox7, *ComboBox8;
+    SpinEdit *RxSpinEdit22, *RxSpinEdit23, *RxSpinEdit24, *RxSpinEdit25;
+    QLabel *LDO1, *LDO2, *LDO3, *LDO4, *LDO5, *LDO6, *LDO7, *LDO8;
+    // Page 5 "ВХОДЫ ЦИФРОВЫЕ"
+    QGroupBox *GroupBox5, *GroupBox6, *GroupBox7;
+    QComboBox *ComboBox9, *ComboBox10, *ComboBox11, *ComboBox12, *ComboBox13, *ComboBox14;
+    QLabel *LDI1, *LDI2, *LDI3, *LDI4, *LDI5, *LDI6;
+    // Page 6 "УПРАВЛЕНИЕ"
+    RadioGroup *RadioGroup1;
+    QPushButton *Button1;
+    QGroupBox *GroupBox9, *GroupBox8;
+    QLineEdit *EEvent, *EDt;
+    QLabel *Label4, *Label3, *Label1, *Label2;
+    SpinEdit *RxSpinEdit26, *RxSpinEdit27;
+    // Page 7 "CСОСТОЯНИЕ ВХОДОВ/ВЫХОДОВ"
+    QLabel *StaticText9, *StaticText2;
+    LedIndicator *VrBlinkLedBit1, *VrBlinkLedBit2, *VrBlinkLedBit3, *VrBlinkLedBit4;
+    LedIndicator *VrBlinkLed1, *VrBlinkLed2, *VrBlinkLed3, *VrBlinkLed4;
+    QPushButton *Button2;
+
+    // --- the frame ------------------------------------------------------------------------------
+    QToolBar *SpeedBar1;
+    QToolButton *SILoad, *SISave, *SIWrite, *SIRead, *SIExit;
+    PageControl *PageControl1;
+    QWidget *TabSheet1, *TabSheet2, *TabSheet3, *TabSheet4, *TabSheet5, *TabSheet6, *TabSheet7;
+    QLabel *StaticText1;
+    QMenu *MenuItem1, *MenuItem2, *MenuItem3, *N3;
+    QAction *N1, *N2, *N6, *NExit, *DTR1, *RTS1, *N4;
+    std::array<QAction *, 16> COM{}; // COM[0] is the menu item COM1 ... COM[15] is COM16
+    FileDialog OpenDialog1;
+    FileDialog SaveDialog1;
+    std::unique_ptr<PlacementStore> FormStorage1;
+
+    // Port and line options of the next exchange; they follow the menu check marks.
+    int FComPort = 1;
+    int FDtrOn = 0;
+    int FRtsOn = 0;
+
+    // Every spin edit, list and check box by its number (RxSpinEdit1 is spinEdit(1)).
+    SpinEdit *spinEdit(int n) const { return spinEdits_.at(n - 1); }
+    QComboBox *comboBox(int n) const { return comboBoxes_.at(n - 1); }
+    QCheckBox *checkBox(int n) const { return checkBoxes_.at(n - 1); }
+    QLabel *labelFor(QWidget *control) const;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void createFrame();
+    void createMenus();
+    void createSpeedBar();
+    void createPages();
+    void createConfigurationPage();
+    void createOvercurrentPage();
+    void createEarthFaultPage();
+    void createOutputRelaysPage();
+    void createDigitalInputsPage();
+    void createControlPage();
+    void createStatePage();
+    void connectInterlocks();
+    void applyRelaySetRule(int set);
+    bool FormClose();
+
+    std::array<SpinEdit *, 27> spinEdits_{};
+    std::array<QComboBox *, 14> comboBoxes_{};
+    std::array<QCheckBox *, 35> checkBoxes_{};
+    bool closeAnswered_ = false;
+};
+
+// The program's windows: the main window for the whole run; the splash and the exchange window
+// while they exist, otherwise null.
+class TFAbout;
+class TFrs232;
+extern TFKsb *FKsb;
+extern TFAbout *FAbout;
+extern TFrs232 *Frs232;

@@ -1,0 +1,31 @@
+#include "RadioGroup.h"
+
+#include <QButtonGroup>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+RadioGroup::RadioGroup(const QString &caption, const QStringList &items, QWidget *parent)
+    : QGroupBox(caption, parent), group_(new QButtonGroup(this))
+{
+    auto *layout = new QVBoxLayout(this);
+    layout->setSpacing(2);
+    layout->setContentsMargins(8, 4, 8, 4);
+    for (int i = 0; i < items.size(); ++i) {
+        auto *button = new QRadioButton(items[i], this);
+        group_->addButton(button, i);
+        layout->addWidget(button);
+        items_.append(button);
+    }
+    setItemIndex(0);
+}
+
+int RadioGroup::ItemIndex() const
+{
+    return group_->checkedId();
+}
+
+void RadioGroup::setItemIndex(int index)
+{
+    if (QAbstractButton *b = group_->button(index))
+        b->setChecked(true);
+}
