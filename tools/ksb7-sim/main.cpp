@@ -1,0 +1,259 @@
+// ksb7-sim: a simulated KSB-7 on a pseudo-terminal, for running the configurator without a unit.
+#include "port_directory.h"
+#include "simulated_unit.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <getopt.h>
+#include <pthread.h>
+#include <string>
+
+namespace
+{
+
+const char helpText[] = R"(Usage: ksb7-sim [options]
+
+Plays a KSB-7 feeder protection unit on a pseudo-terminal and puts the link COMn to it into
+the port directory ($QVOKSB_PORT_DIR, else $XDG_CONFIG_HOME/QvoKsb/ports, else
+~/.config/QvoKsb/ports), so that the configurator, set to that port, talks to it exactly as to a
+unit on a serial cable. The link is removed when ksb7-sim ends, also on Ctrl+C or SIGTERM. An
+existing COMn entry is taken over only when it is a link to nothing (left by a killed ksb7-sim).
+
+The unit answers Modbus RTU requests to its own address only, through libmodbus:
+  function 4 (and 3)  read registers: the configuration blocks 257-259, 262-266, 267,
+                      269-272, 277-282, 384-394, 395-405, the command register 128 (reads 0),
+                      the output state 517 (bit 0 ВЫКЛ., bits 1-3 ВЫХ.1-3), the input state
+                      518 (bits 0-2 inputs 1-3, bit 3 the breaker) and the last trip 529-531
+  function 16 (and 6) write configuration registers; what is written reads back
+  function 6 at 128   commands: 1 reset (outputs off), 2 remote trip (ВЫКЛ. on, cause 35
+                      recorded with the time), 8 clear maintenance data (cause 54), 9 delete
+                      events (cause 1), 20-22 operate ВЫХ.1-3 for their pulse length
+It refuses with exception 3 a value the unit does not accept (a setting outside its range, a
+list index past its list, an unknown bit or command) and then stores nothing of that request;
+with exception 2 a register outside the blocks or a write to a read-only one; with exception 1
+another function. Frames with a bad CRC, for another unit or broadcast are printed and ignored.
+It starts with the settings of a fresh configurator and a trip on record (cause 40, yesterday).
+
+Options:
+  --port N            the port COMN to appear as, 1..16 (default 1)
+  --address A         the unit address, 1..247, decimal or 0x hex (default 1)
+  --inputs MASK       the input state register 518: bit 0..2 inputs 1..3 active, bit 3 the
+                      breaker input; decimal or 0x hex (default 0)
+  --quiet             no traffic print
+  --help              this text
+
+Fault modes (any combination; "every N-th" counts requests, or replies, from the start):
+  --silent            never reply
+  --drop-every N      no reply to every N-th request
+  --bad-crc-every N   a wrong CRC on every N-th reply
+  --split-pause MS    send each reply in two halves with MS ms between them
+  --delay MS          wait MS ms before each reply
+  --exception-block ADDR:CODE
+                      answer every request touching the block that starts at ADDR (or, when
+                      no block starts there, register ADDR) with exception CODE, e.g. 384:4
+  --malformed         replies with a right CRC but wrong: a read reply one register short of
+                      its byte count, other replies with a function code not asked for
+  --burst N           send N random bytes (never a valid frame) instead of each reply
+  --vanish N          at the N-th request send half the reply, then close the pseudo-terminal:
+                      the link points at nothing until a new terminal appears
+  --vanish-downtime MS
+                      how long the port stays away after --vanish (default 500; -1: for good)
+
+Traffic print: one line per frame, "HH:MM:SS.mmm <- request" or "-> reply", the bytes in hex,
+then what they mean ("read 3 registers at 257", "exception 3 (illegal data value); register
+385 ... outside 4..300"). Lines with "!!" report the port vanishing or an error.
+)";
+
+bool parseNumber(const char *text, long low, long high, long &value)
+{
+    char *end = nullptr;
+    errno = 0;
+    const long parsed = std::strtol(text, &end, 0);
+    if (errno != 0 || end == text || *end != '\0' || parsed < low || parsed > high)
+        return false;
+    value = parsed;
+    return true;
+}
+
+int usageError(const char *option, const char *value)
+{
+    std::fprintf(stderr, "ksb7-sim: bad value '%s' for --%s; see --help\n", value ? value : "",
+                 option);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    enum {
+        OptPort = 1000,
+        OptAddress,
+        OptInputs,
+        OptQuiet,
+        OptHelp,
+        OptSilent,
+        OptDropEvery,
+        OptBadCrcEvery,
+        OptSplitPause,
+        OptDelay,
+        OptExceptionBlock,
+        OptMalformed,
+        OptBurst,
+        OptVanish,
+        OptVanishDowntime,
+    };
+    static const option options[] = {
+        {"port", required_argument, nullptr, OptPort},
+        {"address", required_argument, nullptr, OptAddress},
+        {"inputs", required_argument, nullptr, OptInputs},
+        {"quiet", no_argument, nullptr, OptQuiet},
+        {"help", no_argument, nullptr, OptHelp},
+        {"silent", no_argument, nullptr, OptSilent},
+        {"drop-every", required_argument, nullptr, OptDropEvery},
+        {"bad-crc-every", required_argument, nullptr, OptBadCrcEvery},
+        {"split-pause", required_argument, nullptr, OptSplitPause},
+        {"delay", required_argument, nullptr, OptDelay},
+        {"exception-block", required_argument, nullptr, OptExceptionBlock},
+        {"malformed", no_argument, nullptr, OptMalformed},
+        {"burst", required_argument, nullptr, OptBurst},
+        {"vanish", required_argument, nullptr, OptVanish},
+        {"vanish-downtime", required_argument, nullptr, OptVanishDowntime},
+        {nullptr, 0, nullptr, 0},
+    };
+
+    long port = 1, address = 1, inputs = 0;
+    bool quiet = false;
+    ksb7sim::Faults faults;
+    const long maxMs = 600000;
+    for (int opt; (opt = getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
+        const char *name = nullptr;
+        for (const option &o : options) {
+            if (o.val == opt)
+                name = o.name;
+        }
+        long value = 0;
+        const auto number = [&](long low, long high) {
+            return parseNumber(optarg, low, high, value);
+        };
+        switch (opt) {
+        case OptPort:
+            if (!number(1, 16))
+                return usageError(name, optarg);
+            port = value;
+            break;
+        case OptAddress:
+            if (!number(1, 247))
+                return usageError(name, optarg);
+            address = value;
+            break;
+        case OptInputs:
+            if (!number(0, 15))
+                return usageError(name, optarg);
+            inputs = value;
+            break;
+        case OptQuiet:
+            quiet = true;
+            break;
+        case 'h':
+        case OptHelp:
+            std::fputs(helpText, stdout);
+            return 0;
+        case OptSilent:
+            faults.silent = true;
+            break;
+        case OptDropEvery:
+            if (!number(1, 1000000))
+                return usageError(name, optarg);
+            faults.dropEvery = static_cast<int>(value);
+            break;
+        case OptBadCrcEvery:
+            if (!number(1, 1000000))
+                return usageError(name, optarg);
+            faults.badCrcEvery = static_cast<int>(value);
+            break;
+        case OptSplitPause:
+            if (!number(1, maxMs))
+                return usageError(name, optarg);
+            faults.splitPauseMs = static_cast<int>(value);
+            break;
+        case OptDelay:
+            if (!number(1, maxMs))
+                return usageError(name, optarg);
+            faults.delayMs = static_cast<int>(value);
+            break;
+        case OptExceptionBlock: {
+            const char *colon = std::strchr(optarg, ':');
+            if (!colon)
+                return usageError(name, optarg);
+            const std::string first(optarg, static_cast<size_t>(colon - optarg));
+            long block = 0;
+            if (!parseNumber(first.c_str(), 0, 65535, block) ||
+                !parseNumber(colon + 1, 1, 255, value))
+                return usageError(name, optarg);
+            faults.exceptionBlockStart = static_cast<int>(block);
+            faults.exceptionCode = static_cast<int>(value);
+            break;
+        }
+        case OptMalformed:
+            faults.malformed = true;
+            break;
+        case OptBurst:
+            if (!number(1, 256))
+                return usageError(name, optarg);
+            faults.burstBytes = static_cast<int>(value);
+            break;
+        case OptVanish:
+            if (!number(1, 1000000))
+                return usageError(name, optarg);
+            faults.vanishAtRequest = static_cast<int>(value);
+            break;
+        case OptVanishDowntime:
+            if (!number(-1, maxMs))
+                return usageError(name, optarg);
+            faults.vanishDowntimeMs = static_cast<int>(value);
+            break;
+        default:
+            std::fputs("ksb7-sim: see --help\n", stderr);
+            return 2;
+        }
+    }
+    if (optind < argc) {
+        std::fprintf(stderr, "ksb7-sim: unexpected argument '%s'; see --help\n", argv[optind]);
+        return 2;
+    }
+
+    // The signals that end the program are taken by sigwait() below, never by a handler, so the
+    // server thread (which inherits this mask) is never interrupted by them.
+    sigset_t endSignals;
+    sigemptyset(&endSignals);
+    sigaddset(&endSignals, SIGINT);
+    sigaddset(&endSignals, SIGTERM);
+    sigaddset(&endSignals, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    ksb7sim::SimulatedUnit unit;
+    if (!quiet) {
+        std::setvbuf(stdout, nullptr, _IOLBF, 0);
+        unit.setTrafficPrinter([](const std::string &line) { std::puts(line.c_str()); });
+    }
+    unit.setInputs(static_cast<uint16_t>(inputs));
+    unit.setFaults(faults);
+    std::string error;
+    if (!unit.start(static_cast<int>(port), static_cast<int>(address), &error)) {
+        std::fprintf(stderr, "ksb7-sim: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("ksb7-sim: unit %ld on %s -> %s; Ctrl+C ends\n", address, unit.linkPath().c_str(),
+                unit.devicePath().c_str());
+    std::fflush(stdout);
+
+    int received = 0;
+    sigwait(&endSignals, &received);
+    unit.stop();
+    std::printf("ksb7-sim: %s, link removed\n", strsignal(received));
+    return 0;
+}
