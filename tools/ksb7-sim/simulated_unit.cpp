@@ -39,6 +39,8 @@ namespace
 constexpr int frameGapMs = 15;
 // More than the longest Modbus RTU frame: a longer run of bytes without a gap is noise.
 constexpr size_t maxChunkBytes = 512;
+// When the port vanishes mid-reply, the half sent goes this long before the terminal.
+constexpr int vanishAfterHalfMs = 100;
 
 std::string systemError(const std::string &what)
 {
@@ -638,7 +640,10 @@ void SimulatedUnit::Impl::deliver(const Outgoing &out)
     const size_t half = out.bytes.size() / 2;
     if (out.vanish) {
         send(out.bytes.data(), half, "first half of: " + out.note);
-        vanish(out.vanishDowntimeMs);
+        // Closing the master at once would hang up the terminal before the client has read the
+        // half: the hang-up discards what is still unread.
+        if (pause(vanishAfterHalfMs))
+            vanish(out.vanishDowntimeMs);
     } else if (out.splitPauseMs > 0) {
         send(out.bytes.data(), half, "first half of: " + out.note);
         if (!pause(out.splitPauseMs))
@@ -659,15 +664,14 @@ void SimulatedUnit::Impl::send(const uint8_t *bytes, size_t count, const std::st
         print(timeStamp() + " -> (port closed by the client, reply dropped)");
         return;
     }
-    const std::span<const uint8_t> all(bytes, count);
+    // Printed before the write, so that the line is there by the time the client has the reply.
+    print(timeStamp() + " -> " + hexBytes(std::span(bytes, count)) + "  " + note);
     const ssize_t written = ::write(master, bytes, count);
-    if (written < 0) {
+    if (written < 0)
         print(timeStamp() + " !! " + systemError("write"));
-        return;
-    }
-    const auto sentBytes = all.first(static_cast<size_t>(written));
-    print(timeStamp() + " -> " + hexBytes(sentBytes) + "  " + note +
-          (static_cast<size_t>(written) < count ? "; line full, rest dropped" : ""));
+    else if (static_cast<size_t>(written) < count)
+        print(timeStamp() + " !! line full: " + std::to_string(count - size_t(written)) +
+              " bytes dropped");
 }
 
 void SimulatedUnit::Impl::vanish(int downtimeMs)
