@@ -487,8 +487,14 @@ TEST_F(SimTest, TrafficPrintShowsTimeBytesAndMeaning)
     Client client(unit.linkPath());
     client.transact(readRequest(1, 257, 3), 11);
     client.transact(writeSingle(1, 385, 500), 5);
+    unit.setReg(529, 0x1409);
+    unit.setReg(530, 0x1967);
+    unit.setReg(531, 0x4995);
+    client.transact(readRequest(1, 529, 3), 11);
     std::lock_guard lock(linesMutex);
-    ASSERT_EQ(lines.size(), 4u);
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_NE(lines[5].find("last trip: cause 40 at 11.6.2009 7:18:40"), std::string::npos)
+        << lines[5];
     const std::regex stamp(R"(^\d\d:\d\d:\d\d\.\d\d\d (<-|->) .*)");
     for (const std::string &line : lines)
         EXPECT_TRUE(std::regex_match(line, stamp)) << line;

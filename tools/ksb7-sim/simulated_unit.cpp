@@ -519,6 +519,12 @@ std::vector<uint8_t> SimulatedUnit::Impl::process(const std::vector<uint8_t> &ch
     }
     ++replyCount;
     out.note = describeReply(reply) + (reason.empty() ? "" : "; " + reason);
+    const int first = static_cast<int>(word(request + 2));
+    if (!exception && (function == FunctionReadInput || function == FunctionReadHolding) &&
+        first <= LastTripRegister && first + static_cast<int>(word(request + 4)) > LastRegister)
+        out.note += "; last trip: cause " +
+                    describeTrip(unpackTrip(at(LastTripRegister), at(LastTripRegister + 1),
+                                            at(LastTripRegister + 2)));
     shapeReply(reply, function, out);
     out.bytes = std::move(reply);
     out.delayMs = std::max(0, faults.delayMs);
