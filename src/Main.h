@@ -10,6 +10,8 @@
 #include "RadioGroup.h"
 #include "SpinEdit.h"
 
+#include <QStringList>
+
 #include <array>
 #include <memory>
 
@@ -37,6 +39,10 @@ public:
     explicit TFKsb(QWidget *parent = nullptr);
     ~TFKsb() override;
 
+    // The program's command-line arguments after the program name; app sets them before the
+    // main window is created, so that FormCreate can open the first one.
+    static QStringList StartupArguments;
+
     // Placement restore, splash, then the window on screen: the order of a program start.
     void ShowAtStart();
 
@@ -59,7 +65,14 @@ public:
     void RTS1Click(QAction *sender);
     void N4Click();
 
+    // Creates the exchange window with the given kind (99 write configuration, 100 read
+    // configuration, 101 control command, 102 input/output state), hands it the port and line
+    // options, shows it modally and destroys it.
+    void StartExchange(int tag);
+
     // Interlocks.
+    // The first state of every dependent setting, applied once by FormCreate in a fixed order.
+    void applyStartupInterlocks();
     void ComboBox1Change(QComboBox *sender);
     void CheckBox1Click();
     void CheckBox7Click();
