@@ -11,7 +11,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-namespace {
+namespace
+{
 
 constexpr int spinWidthPx = 84;
 constexpr int relayBoxWidthPx = 58;
@@ -141,8 +142,8 @@ void TFKsb::createPages()
         RxSpinEdit19, RxSpinEdit20, RxSpinEdit21, RxSpinEdit22, RxSpinEdit23, RxSpinEdit24,
         RxSpinEdit25, RxSpinEdit26, RxSpinEdit27};
     spinEdits_ = spins;
-    comboBoxes_ = {ComboBox1,  ComboBox2,  ComboBox3,  ComboBox4,  ComboBox5,
-                   ComboBox6,  ComboBox7,  ComboBox8,  ComboBox9,  ComboBox10,
+    comboBoxes_ = {ComboBox1,  ComboBox2,  ComboBox3,  ComboBox4, ComboBox5,
+                   ComboBox6,  ComboBox7,  ComboBox8,  ComboBox9, ComboBox10,
                    ComboBox11, ComboBox12, ComboBox13, ComboBox14};
     checkBoxes_ = {CheckBox1,  CheckBox2,  CheckBox3,  CheckBox4,  CheckBox5,  CheckBox6,
                    CheckBox7,  CheckBox8,  CheckBox9,  CheckBox10, CheckBox11, CheckBox12,
@@ -190,12 +191,11 @@ void TFKsb::createConfigurationPage()
     RxSpinEdit2 =
         r.row(LSystem2 = r.label("LSystem2", "Ток первичной обмотки применяемого ТТ (А):"),
               makeSpin(TabSheet1, "RxSpinEdit2", 5, 5000, 5, 100), spinWidthPx);
-    ComboBox1 = r.row(LSystem3 = r.label("LSystem3", "Способ выявления ОЗЗ:"),
-                      makeList(TabSheet1, "ComboBox1",
-                               {QStringLiteral("УТЕЧКА"),
-                                QStringLiteral("НУЛЕВАЯ ПОСЛЕДОВАТЕЛЬНОСТЬ")},
-                               1),
-                      200);
+    ComboBox1 =
+        r.row(LSystem3 = r.label("LSystem3", "Способ выявления ОЗЗ:"),
+              makeList(TabSheet1, "ComboBox1",
+                       {QStringLiteral("УТЕЧКА"), QStringLiteral("НУЛЕВАЯ ПОСЛЕДОВАТЕЛЬНОСТЬ")}, 1),
+              200);
     RxSpinEdit3 =
         r.row(LSystem4 = r.label("LSystem4", "Ток первичной обмотки применяемого ТНП (А):"),
               makeSpin(TabSheet1, "RxSpinEdit3", 5, 5000, 5, 100), spinWidthPx);
@@ -206,23 +206,20 @@ void TFKsb::createConfigurationPage()
     r.row(LSystem5 = r.label("LSystem5", "Тип выключателя:"), Edit1, 200);
     LSystem5->setEnabled(false);
     Edit1->setEnabled(false);
-    ComboBox2 = r.row(LSystem6 = r.label("LSystem6", "Режим самодиагностики (ВЫХ.3):"),
-                      makeList(TabSheet1, "ComboBox2", {QStringLiteral("ДА"), QStringLiteral("НЕТ")},
-                               2),
-                      spinWidthPx);
+    ComboBox2 =
+        r.row(LSystem6 = r.label("LSystem6", "Режим самодиагностики (ВЫХ.3):"),
+              makeList(TabSheet1, "ComboBox2", {QStringLiteral("ДА"), QStringLiteral("НЕТ")}, 2),
+              spinWidthPx);
     paintRed(LSystem6);
-    RxSpinEdit4 =
-        r.row(LSystem7 = r.label("LSystem7", "Блокировка выключателя. Задержка (мсек):"),
-              makeSpin(TabSheet1, "RxSpinEdit4", 50, 1000, 10, 150), spinWidthPx);
+    RxSpinEdit4 = r.row(LSystem7 = r.label("LSystem7", "Блокировка выключателя. Задержка (мсек):"),
+                        makeSpin(TabSheet1, "RxSpinEdit4", 50, 1000, 10, 150), spinWidthPx);
     relayRow(r, LSystem8 = r.label("LSystem8", "Доп. контакт выключателя (Реле):"),
              {nullptr, &CheckBox1, &CheckBox2, &CheckBox3},
              {nullptr, "CheckBox1", "CheckBox2", "CheckBox3"}, {});
     RxSpinEdit5 =
         r.row(LSystem9 = r.label("LSystem9", "Доп. контакт выключателя. Задержка (мсек):"),
               makeSpin(TabSheet1, "RxSpinEdit5", 10, 2500, 5, 1000), spinWidthPx);
-    relayRow(r,
-             LSystem10 =
-                 r.label("LSystem10", "Превышение числа\r\nмехан.срабатываний (Реле):"),
+    relayRow(r, LSystem10 = r.label("LSystem10", "Превышение числа\r\nмехан.срабатываний (Реле):"),
              {&CheckBox7, &CheckBox4, &CheckBox5, &CheckBox6},
              {"CheckBox7", "CheckBox4", "CheckBox5", "CheckBox6"}, {});
     RxSpinEdit6 = r.row(LSystem11 = r.label("LSystem11", "Число механ.срабатываний:"),
@@ -241,14 +238,12 @@ void TFKsb::createOvercurrentPage()
     relayRow(r, LMTZ1 = r.label("LMTZ1", "Времязависимая МТЗ в фазах (Реле):"),
              {&CheckBox12, &CheckBox13, &CheckBox14, &CheckBox15},
              {"CheckBox12", "CheckBox13", "CheckBox14", "CheckBox15"}, {true, false, false, false});
-    RxSpinEdit8 =
-        r.row(LMTZ2 = r.label("LMTZ2", "Времязависимая МТЗ в фазах. Порог (%ТТ):"),
-              makeSpin(TabSheet2, "RxSpinEdit8", 4, 300, 1, 4), spinWidthPx);
+    RxSpinEdit8 = r.row(LMTZ2 = r.label("LMTZ2", "Времязависимая МТЗ в фазах. Порог (%ТТ):"),
+                        makeSpin(TabSheet2, "RxSpinEdit8", 4, 300, 1, 4), spinWidthPx);
     ComboBox3 = r.row(LMTZ3 = r.label("LMTZ3", "Вид МТЗ в фазах:"),
                       makeList(TabSheet2, "ComboBox3", characteristicItems, 3), 230);
-    RxSpinEdit9 =
-        r.row(LMTZ4 = r.label("LMTZ4", "Времязависимая МТЗ в фазах. Задержка (мсек):"),
-              makeSpin(TabSheet2, "RxSpinEdit9", 50, 600000, 100, 1000), spinWidthPx);
+    RxSpinEdit9 = r.row(LMTZ4 = r.label("LMTZ4", "Времязависимая МТЗ в фазах. Задержка (мсек):"),
+                        makeSpin(TabSheet2, "RxSpinEdit9", 50, 600000, 100, 1000), spinWidthPx);
     RxSpinEdit10 = r.row(LMTZ5 = r.label("LMTZ5", "Вид МТЗ в фазах. Множитель (x10):"),
                          makeSpin(TabSheet2, "RxSpinEdit10", 1, 200, 1, 10), spinWidthPx);
     LMTZ5->setToolTip(multiplierHint);
@@ -258,9 +253,8 @@ void TFKsb::createOvercurrentPage()
              {"CheckBox16", "CheckBox17", "CheckBox18", "CheckBox19"}, {true, false, false, false});
     RxSpinEdit11 = r.row(LMTZ7 = r.label("LMTZ7", "Токовая отсечка в фазах. Порог (%ТТ):"),
                          makeSpin(TabSheet2, "RxSpinEdit11", 4, 1800, 1, 40), spinWidthPx);
-    RxSpinEdit12 =
-        r.row(LMTZ8 = r.label("LMTZ8", "Токовая отсечка в фазах. Задержка (мсек):"),
-              makeSpin(TabSheet2, "RxSpinEdit12", 0, 2000, 10, 0), spinWidthPx);
+    RxSpinEdit12 = r.row(LMTZ8 = r.label("LMTZ8", "Токовая отсечка в фазах. Задержка (мсек):"),
+                         makeSpin(TabSheet2, "RxSpinEdit12", 0, 2000, 10, 0), spinWidthPx);
     relayRow(r, LMTZ9 = r.label("LMTZ9", "Тревога-ТП в фазах (Реле):"),
              {&CheckBox20, &CheckBox21, &CheckBox22, &CheckBox23},
              {"CheckBox20", "CheckBox21", "CheckBox22", "CheckBox23"}, {});
@@ -277,14 +271,12 @@ void TFKsb::createEarthFaultPage()
     relayRow(r, LOZZ1 = r.label("LOZZ1", "Времязависимая МТЗ на землю (Реле):"),
              {&CheckBox24, &CheckBox25, &CheckBox26, &CheckBox27},
              {"CheckBox24", "CheckBox25", "CheckBox26", "CheckBox27"}, {true, false, false, false});
-    RxSpinEdit15 =
-        r.row(LOZZ2 = r.label("LOZZ2", "Времязависимая МТЗ на землю. Порог (%ТТ):"),
-              makeSpin(TabSheet3, "RxSpinEdit15", 4, 300, 1, 12), spinWidthPx);
+    RxSpinEdit15 = r.row(LOZZ2 = r.label("LOZZ2", "Времязависимая МТЗ на землю. Порог (%ТТ):"),
+                         makeSpin(TabSheet3, "RxSpinEdit15", 4, 300, 1, 12), spinWidthPx);
     ComboBox4 = r.row(LOZZ3 = r.label("LOZZ3", "Вид МТЗ на землю:"),
                       makeList(TabSheet3, "ComboBox4", characteristicItems, 4), 230);
-    RxSpinEdit16 =
-        r.row(LOZZ4 = r.label("LOZZ4", "Времязависимая МТЗ на землю. Задержка (мсек):"),
-              makeSpin(TabSheet3, "RxSpinEdit16", 50, 600000, 100, 1000), spinWidthPx);
+    RxSpinEdit16 = r.row(LOZZ4 = r.label("LOZZ4", "Времязависимая МТЗ на землю. Задержка (мсек):"),
+                         makeSpin(TabSheet3, "RxSpinEdit16", 50, 600000, 100, 1000), spinWidthPx);
     RxSpinEdit17 = r.row(LOZZ5 = r.label("LOZZ5", "Вид МТЗ на землю. Множитель (x10):"),
                          makeSpin(TabSheet3, "RxSpinEdit17", 1, 200, 1, 10), spinWidthPx);
     LOZZ5->setToolTip(multiplierHint);
@@ -294,9 +286,8 @@ void TFKsb::createEarthFaultPage()
              {"CheckBox28", "CheckBox29", "CheckBox30", "CheckBox31"}, {true, false, false, false});
     RxSpinEdit18 = r.row(LOZZ7 = r.label("LOZZ7", "Токовая отсечка на землю. Порог (%ТТ):"),
                          makeSpin(TabSheet3, "RxSpinEdit18", 4, 1800, 1, 40), spinWidthPx);
-    RxSpinEdit19 =
-        r.row(LOZZ8 = r.label("LOZZ8", "Токовая отсечка на землю. Задержка (мсек):"),
-              makeSpin(TabSheet3, "RxSpinEdit19", 0, 2000, 10, 0), spinWidthPx);
+    RxSpinEdit19 = r.row(LOZZ8 = r.label("LOZZ8", "Токовая отсечка на землю. Задержка (мсек):"),
+                         makeSpin(TabSheet3, "RxSpinEdit19", 0, 2000, 10, 0), spinWidthPx);
     relayRow(r, LOZZ9 = r.label("LOZZ9", "Тревога-КЗ на землю (Реле):"),
              {&CheckBox32, &CheckBox33, &CheckBox34, &CheckBox35},
              {"CheckBox32", "CheckBox33", "CheckBox34", "CheckBox35"}, {});
@@ -340,9 +331,10 @@ void TFKsb::createOutputRelaysPage()
         *relay.listField =
             r.row(*relay.modeLabelField = r.label(relay.modeLabel, QStringLiteral("Режим работы:")),
                   makeList(frame, relay.list, relayModeItems, relay.tag), 130);
-        *relay.spinField = r.row(*relay.pulseLabelField = r.label(
-                                     relay.pulseLabel, QStringLiteral("Длительность импульса (мсек):")),
-                                 makeSpin(frame, relay.spin, 100, 2000, 100, 200), spinWidthPx);
+        *relay.spinField =
+            r.row(*relay.pulseLabelField =
+                      r.label(relay.pulseLabel, QStringLiteral("Длительность импульса (мсек):")),
+                  makeSpin(frame, relay.spin, 100, 2000, 100, 200), spinWidthPx);
         *relay.frameField = frame;
         page.addWidget(frame);
     }
@@ -363,22 +355,22 @@ void TFKsb::createDigitalInputsPage()
     const Input inputs[] = {
         {"ВХОД 1", "GroupBox5", "ComboBox9", "LDI1", "ComboBox10", "LDI2", &GroupBox5, &ComboBox9,
          &LDI1, &ComboBox10, &LDI2},
-        {"ВХОД 2", "GroupBox6", "ComboBox11", "LDI3", "ComboBox12", "LDI4", &GroupBox6,
-         &ComboBox11, &LDI3, &ComboBox12, &LDI4},
-        {"ВХОД 3", "GroupBox7", "ComboBox13", "LDI5", "ComboBox14", "LDI6", &GroupBox7,
-         &ComboBox13, &LDI5, &ComboBox14, &LDI6},
+        {"ВХОД 2", "GroupBox6", "ComboBox11", "LDI3", "ComboBox12", "LDI4", &GroupBox6, &ComboBox11,
+         &LDI3, &ComboBox12, &LDI4},
+        {"ВХОД 3", "GroupBox7", "ComboBox13", "LDI5", "ComboBox14", "LDI6", &GroupBox7, &ComboBox13,
+         &LDI5, &ComboBox14, &LDI6},
     };
     for (const Input &input : inputs) {
         auto *frame = new QGroupBox(QString::fromUtf8(input.caption), TabSheet5);
         frame->setObjectName(QLatin1String(input.frame));
         Rows r(frame);
-        *input.functionField = r.row(
-            *input.functionLabelField = r.label(input.functionLabel, QStringLiteral("Функция активации:")),
-            makeList(frame, input.function, inputFunctionItems, 0), 200);
-        *input.contactField = r.row(*input.contactLabelField = r.label(
-                                        input.contactLabel,
-                                        QStringLiteral("Состояние контактов при активации:")),
-                                    makeList(frame, input.contact, contactItems, 0), 120);
+        *input.functionField = r.row(*input.functionLabelField = r.label(
+                                         input.functionLabel, QStringLiteral("Функция активации:")),
+                                     makeList(frame, input.function, inputFunctionItems, 0), 200);
+        *input.contactField =
+            r.row(*input.contactLabelField = r.label(
+                      input.contactLabel, QStringLiteral("Состояние контактов при активации:")),
+                  makeList(frame, input.contact, contactItems, 0), 120);
         *input.frameField = frame;
         page.addWidget(frame);
     }
@@ -388,12 +380,12 @@ void TFKsb::createDigitalInputsPage()
 void TFKsb::createControlPage()
 {
     Rows page(TabSheet6, 6);
-    RadioGroup1 = new RadioGroup(QStringLiteral("ВЫБЕРИТЕ КОД УПРАВЛЕНИЯ"),
-                                 {QStringLiteral("СБРОС"), QStringLiteral("ОТКЛЮЧИТЬ ВЫКЛ."),
-                                  QStringLiteral("ОЧИСТИТЬ ДАННЫЕ Т.О."),
-                                  QStringLiteral("УДАЛИТЬ СОБЫТИЯ"), QStringLiteral("ВЫХ.1"),
-                                  QStringLiteral("ВЫХ.2"), QStringLiteral("ВЫХ.3")},
-                                 TabSheet6);
+    RadioGroup1 =
+        new RadioGroup(QStringLiteral("ВЫБЕРИТЕ КОД УПРАВЛЕНИЯ"),
+                       {QStringLiteral("СБРОС"), QStringLiteral("ОТКЛЮЧИТЬ ВЫКЛ."),
+                        QStringLiteral("ОЧИСТИТЬ ДАННЫЕ Т.О."), QStringLiteral("УДАЛИТЬ СОБЫТИЯ"),
+                        QStringLiteral("ВЫХ.1"), QStringLiteral("ВЫХ.2"), QStringLiteral("ВЫХ.3")},
+                       TabSheet6);
     RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
     page.addWidget(RadioGroup1);
     Button1 = new QPushButton(QStringLiteral("ВЫПОЛНИТЬ КОМАНДУ ..."), TabSheet6);
@@ -426,10 +418,9 @@ void TFKsb::createControlPage()
         RxSpinEdit26 = r.row(Label1 = r.label("Label1", QStringLiteral("Modbus адрес (hex):")),
                              makeSpin(GroupBox8, "RxSpinEdit26", 1, 247, 1, 1), spinWidthPx);
         RxSpinEdit26->setHexadecimal(true);
-        RxSpinEdit27 = r.row(Label2 = r.label("Label2",
-                                              QStringLiteral("СОМ1 RS-232 (скорость передачи, bps):")),
-                             makeSpin(GroupBox8, "RxSpinEdit27", 9600, 19200, 9600, 9600),
-                             spinWidthPx);
+        RxSpinEdit27 = r.row(
+            Label2 = r.label("Label2", QStringLiteral("СОМ1 RS-232 (скорость передачи, bps):")),
+            makeSpin(GroupBox8, "RxSpinEdit27", 9600, 19200, 9600, 9600), spinWidthPx);
         Label2->setEnabled(false);
         RxSpinEdit27->setEnabled(false);
     }
