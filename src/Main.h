@@ -181,11 +181,16 @@ private:
     void connectInterlocks();
     void applyRelaySetRule(int set);
     bool FormClose();
+    QList<QToolButton *> speedBarButtons() const;
+    void layoutSpeedBar(Qt::Orientation orientation);
+    friend class PlacementStore;
 
     std::array<SpinEdit *, 27> spinEdits_{};
     std::array<QComboBox *, 14> comboBoxes_{};
     std::array<QCheckBox *, 35> checkBoxes_{};
+    QWidget *speedSection_ = nullptr;
     bool closeAnswered_ = false;
+    bool shownAtStart_ = false;
 };
 
 // The program's windows: the main window for the whole run; the splash and the exchange window
