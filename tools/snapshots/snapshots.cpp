@@ -1,0 +1,57 @@
+// Renders the main window on each of its seven pages, and the splash, to PNG files, so that the
+// layout can be looked at without a display: qvoksb-snapshots <output folder>.
+#include "About.h"
+#include "Main.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QTranslator>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Конфигуратор KSB-7"));
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("snapshots");
+    QDir().mkpath(out);
+
+    TFKsb window;
+    FKsb = &window;
+    window.show();
+    for (int i = 0; i < window.PageControl1->count(); ++i) {
+        window.PageControl1->setCurrentIndex(i);
+        QApplication::processEvents();
+        const QString file = QStringLiteral("%1/page%2-%3.png")
+                                 .arg(out)
+                                 .arg(i + 1)
+                                 .arg(window.PageControl1->page(i)->objectName());
+        if (!window.grab().save(file)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(file));
+    }
+
+    // The splash as the screen shows it: the picture cut to its outline.
+    TFAbout splash(&window);
+    splash.show();
+    QApplication::processEvents();
+    QImage shaped(splash.size(), QImage::Format_ARGB32);
+    shaped.fill(Qt::transparent);
+    const QImage grabbed = splash.grab().toImage().convertToFormat(QImage::Format_ARGB32);
+    const QRegion outline = splash.mask();
+    for (int y = 0; y < shaped.height(); ++y)
+        for (int x = 0; x < shaped.width(); ++x)
+            if (outline.contains(QPoint(x, y)))
+                shaped.setPixel(x, y, grabbed.pixel(x, y));
+    const QString file = out + QStringLiteral("/splash.png");
+    if (!shaped.save(file)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(file));
+    FKsb = nullptr;
+    return 0;
+}
