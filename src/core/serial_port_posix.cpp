@@ -1,0 +1,589 @@
+// The serial port on POSIX termios.
+#include "serial_port.h"
+
+#include "line_errors.h"
+#include "port_directory.h"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace qvoksb
+{
+
+namespace
+{
+
+// An event that reads nothing this many times in a row although the device said it was
+// readable means the device is gone without saying so.
+constexpr int emptyReadsMeaningGone = 8;
+// A read takes what the driver holds; this is enough for a full receive buffer.
+constexpr size_t readChunkBytes = 4096;
+
+std::string systemText(int error)
+{
+    return std::strerror(error);
+}
+
+// The one place that turns errno into our error text.
+SerialPortError portError(const std::string &port, const std::string &what, int error = 0)
+{
+    std::string text = port + ": " + what;
+    if (error)
+        text += ": " + systemText(error);
+    return SerialPortError(text, error);
+}
+
+bool vanishedError(int error)
+{
+    return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE;
+}
+
+// Modem-line requests a device without modem lines (a pseudo-terminal) refuses this way.
+bool noModemLines(int error)
+{
+    return error == ENOTTY || error == EINVAL || error == ENOTSUP;
+}
+
+void signal(int eventFd)
+{
+    const uint64_t one = 1;
+    // Cannot fail short of a counter overflow, which a pending wake-up already covers.
+    [[maybe_unused]] ssize_t written = ::write(eventFd, &one, sizeof one);
+}
+
+void drain(int eventFd)
+{
+    uint64_t count;
+    [[maybe_unused]] ssize_t got = ::read(eventFd, &count, sizeof count);
+}
+
+void closeFd(int &fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+// 9600 bit/s, 8N1, raw and transparent: no flow control, no translation of CR or LF, no
+// XON/XOFF, parity not checked so that no byte is replaced or dropped, breaks ignored in the data
+// (they still count as line errors), NUL kept. VMIN = VTIME = 0: a read returns at once with
+// what has arrived.
+void makeLineSettings(termios &tio)
+{
+    ::cfmakeraw(&tio);
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY | INPCK | ISTRIP | PARMRK | IGNPAR |
+                                          BRKINT | ICRNL | INLCR | IGNCR);
+    tio.c_iflag |= IGNBRK;
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CREAD | CLOCAL | HUPCL;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    ::cfsetispeed(&tio, B9600);
+    ::cfsetospeed(&tio, B9600);
+}
+
+// tcsetattr succeeds when any of the settings took; check those that matter.
+bool lineSettingsTook(const termios &wanted, const termios &got)
+{
+    return ::cfgetospeed(&got) == ::cfgetospeed(&wanted) &&
+           (got.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS)) ==
+               (wanted.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS)) &&
+           (got.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP | INPCK)) == 0;
+}
+
+// Holds DTR and RTS at the chosen levels; false when the device has no modem lines. Throws on
+// any other failure.
+bool driveModemLines(int fd, ModemLineLevels levels, const std::string &port)
+{
+    int assert = 0, negate = 0;
+    (levels.dtr ? assert : negate) |= TIOCM_DTR;
+    (levels.rts ? assert : negate) |= TIOCM_RTS;
+    if (assert && ::ioctl(fd, TIOCMBIS, &assert) != 0) {
+        if (noModemLines(errno))
+            return false;
+        throw portError(port, "cannot assert the modem lines", errno);
+    }
+    if (negate && ::ioctl(fd, TIOCMBIC, &negate) != 0) {
+        if (noModemLines(errno))
+            return false;
+        throw portError(port, "cannot negate the modem lines", errno);
+    }
+    return true;
+}
+
+} // namespace
+
+struct SerialPort::Session {
+    std::string port; // "COMn", for error texts
+    GuiHandOff *gui = nullptr;
+    int eventWake = -1;    // eventfd: closing, or a failed write to report
+    int transmitWake = -1; // eventfd: closing, or new bytes in the queue
+    std::atomic<bool> stopping{false};
+
+    // Port-wide lock: reading, purging, the error counters and closing. fd and the counters
+    // belong to it; closed is set under it and read without it on the GUI thread.
+    std::mutex ioMutex;
+    int fd = -1;
+    std::atomic<bool> closed{false};
+    bool countersAvailable = false;
+    serial_icounter_struct counters{};
+
+    std::atomic<bool> gone{false};            // the device went away; it is no longer polled
+    std::atomic<bool> ioErrorReported{false}; // its going has been reported
+    std::atomic<uint32_t> pendingFlags{0};    // from the transmit thread, for the next event
+    int emptyReads = 0;                       // GUI thread only
+
+    // The event being handed to the GUI thread: the event thread waits until handedTicket
+    // reaches its ticket, or until closing.
+    std::mutex handOffMutex;
+    std::condition_variable handOffDone;
+    uint64_t nextTicket = 0;
+    uint64_t handledTicket = 0;
+    bool lastTaskRan = false;
+
+    // The transmit queue, the only state the transmit thread shares.
+    std::mutex queueMutex;
+    std::vector<uint8_t> queue;
+
+    void markHandled(uint64_t ticket, bool ran)
+    {
+        std::lock_guard lock(handOffMutex);
+        if (ticket > handledTicket) {
+            handledTicket = ticket;
+            lastTaskRan = ran;
+        }
+        handOffDone.notify_all();
+    }
+
+    // Line errors since the last look, from the driver's counters.
+    uint32_t takeCounterFlags()
+    {
+        if (!countersAvailable || fd < 0)
+            return 0;
+        serial_icounter_struct now{};
+        if (::ioctl(fd, TIOCGICOUNT, &now) != 0)
+            return 0;
+        uint32_t flags = 0;
+        if (now.frame != counters.frame)
+            flags |= CE_FRAME;
+        if (now.overrun != counters.overrun)
+            flags |= CE_OVERRUN;
+        if (now.parity != counters.parity)
+            flags |= CE_RXPARITY;
+        if (now.brk != counters.brk)
+            flags |= CE_BREAK;
+        if (now.buf_overrun != counters.buf_overrun)
+            flags |= CE_RXOVER;
+        counters = now;
+        return flags;
+    }
+};
+
+namespace
+{
+
+// Marks a hand-off done when the task is destroyed, whether it ran or was dropped unrun.
+struct HandOffGuard {
+    HandOffGuard(std::shared_ptr<SerialPort::Session> s, uint64_t t)
+        : session(std::move(s)), ticket(t)
+    {
+    }
+    HandOffGuard(const HandOffGuard &) = delete;
+    HandOffGuard &operator=(const HandOffGuard &) = delete;
+    ~HandOffGuard() { session->markHandled(ticket, false); }
+    std::shared_ptr<SerialPort::Session> session;
+    uint64_t ticket;
+};
+
+void transmitLoop(const std::shared_ptr<SerialPort::Session> &s)
+{
+    bool waitWritable = false;
+    while (!s->stopping) {
+        pollfd fds[2] = {{s->transmitWake, POLLIN, 0}, {s->fd, POLLOUT, 0}};
+        if (::poll(fds, waitWritable ? 2 : 1, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (fds[0].revents)
+            drain(s->transmitWake);
+        if (s->stopping)
+            break;
+        waitWritable = false;
+        // Nonblocking writes under the queue lock: a purge waits at most for one of them.
+        std::unique_lock lock(s->queueMutex);
+        while (!s->queue.empty()) {
+            const ssize_t n = ::write(s->fd, s->queue.data(), s->queue.size());
+            if (n > 0) {
+                s->queue.erase(s->queue.begin(), s->queue.begin() + n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                waitWritable = true;
+                break;
+            }
+            // The bytes cannot go out: drop them and report it like a line error.
+            const int error = n < 0 ? errno : EIO;
+            s->queue.clear();
+            lock.unlock();
+            if (!vanishedError(error) || !s->ioErrorReported.exchange(true)) {
+                s->pendingFlags |= CE_IOE;
+                signal(s->eventWake);
+            }
+            break;
+        }
+    }
+}
+
+} // namespace
+
+void SerialPort::Open()
+{
+    const std::string port = portEntryName(PortNum);
+    if (session_)
+        throw portError(port, "the port is already open");
+    if (!gui_)
+        throw portError(port, "no GUI thread to deliver the port's events to");
+    devicePath_ = serialDevicePath(PortNum);
+    const std::string name = port + " (" + devicePath_ + ")";
+
+    auto s = std::make_shared<Session>();
+    s->port = port;
+    s->gui = gui_;
+    // Undoes everything of a failed open.
+    struct Cleanup {
+        Session &s;
+        bool armed = true;
+        ~Cleanup()
+        {
+            if (!armed)
+                return;
+            closeFd(s.fd);
+            closeFd(s.eventWake);
+            closeFd(s.transmitWake);
+        }
+    } cleanup{*s};
+
+    s->fd = ::open(devicePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (s->fd < 0) {
+        if (errno == EBUSY)
+            throw portError(name, "held by another program", errno);
+        throw portError(name, "cannot open the device", errno);
+    }
+    if (!::isatty(s->fd))
+        throw portError(name, "not a serial device", ENOTTY);
+    // flock holds even against root, for whom TIOCEXCL does not count.
+    if (::flock(s->fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            throw portError(name, "held by another program");
+        throw portError(name, "cannot lock the device", errno);
+    }
+    if (::ioctl(s->fd, TIOCEXCL) != 0)
+        throw portError(name, "cannot get exclusive use of the device", errno);
+
+    termios tio{};
+    if (::tcgetattr(s->fd, &tio) != 0)
+        throw portError(name, "cannot read the line settings", errno);
+    termios wanted = tio;
+    makeLineSettings(wanted);
+    if (::tcsetattr(s->fd, TCSANOW, &wanted) != 0)
+        throw portError(name, "cannot set 9600 bit/s 8N1", errno);
+    termios got{};
+    if (::tcgetattr(s->fd, &got) != 0 || !lineSettingsTook(wanted, got))
+        throw portError(name, "the device does not take 9600 bit/s 8N1 without flow control");
+
+    // Linux raises DTR and RTS on every open; from here on they are held where the user wants
+    // them. A pseudo-terminal has no modem lines, so DTR and RTS are not driven there.
+    const ModemLineLevels levels = modemLineLevels(ControlDtr, ControlRts);
+    modemLinesDriven_ =
+        modemLineDriver ? modemLineDriver(levels) : driveModemLines(s->fd, levels, name);
+
+    // Bytes that arrived before the port was ours are not an answer to anything we sent.
+    ::tcflush(s->fd, TCIOFLUSH);
+    // Line errors are the driver's counters' growth; a device without counters reports none.
+    s->countersAvailable = ::ioctl(s->fd, TIOCGICOUNT, &s->counters) == 0;
+    // The driver's queues are the kernel's own (4096 bytes each way); POSIX offers no setting.
+
+    s->eventWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    s->transmitWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (s->eventWake < 0 || s->transmitWake < 0)
+        throw portError(name, "cannot create the wake-up descriptors", errno);
+
+    // The threads run at normal priority: raising it needs privileges a desktop user lacks, and
+    // at 9600 bit/s the kernel buffers far more than one scheduling delay's worth of bytes.
+    try {
+        eventThread_ = std::thread([this, s] { eventLoop(s); });
+        try {
+            transmitThread_ = std::thread([s] { transmitLoop(s); });
+        } catch (...) {
+            s->stopping = true;
+            signal(s->eventWake);
+            eventThread_.join();
+            throw;
+        }
+    } catch (const std::system_error &e) {
+        throw portError(name, std::string("cannot start the port's threads: ") + e.what());
+    }
+    cleanup.armed = false;
+    session_ = s;
+
+    if (OnOpen) {
+        try {
+            OnOpen();
+        } catch (...) {
+            reportHandlerError("OnOpen");
+        }
+    }
+}
+
+void SerialPort::Close()
+{
+    if (!session_)
+        return;
+    std::shared_ptr<Session> s = std::move(session_);
+    {
+        std::lock_guard lock(s->handOffMutex);
+        s->stopping = true;
+        s->handOffDone.notify_all();
+    }
+    signal(s->eventWake);
+    signal(s->transmitWake);
+    // A GuiHandOff that runs tasks at once would put us on the event thread here.
+    for (std::thread *t : {&eventThread_, &transmitThread_}) {
+        if (!t->joinable())
+            continue;
+        if (t->get_id() == std::this_thread::get_id())
+            t->detach();
+        else
+            t->join();
+    }
+    {
+        // An event still queued for the GUI thread finds the port closed and does nothing.
+        std::lock_guard lock(s->ioMutex);
+        s->closed = true;
+        closeFd(s->fd); // releases the lock on the device too
+    }
+    closeFd(s->eventWake);
+    closeFd(s->transmitWake);
+
+    if (OnClose) {
+        try {
+            OnClose();
+        } catch (...) {
+            reportHandlerError("OnClose");
+        }
+    }
+    // Give the device time to settle before it is opened again.
+    if (CloseDelayMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(CloseDelayMs));
+}
+
+bool SerialPort::Active() const
+{
+    return session_ != nullptr;
+}
+
+int SerialPort::WriteBuf(const void *data, int count)
+{
+    if (!session_)
+        throw portError(portEntryName(PortNum), "the port is not open");
+    if (count < 0)
+        throw portError(session_->port, "negative byte count");
+    if (count == 0)
+        return 0;
+    Session &s = *session_;
+    {
+        std::lock_guard lock(s.queueMutex);
+        if (s.queue.size() + static_cast<size_t>(count) > transmitQueueBytes)
+            throw portError(s.port, "no room in the transmit queue for " + std::to_string(count) +
+                                        " bytes");
+        const auto *bytes = static_cast<const uint8_t *>(data);
+        s.queue.insert(s.queue.end(), bytes, bytes + count);
+    }
+    signal(s.transmitWake);
+    return count;
+}
+
+void SerialPort::PurgeWrite()
+{
+    if (!session_)
+        return;
+    Session &s = *session_;
+    {
+        std::lock_guard lock(s.queueMutex);
+        s.queue.clear();
+    }
+    std::lock_guard lock(s.ioMutex);
+    ::tcflush(s.fd, TCOFLUSH);
+}
+
+void SerialPort::PurgeRead()
+{
+    if (!session_)
+        return;
+    Session &s = *session_;
+    std::lock_guard lock(s.ioMutex);
+    ::tcflush(s.fd, TCIFLUSH);
+}
+
+SerialPort::SerialPort(GuiHandOff *gui) : gui_(gui) {}
+
+SerialPort::~SerialPort()
+{
+    // The owner is being destroyed: no handler of it may run any more.
+    OnOpen = nullptr;
+    OnRxBuf = nullptr;
+    OnError = nullptr;
+    OnClose = nullptr;
+    CloseDelayMs = 0;
+    Close();
+}
+
+void SerialPort::reportHandlerError(const char *handler)
+{
+    std::string what = std::string("exception in ") + handler;
+    try {
+        throw;
+    } catch (const std::exception &e) {
+        what += ": ";
+        what += e.what();
+    } catch (...) {
+    }
+    if (gui_)
+        gui_->reportHandlerError(what);
+}
+
+// The event thread: waits for the device and the wake-up descriptor, hands each event to the GUI
+// thread and waits until it has been handled.
+void SerialPort::eventLoop(std::shared_ptr<Session> s)
+{
+    while (!s->stopping) {
+        pollfd fds[2] = {{s->eventWake, POLLIN, 0}, {s->fd, POLLIN, 0}};
+        const nfds_t count = s->gone ? 1 : 2;
+        if (::poll(fds, count, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (fds[0].revents)
+            drain(s->eventWake);
+        if (s->stopping)
+            break;
+        const bool hangUp = count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL));
+        const bool received = count == 2 && (fds[1].revents & POLLIN);
+        if (!hangUp && !received && s->pendingFlags == 0)
+            continue;
+        // A device that hung up says so on every poll: stop watching it now.
+        if (hangUp)
+            s->gone = true;
+        if (!handOff(s, hangUp))
+            s->gone = true; // the GUI takes no more events; nobody is left to tell
+    }
+}
+
+bool SerialPort::handOff(const std::shared_ptr<Session> &s, bool hangUp)
+{
+    uint64_t ticket;
+    {
+        std::lock_guard lock(s->handOffMutex);
+        ticket = ++s->nextTicket;
+    }
+    auto guard = std::make_shared<HandOffGuard>(s, ticket);
+    const bool posted = s->gui->post([this, s, hangUp, ticket, guard] {
+        struct Done {
+            Session &s;
+            uint64_t ticket;
+            ~Done() { s.markHandled(ticket, true); }
+        } done{*s, ticket};
+        if (!s->closed)
+            handleEvent(*s, hangUp);
+    });
+    guard.reset();
+    if (!posted)
+        return false;
+    std::unique_lock lock(s->handOffMutex);
+    s->handOffDone.wait(lock, [&] { return s->handledTicket >= ticket || s->stopping; });
+    return s->stopping || s->lastTaskRan;
+}
+
+// On the GUI thread: the waiting bytes as one chunk to the store and OnRxBuf, then the line
+// errors to OnError. Close may be called from either handler.
+void SerialPort::handleEvent(Session &s, bool hangUp)
+{
+    std::vector<uint8_t> chunk;
+    bool vanished = hangUp;
+    {
+        std::lock_guard lock(s.ioMutex);
+        if (s.closed)
+            return;
+        int waiting = 0;
+        if (::ioctl(s.fd, FIONREAD, &waiting) != 0 || waiting < 0)
+            waiting = 0;
+        chunk.resize(waiting > 0 ? static_cast<size_t>(waiting) : readChunkBytes);
+        const ssize_t got = ::read(s.fd, chunk.data(), chunk.size());
+        if (got > 0) {
+            chunk.resize(static_cast<size_t>(got));
+            s.emptyReads = 0;
+        } else {
+            chunk.clear();
+            if (got < 0 && vanishedError(errno))
+                vanished = true;
+            else if (!hangUp && s.pendingFlags == 0 && ++s.emptyReads >= emptyReadsMeaningGone)
+                vanished = true;
+        }
+    }
+    if (!chunk.empty()) {
+        if (store_) {
+            try {
+                store_->offer(chunk.data(), chunk.size());
+            } catch (...) {
+                reportHandlerError("OnOverflow");
+            }
+        }
+        if (s.closed)
+            return;
+        if (OnRxBuf) {
+            try {
+                OnRxBuf(chunk.data(), chunk.size());
+            } catch (...) {
+                reportHandlerError("OnRxBuf");
+            }
+        }
+    }
+    uint32_t flags = 0;
+    {
+        std::lock_guard lock(s.ioMutex);
+        if (s.closed)
+            return;
+        flags = s.pendingFlags.exchange(0) | s.takeCounterFlags();
+    }
+    if (vanished) {
+        s.gone = true;
+        if (!s.ioErrorReported.exchange(true))
+            flags |= CE_IOE;
+    }
+    if (flags && OnError) {
+        try {
+            OnError(flags);
+        } catch (...) {
+            reportHandlerError("OnError");
+        }
+    }
+}
+
+} // namespace qvoksb

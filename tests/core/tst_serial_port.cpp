@@ -1,0 +1,892 @@
+// The serial port on pseudo-terminal pairs: the test holds the far (master) side, the port opens
+// the near side through a COMn link in the port directory. The test thread plays the GUI thread.
+#include "line_errors.h"
+#include "port_directory.h"
+#include "serial_port.h"
+#include "simulated_unit.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <mutex>
+#include <poll.h>
+#include <pty.h>
+#include <string>
+#include <sys/file.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+using namespace qvoksb;
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+namespace
+{
+
+// The GUI thread's event queue, run by the test thread.
+class TestGui : public GuiHandOff
+{
+public:
+    bool post(std::function<void()> task) override
+    {
+        std::lock_guard lock(mutex_);
+        if (gone_)
+            return false;
+        tasks_.push_back(std::move(task));
+        posted_++;
+        wake_.notify_all();
+        return true;
+    }
+    void reportHandlerError(const std::string &what) override { handlerErrors.push_back(what); }
+
+    // Runs tasks until pred holds or the time is up; true when pred holds.
+    template <class Pred> bool runUntil(Pred pred, int timeoutMs = 5000)
+    {
+        const auto deadline = Clock::now() + milliseconds(timeoutMs);
+        while (!pred()) {
+            std::function<void()> task;
+            {
+                std::unique_lock lock(mutex_);
+                if (!wake_.wait_until(lock, deadline, [&] { return !tasks_.empty(); }))
+                    return pred();
+                task = std::move(tasks_.front());
+                tasks_.pop_front();
+            }
+            task();
+        }
+        return true;
+    }
+    void runFor(int ms)
+    {
+        const auto until = Clock::now() + milliseconds(ms);
+        runUntil([&] { return Clock::now() >= until; }, ms + 50);
+    }
+    // Waits, without running anything, until a task is queued.
+    bool waitForQueued(int timeoutMs = 5000)
+    {
+        std::unique_lock lock(mutex_);
+        return wake_.wait_for(lock, milliseconds(timeoutMs), [&] { return !tasks_.empty(); });
+    }
+    void setGone(bool gone)
+    {
+        std::lock_guard lock(mutex_);
+        gone_ = gone;
+    }
+    // Destroys the queued tasks unrun, as a toolkit does when their context object goes away.
+    void dropQueued()
+    {
+        std::deque<std::function<void()>> dropped;
+        {
+            std::lock_guard lock(mutex_);
+            dropped.swap(tasks_);
+        }
+    }
+    size_t posted() const
+    {
+        std::lock_guard lock(mutex_);
+        return posted_;
+    }
+
+    std::vector<std::string> handlerErrors;
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<std::function<void()>> tasks_;
+    size_t posted_ = 0;
+    bool gone_ = false;
+};
+
+// Aborts the test program when a step hangs, instead of letting a deadlock run into the ctest
+// time-out without saying where.
+class Watchdog
+{
+public:
+    Watchdog(const char *what, int ms)
+        : thread_([this, what, ms] {
+              std::unique_lock lock(mutex_);
+              if (!cv_.wait_for(lock, milliseconds(ms), [&] { return done_; })) {
+                  std::fprintf(stderr, "watchdog: %s hung for %d ms\n", what, ms);
+                  std::abort();
+              }
+          })
+    {
+    }
+    ~Watchdog()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        cv_.notify_all();
+        thread_.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool done_ = false;
+    std::thread thread_;
+};
+
+std::string portDir()
+{
+    if (!std::getenv("QVOKSB_PORT_DIR")) {
+        const std::string dir =
+            fs::temp_directory_path() / ("tst_serial_port-" + std::to_string(::getpid()));
+        ::setenv("QVOKSB_PORT_DIR", dir.c_str(), 1);
+    }
+    fs::create_directories(portDirectory());
+    return portDirectory();
+}
+
+// A pseudo-terminal pair with a link COMn to its near side.
+class PtyPair
+{
+public:
+    explicit PtyPair(int port) : link_(portDir() + "/" + portEntryName(port))
+    {
+        int slave = -1;
+        char name[256];
+        if (::openpty(&master_, &slave, name, nullptr, nullptr) != 0)
+            throw std::runtime_error("openpty failed");
+        ::close(slave);
+        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+        ::fcntl(master_, F_SETFD, FD_CLOEXEC);
+        slavePath_ = name;
+        fs::remove(link_);
+        fs::create_symlink(slavePath_, link_);
+    }
+    ~PtyPair()
+    {
+        closeFar();
+        std::error_code ignored;
+        fs::remove(link_, ignored);
+    }
+    int far() const { return master_; }
+    const std::string &nearPath() const { return slavePath_; }
+    const std::string &link() const { return link_; }
+    void closeFar()
+    {
+        if (master_ >= 0)
+            ::close(master_);
+        master_ = -1;
+    }
+    void send(const Bytes &bytes) const
+    {
+        size_t at = 0;
+        while (at < bytes.size()) {
+            const ssize_t n = ::write(master_, bytes.data() + at, bytes.size() - at);
+            if (n > 0) {
+                at += static_cast<size_t>(n);
+            } else {
+                pollfd p{master_, POLLOUT, 0};
+                ::poll(&p, 1, 100);
+            }
+        }
+    }
+    // Reads until count bytes arrived or the time is up.
+    Bytes receive(size_t count, int timeoutMs = 5000) const
+    {
+        Bytes got;
+        const auto deadline = Clock::now() + milliseconds(timeoutMs);
+        while (got.size() < count && Clock::now() < deadline) {
+            pollfd p{master_, POLLIN, 0};
+            ::poll(&p, 1, 50);
+            uint8_t buf[4096];
+            const ssize_t n = ::read(master_, buf, sizeof buf);
+            if (n > 0)
+                got.insert(got.end(), buf, buf + n);
+        }
+        return got;
+    }
+
+private:
+    int master_ = -1;
+    std::string slavePath_;
+    std::string link_;
+};
+
+// A port on the test GUI that records what its handlers saw.
+struct Recorder {
+    TestGui gui;
+    SerialPort port{&gui};
+    Bytes received;
+    size_t chunks = 0;
+    std::vector<uint32_t> errors;
+
+    explicit Recorder(int portNum)
+    {
+        port.PortNum = portNum;
+        port.CloseDelayMs = 0;
+        port.OnRxBuf = [this](const uint8_t *data, size_t count) {
+            EXPECT_GE(count, 1u);
+            received.insert(received.end(), data, data + count);
+            ++chunks;
+        };
+        port.OnError = [this](uint32_t flags) { errors.push_back(flags); };
+    }
+    bool waitForBytes(size_t count, int timeoutMs = 5000)
+    {
+        return gui.runUntil([&] { return received.size() >= count; }, timeoutMs);
+    }
+};
+
+double processCpuMs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
+
+size_t entriesIn(const char *dir)
+{
+    size_t count = 0;
+    if (DIR *d = ::opendir(dir)) {
+        while (const dirent *e = ::readdir(d))
+            if (e->d_name[0] != '.')
+                ++count;
+        ::closedir(d);
+    }
+    return count;
+}
+
+Bytes sequence(size_t count, size_t start = 0)
+{
+    Bytes bytes(count);
+    for (size_t i = 0; i < count; ++i)
+        bytes[i] = static_cast<uint8_t>((start + i) * 7 + (start + i) / 251);
+    return bytes;
+}
+
+} // namespace
+
+// --- line-error messages and the receive store -------------------------------------------
+
+TEST(LineErrors, EachFlagHasItsMessageAndTheLastSetInTableOrderWins)
+{
+    const char *const parity = "ОШИБКА: Ошибка четности";
+    const char *const overrun =
+        "ОШИБКА: Переполнение аппаратного буфера (следующий символ потерян)";
+    EXPECT_STREQ(lineErrorMessage(CE_FRAME | CE_RXPARITY), parity);
+    EXPECT_STREQ(lineErrorMessage(CE_BREAK | CE_OVERRUN), overrun);
+    EXPECT_STREQ(lineErrorMessage(CE_BREAK), "ОШИБКА: Обнаружено состояние разрыва связи");
+    EXPECT_STREQ(lineErrorMessage(CE_IOE), "ОШИБКА: Ошибка ввода-вывода при работе с портом");
+    EXPECT_STREQ(lineErrorMessage(CE_TXFULL | CE_MODE), "ОШИБКА: Переполнение буфера передачи");
+    EXPECT_STREQ(lineErrorMessage(0xFFFFFFFFu), parity);
+    // Flags outside the eight leave the text alone.
+    EXPECT_EQ(lineErrorMessage(0), nullptr);
+    EXPECT_EQ(lineErrorMessage(0x0200 | 0x0020 | 0x10000), nullptr);
+    // Every row's flag alone gives that row's message, and the flags are the Win32 values.
+    const uint32_t win32[] = {0x0010, 0x0008, 0x0400, 0x8000, 0x0002, 0x0001, 0x0100, 0x0004};
+    for (size_t i = 0; i < lineErrorTable.size(); ++i) {
+        EXPECT_EQ(lineErrorTable[i].flag, win32[i]);
+        EXPECT_STREQ(lineErrorMessage(lineErrorTable[i].flag), lineErrorTable[i].message);
+    }
+    EXPECT_STREQ(receiveStoreOverflowMessage, "ОШИБКА: Переполнение буфера приемника...");
+}
+
+TEST(ReceiveStore, TakesWholeChunksUntilFullThenOverflowsButTakesAChunkThatStillFits)
+{
+    ReceiveStore store;
+    int overflows = 0;
+    store.OnOverflow = [&] { ++overflows; };
+    EXPECT_EQ(store.size(), 5120u);
+    const Bytes hundred = sequence(100);
+    for (int i = 0; i < 51; ++i)
+        ASSERT_TRUE(store.offer(hundred.data(), hundred.size()));
+    EXPECT_EQ(store.count(), 5100u);
+    EXPECT_FALSE(store.offer(hundred.data(), 21)); // one byte too many: nothing stored
+    EXPECT_EQ(overflows, 1);
+    EXPECT_EQ(store.count(), 5100u);
+    EXPECT_TRUE(store.offer(hundred.data(), 20)); // exactly fills
+    EXPECT_EQ(store.freeBytes(), 0u);
+    EXPECT_FALSE(store.offer(hundred.data(), 1));
+    EXPECT_EQ(overflows, 2);
+
+    // The ring keeps arrival order across its end.
+    uint8_t out[5120];
+    EXPECT_EQ(store.read(out, 150), 150u);
+    EXPECT_TRUE(std::equal(out, out + 100, hundred.begin()));
+    EXPECT_TRUE(std::equal(out + 100, out + 150, hundred.begin()));
+    const Bytes tail = sequence(150, 1000);
+    ASSERT_TRUE(store.offer(tail.data(), tail.size()));
+    EXPECT_EQ(store.read(out, sizeof out), 5120u);
+    EXPECT_TRUE(std::equal(out + 4970, out + 5120, tail.begin()));
+    EXPECT_EQ(store.count(), 0u);
+
+    store.Active = false;
+    EXPECT_FALSE(store.offer(hundred.data(), 1));
+    EXPECT_EQ(overflows, 2);
+}
+
+// --- naming and opening ------------------------------------------------------------------
+
+TEST(SerialPortOpen, PortNumberNamesTheEntryInThePortDirectoryElseTheBuiltInPort)
+{
+    const std::string dir = portDir();
+    const std::string entry = dir + "/COM16";
+    fs::remove(entry);
+    EXPECT_EQ(portEntryName(16), "COM16");
+    EXPECT_EQ(serialDevicePath(16), "/dev/ttyS15");
+    EXPECT_EQ(serialDevicePath(1), "/dev/ttyS0");
+    {
+        PtyPair pty(16);
+        EXPECT_EQ(serialDevicePath(16), entry);
+        Recorder r(16);
+        r.port.Open();
+        EXPECT_EQ(r.port.devicePath(), entry);
+        pty.send({0x31});
+        EXPECT_TRUE(r.waitForBytes(1));
+        r.port.Close();
+    }
+    // A dangling link stays the user's choice and fails the open with its own path.
+    fs::create_symlink(dir + "/no-such-device", entry);
+    EXPECT_EQ(serialDevicePath(16), entry);
+    Recorder r(16);
+    try {
+        r.port.Open();
+        FAIL() << "opened a missing device";
+    } catch (const SerialPortError &e) {
+        const std::string text = e.what();
+        EXPECT_NE(text.find("COM16"), std::string::npos) << text;
+        EXPECT_NE(text.find(entry), std::string::npos) << text;
+        EXPECT_NE(text.find(std::strerror(ENOENT)), std::string::npos) << text;
+        EXPECT_EQ(e.systemError(), ENOENT);
+    }
+    EXPECT_FALSE(r.port.Active());
+    fs::remove(entry);
+}
+
+TEST(SerialPortOpen, RefusesWhatIsNotAUsableSerialDevice)
+{
+    const std::string entry = portDir() + "/COM9";
+    fs::remove(entry);
+    {
+        std::FILE *f = std::fopen(entry.c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        std::fclose(f);
+    }
+    Recorder r(9);
+    EXPECT_THROW(r.port.Open(), SerialPortError);
+    EXPECT_FALSE(r.port.Active());
+    fs::remove(entry);
+
+    PtyPair pty(9);
+    SerialPort noGui;
+    noGui.PortNum = 9;
+    EXPECT_THROW(noGui.Open(), SerialPortError);
+    EXPECT_FALSE(noGui.Active());
+
+    r.port.Open();
+    try {
+        r.port.Open();
+        FAIL() << "opened twice";
+    } catch (const SerialPortError &e) {
+        EXPECT_NE(std::string(e.what()).find("already open"), std::string::npos);
+    }
+    EXPECT_TRUE(r.port.Active());
+    r.port.Close();
+    EXPECT_FALSE(r.port.Active());
+    r.port.Close(); // closing a closed port does nothing
+    EXPECT_NO_THROW(r.port.PurgeRead());
+    EXPECT_NO_THROW(r.port.PurgeWrite());
+    EXPECT_THROW(r.port.WriteBuf("x", 1), SerialPortError);
+}
+
+TEST(SerialPortOpen, IsExclusiveWhileOpenAndFreeAfterClose)
+{
+    PtyPair pty(5);
+    Recorder first(5), second(5);
+    first.port.Open();
+    try {
+        second.port.Open();
+        FAIL() << "a second opener got the port";
+    } catch (const SerialPortError &e) {
+        EXPECT_NE(std::string(e.what()).find("held by another program"), std::string::npos)
+            << e.what();
+    }
+    EXPECT_FALSE(second.port.Active());
+    first.port.Close();
+    second.port.Open();
+    EXPECT_TRUE(second.port.Active());
+    second.port.Close();
+
+    // Another program holding the lock, even as root.
+    const int other = ::open(pty.nearPath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+    EXPECT_THROW(first.port.Open(), SerialPortError);
+    ::close(other);
+    first.port.Open();
+    first.port.Close();
+}
+
+TEST(SerialPortOpen, OnOpenRunsBeforeOpenReturnsAndAThrowingHandlerKeepsThePortOpen)
+{
+    PtyPair pty(4);
+    Recorder r(4);
+    std::thread::id openedOn;
+    bool activeInHandler = false;
+    r.port.OnOpen = [&] {
+        openedOn = std::this_thread::get_id();
+        activeInHandler = r.port.Active();
+        throw std::runtime_error("handler failed");
+    };
+    r.port.Open();
+    EXPECT_EQ(openedOn, std::this_thread::get_id());
+    EXPECT_TRUE(activeInHandler);
+    EXPECT_TRUE(r.port.Active());
+    ASSERT_EQ(r.gui.handlerErrors.size(), 1u);
+    EXPECT_NE(r.gui.handlerErrors[0].find("handler failed"), std::string::npos);
+    r.port.WriteBuf("ok", 2);
+    EXPECT_EQ(pty.receive(2), (Bytes{'o', 'k'}));
+    r.port.Close();
+}
+
+TEST(SerialPortOpen, ModemLinesFollowTheControlsAndAPtyWithoutThemStillOpens)
+{
+    EXPECT_EQ(modemLineLevels(dtrEnabled, rtsDisabled), (ModemLineLevels{true, false}));
+    EXPECT_EQ(modemLineLevels(dtrDisabled, rtsDisabled), (ModemLineLevels{false, false}));
+    EXPECT_EQ(modemLineLevels(dtrDisabled, rtsEnabled), (ModemLineLevels{false, true}));
+
+    PtyPair pty(3);
+    Recorder r(3);
+    std::vector<ModemLineLevels> driven;
+    r.port.modemLineDriver = [&](ModemLineLevels levels) {
+        driven.push_back(levels);
+        return true;
+    };
+    r.port.ControlDtr = dtrEnabled;
+    r.port.ControlRts = rtsDisabled;
+    r.port.Open();
+    EXPECT_TRUE(r.port.modemLinesDriven());
+    r.port.Close();
+    r.port.ControlDtr = dtrDisabled;
+    r.port.Open();
+    r.port.Close();
+    ASSERT_EQ(driven.size(), 2u);
+    EXPECT_EQ(driven[0], (ModemLineLevels{true, false}));
+    EXPECT_EQ(driven[1], (ModemLineLevels{false, false}));
+
+    // The real driver on a pseudo-terminal: no modem lines, the open goes on.
+    r.port.modemLineDriver = nullptr;
+    r.port.ControlDtr = dtrEnabled;
+    r.port.ControlRts = rtsEnabled;
+    r.port.Open();
+    EXPECT_FALSE(r.port.modemLinesDriven());
+    EXPECT_TRUE(r.port.Active());
+    r.port.Close();
+}
+
+// --- bytes both ways ----------------------------------------------------------------------
+
+TEST(SerialPortData, BytesGoBothWaysInOrderAcrossManyChunks)
+{
+    PtyPair pty(7);
+    Recorder r(7);
+    r.port.Open();
+
+    // Far to near: chunks of 1 to 97 bytes, each handed over whole or split, never reordered.
+    Bytes expected;
+    for (size_t i = 0; i < 120; ++i) {
+        const Bytes chunk = sequence(1 + i % 97, expected.size());
+        expected.insert(expected.end(), chunk.begin(), chunk.end());
+        pty.send(chunk);
+        if (i % 10 == 0)
+            r.gui.runFor(5);
+    }
+    ASSERT_TRUE(r.waitForBytes(expected.size()));
+    EXPECT_EQ(r.received, expected);
+    EXPECT_GT(r.chunks, 1u);
+
+    r.port.Close();
+}
+
+TEST(SerialPortData, NearToFarKeepsOrder)
+{
+    PtyPair pty(7);
+    Recorder r(7);
+    r.port.Open();
+    Bytes sent;
+    Bytes got;
+    for (size_t i = 0; i < 60; ++i) {
+        const Bytes chunk = sequence(1 + i * 13 % 500, sent.size());
+        ASSERT_EQ(r.port.WriteBuf(chunk.data(), static_cast<int>(chunk.size())),
+                  static_cast<int>(chunk.size()));
+        sent.insert(sent.end(), chunk.begin(), chunk.end());
+        const Bytes part = pty.receive(sent.size() - got.size());
+        got.insert(got.end(), part.begin(), part.end());
+    }
+    EXPECT_EQ(got, sent);
+    r.port.Close();
+}
+
+TEST(SerialPortData, EveryByteValuePassesUnchangedBothWays)
+{
+    PtyPair pty(8);
+    Recorder r(8);
+    r.port.Open();
+    Bytes all(256);
+    for (int i = 0; i < 256; ++i)
+        all[i] = static_cast<uint8_t>(i);
+    // CR LF, NUL, XON/XOFF, DEL, the interrupt and end-of-file characters, twice over.
+    Bytes twice = all;
+    twice.insert(twice.end(), all.rbegin(), all.rend());
+
+    pty.send(twice);
+    ASSERT_TRUE(r.waitForBytes(twice.size()));
+    EXPECT_EQ(r.received, twice);
+    EXPECT_TRUE(r.errors.empty());
+
+    r.port.WriteBuf(twice.data(), static_cast<int>(twice.size()));
+    EXPECT_EQ(pty.receive(twice.size() + 1, 500), twice); // nothing added either
+    r.port.Close();
+}
+
+TEST(SerialPortData, ReceivedChunksFillTheStoreAndStillReachOnRxBufWhenItOverflows)
+{
+    PtyPair pty(10);
+    Recorder r(10);
+    ReceiveStore store;
+    int overflows = 0;
+    store.OnOverflow = [&] { ++overflows; };
+    r.port.attachStore(&store);
+    r.port.Open();
+    size_t total = 0;
+    auto sendAndWait = [&](size_t count) {
+        pty.send(sequence(count, total));
+        total += count;
+        ASSERT_TRUE(r.waitForBytes(total));
+    };
+    for (int i = 0; i < 5; ++i)
+        sendAndWait(1000);
+    EXPECT_EQ(store.count(), 5000u);
+    EXPECT_EQ(overflows, 0);
+    sendAndWait(1000);
+    EXPECT_EQ(store.count(), 5000u);
+    EXPECT_GE(overflows, 1);
+    const int afterBig = overflows;
+    sendAndWait(120); // still fits
+    EXPECT_EQ(store.count(), 5120u);
+    EXPECT_EQ(overflows, afterBig);
+    sendAndWait(8);
+    EXPECT_EQ(overflows, afterBig + 1);
+    EXPECT_EQ(r.received.size(), total);
+    EXPECT_EQ(r.received, sequence(total));
+    r.port.Close();
+}
+
+// --- purging and the transmit queue -------------------------------------------------------
+
+TEST(SerialPortQueue, WriteBufFailsAtOnceWithoutRoomAndPurgeWriteMakesRoom)
+{
+    PtyPair pty(11);
+    Recorder r(11);
+    r.port.Open();
+    const Bytes big = sequence(SerialPort::transmitQueueBytes + 1);
+    EXPECT_THROW(r.port.WriteBuf(big.data(), static_cast<int>(big.size())), SerialPortError);
+
+    // The far side reads nothing: the driver fills up, then the queue.
+    const auto start = Clock::now();
+    size_t accepted = 0;
+    for (;;) {
+        try {
+            accepted += static_cast<size_t>(r.port.WriteBuf(big.data(), 512));
+        } catch (const SerialPortError &e) {
+            EXPECT_NE(std::string(e.what()).find("transmit queue"), std::string::npos);
+            break;
+        }
+        if (accepted > 10'000'000) {
+            FAIL() << "the queue never filled";
+            break;
+        }
+        if (accepted % (8 * 512) == 0)
+            std::this_thread::sleep_for(milliseconds(2));
+    }
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+    EXPECT_GE(accepted, SerialPort::transmitQueueBytes - 512);
+    EXPECT_THROW(r.port.WriteBuf(big.data(), 1000), SerialPortError);
+
+    r.port.PurgeWrite();
+    EXPECT_EQ(r.port.WriteBuf(big.data(), static_cast<int>(SerialPort::transmitQueueBytes)),
+              static_cast<int>(SerialPort::transmitQueueBytes));
+    r.port.PurgeWrite();
+
+    // After the purge, what the far side reads ends with what was written after it.
+    std::this_thread::sleep_for(milliseconds(50));
+    Bytes stale;
+    while (true) {
+        const Bytes part = pty.receive(1, 100);
+        if (part.empty())
+            break;
+        stale.insert(stale.end(), part.begin(), part.end());
+    }
+    EXPECT_LT(stale.size(), accepted + SerialPort::transmitQueueBytes);
+    const Bytes marker = {0xDE, 0xAD, 0xBE, 0xEF};
+    r.port.WriteBuf(marker.data(), 4);
+    EXPECT_EQ(pty.receive(4), marker);
+    r.port.Close();
+}
+
+TEST(SerialPortQueue, PurgeReadDiscardsBytesNotYetHandedOver)
+{
+    PtyPair pty(12);
+    Recorder r(12);
+    r.port.Open();
+    pty.send(Bytes(300, 0x55));
+    ASSERT_TRUE(r.gui.waitForQueued()); // the GUI thread is busy elsewhere
+    r.port.PurgeRead();
+    r.gui.runFor(100);
+    EXPECT_TRUE(r.received.empty()) << r.received.size() << " stale bytes handed over";
+    pty.send({1, 2, 3});
+    ASSERT_TRUE(r.waitForBytes(3));
+    EXPECT_EQ(r.received, (Bytes{1, 2, 3}));
+    r.port.Close();
+}
+
+// --- a port that goes away ---------------------------------------------------------------
+
+TEST(SerialPortVanish, FarSideClosingIsReportedOnceAndThePortFallsQuiet)
+{
+    PtyPair pty(13);
+    Recorder r(13);
+    r.port.Open();
+    pty.send(sequence(40));
+    ASSERT_TRUE(r.waitForBytes(40));
+    pty.closeFar();
+    ASSERT_TRUE(r.gui.runUntil([&] { return !r.errors.empty(); }));
+    EXPECT_EQ(r.errors, (std::vector<uint32_t>{CE_IOE}));
+
+    // No thread keeps waking on the dead device.
+    const size_t postedBefore = r.gui.posted();
+    const double cpuBefore = processCpuMs();
+    r.gui.runFor(500);
+    EXPECT_LT(processCpuMs() - cpuBefore, 50.0);
+    EXPECT_EQ(r.gui.posted(), postedBefore);
+
+    // Writing to it is refused by the device, already reported.
+    r.port.WriteBuf("abc", 3);
+    r.gui.runFor(200);
+    EXPECT_EQ(r.errors.size(), 1u);
+    EXPECT_TRUE(r.port.Active());
+    {
+        Watchdog dog("Close after the device vanished", 3000);
+        r.port.Close();
+    }
+    EXPECT_FALSE(r.port.Active());
+}
+
+TEST(SerialPortVanish, HalfAReplyBeforeTheUnitVanishesStillArrives)
+{
+    portDir();
+    ksb7sim::SimulatedUnit unit;
+    std::string error;
+    ASSERT_TRUE(unit.start(14, 1, &error)) << error;
+    ksb7sim::Faults faults;
+    faults.vanishOnNextRequest = true;
+    faults.vanishDowntimeMs = -1;
+    unit.setFaults(faults);
+
+    Recorder r(14);
+    r.port.Open();
+    // Read 2 input registers from 517: the reply is 9 bytes.
+    const Bytes request = {0x01, 0x04, 0x02, 0x05, 0x00, 0x02, 0x60, 0x72};
+    r.port.WriteBuf(request.data(), static_cast<int>(request.size()));
+    ASSERT_TRUE(r.gui.runUntil([&] { return !r.errors.empty(); }));
+    EXPECT_GE(r.received.size(), 1u);
+    EXPECT_LT(r.received.size(), 9u);
+    EXPECT_EQ(r.received[0], 0x01);
+    EXPECT_EQ(r.errors, (std::vector<uint32_t>{CE_IOE}));
+    r.gui.runFor(300);
+    EXPECT_EQ(r.errors.size(), 1u);
+    r.port.Close();
+}
+
+// --- closing, never deadlocking ------------------------------------------------------------
+
+TEST(SerialPortClose, WhileBytesPourInFromTheFarSide)
+{
+    PtyPair pty(15);
+    std::atomic<bool> flooding{true};
+    std::thread flooder([&] {
+        const Bytes burst = sequence(64);
+        while (flooding) {
+            if (::write(pty.far(), burst.data(), burst.size()) < 0) {
+                pollfd p{pty.far(), POLLOUT, 0};
+                ::poll(&p, 1, 20);
+            }
+            uint8_t drain[512];
+            [[maybe_unused]] ssize_t n = ::read(pty.far(), drain, sizeof drain);
+        }
+    });
+    for (int round = 0; round < 30; ++round) {
+        Recorder r(15);
+        r.port.Open();
+        ASSERT_TRUE(r.waitForBytes(1 + round * 10));
+        r.port.WriteBuf("hello", 5);
+        Watchdog dog("Close under load", 3000);
+        if (round % 2) {
+            ASSERT_TRUE(r.gui.waitForQueued()); // the event thread waits for the GUI thread
+        }
+        r.port.Close();
+        EXPECT_FALSE(r.port.Active());
+        const size_t before = r.received.size();
+        r.gui.runFor(20); // what was queued for the closed port is dropped unhandled
+        EXPECT_EQ(r.received.size(), before);
+    }
+    flooding = false;
+    flooder.join();
+}
+
+TEST(SerialPortClose, WhileTheGuiThreadIsBusyAndFromInsideAHandler)
+{
+    PtyPair pty(6);
+    {
+        Recorder r(6);
+        r.port.Open();
+        pty.send(sequence(10));
+        ASSERT_TRUE(r.gui.waitForQueued());
+        std::this_thread::sleep_for(milliseconds(100)); // busy with something else
+        const auto start = Clock::now();
+        r.port.Close();
+        EXPECT_LT(Clock::now() - start, milliseconds(500));
+        r.gui.runFor(50);
+        EXPECT_TRUE(r.received.empty());
+    }
+    {
+        Recorder r(6);
+        int calls = 0;
+        r.port.OnRxBuf = [&](const uint8_t *, size_t) {
+            ++calls;
+            Watchdog dog("Close inside OnRxBuf", 3000);
+            r.port.Close();
+        };
+        r.port.Open();
+        pty.send(sequence(10));
+        r.gui.runUntil([&] { return calls > 0; });
+        EXPECT_EQ(calls, 1);
+        EXPECT_FALSE(r.port.Active());
+        pty.send(sequence(10));
+        r.gui.runFor(100);
+        EXPECT_EQ(calls, 1);
+        // Reopened from the same port, it works as before.
+        r.port.OnRxBuf = nullptr;
+        r.port.Open();
+        r.port.WriteBuf("z", 1);
+        EXPECT_EQ(pty.receive(1), Bytes{'z'});
+        r.port.Close();
+    }
+    {
+        Recorder r(6);
+        r.port.OnError = [&](uint32_t) { r.port.Close(); };
+        r.port.Open();
+        pty.closeFar();
+        Watchdog dog("Close inside OnError", 3000);
+        r.gui.runUntil([&] { return !r.port.Active(); });
+        EXPECT_FALSE(r.port.Active());
+    }
+}
+
+TEST(SerialPortClose, WhenTheGuiIsGoneOrDropsEventsTheThreadsStillEnd)
+{
+    PtyPair pty(2);
+    {
+        Recorder r(2);
+        r.gui.setGone(true);
+        r.port.Open();
+        pty.send(sequence(10));
+        const double cpuBefore = processCpuMs();
+        std::this_thread::sleep_for(milliseconds(300));
+        EXPECT_LT(processCpuMs() - cpuBefore, 50.0);
+        Watchdog dog("Close with the GUI gone", 3000);
+        r.port.Close();
+    }
+    {
+        Recorder r(2);
+        r.port.Open();
+        pty.send(sequence(10));
+        ASSERT_TRUE(r.gui.waitForQueued());
+        r.gui.dropQueued();
+        std::this_thread::sleep_for(milliseconds(100));
+        Watchdog dog("Close after dropped events", 3000);
+        r.port.Close();
+        EXPECT_TRUE(r.received.empty());
+    }
+}
+
+TEST(SerialPortClose, WaitsForTheDeviceToSettleAndTheSamePortOpensRightAfter)
+{
+    PtyPair pty(1);
+    TestGui gui;
+    SerialPort port(&gui);
+    port.PortNum = 1;
+    std::vector<std::string> order;
+    port.OnClose = [&] { order.push_back("closed"); };
+    port.Open();
+    const auto start = Clock::now();
+    port.Close();
+    EXPECT_GE(Clock::now() - start, milliseconds(300));
+    EXPECT_EQ(order, std::vector<std::string>{"closed"});
+    port.Open();
+    EXPECT_TRUE(port.Active());
+    port.CloseDelayMs = 0;
+}
+
+TEST(SerialPortClose, OpenAndClose200TimesLeaksNoDescriptorOrThread)
+{
+    PtyPair pty(16);
+    Recorder r(16);
+    r.port.Open(); // warm up whatever the first open allocates for good
+    r.port.Close();
+    const size_t fds = entriesIn("/proc/self/fd");
+    const size_t threads = entriesIn("/proc/self/task");
+    for (int i = 0; i < 200; ++i) {
+        r.port.Open();
+        if (i % 20 == 0) {
+            pty.send({uint8_t(i)});
+            ASSERT_TRUE(r.waitForBytes(r.received.size() + 1));
+        }
+        r.port.Close();
+    }
+    EXPECT_EQ(entriesIn("/proc/self/fd"), fds);
+    EXPECT_EQ(entriesIn("/proc/self/task"), threads);
+}
+
+// --- with the simulated unit ---------------------------------------------------------------
+
+TEST(SerialPortUnit, ACommandIsAnsweredWithItsEightByteEcho)
+{
+    portDir();
+    ksb7sim::SimulatedUnit unit;
+    std::string error;
+    ASSERT_TRUE(unit.start(12, 1, &error)) << error;
+    Recorder r(12);
+    r.port.Open();
+    // Command 1 (reset) into register 128: the unit echoes the request.
+    const Bytes request = {0x01, 0x06, 0x00, 0x80, 0x00, 0x01, 0x49, 0xE2};
+    for (int i = 0; i < 3; ++i) {
+        r.received.clear();
+        r.port.PurgeWrite();
+        r.port.WriteBuf(request.data(), static_cast<int>(request.size()));
+        ASSERT_TRUE(r.waitForBytes(8));
+        EXPECT_EQ(r.received, request);
+        r.port.PurgeRead();
+    }
+    EXPECT_TRUE(r.errors.empty());
+    EXPECT_EQ(unit.lastCommand(), 1);
+    r.port.Close();
+}
