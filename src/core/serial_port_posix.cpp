@@ -145,6 +145,7 @@ struct SerialPort::Session {
     std::atomic<bool> ioErrorReported{false}; // its going has been reported
     std::atomic<uint32_t> pendingFlags{0};    // from the transmit thread, for the next event
     int emptyReads = 0;                       // GUI thread only
+    bool purgedRead = false;                  // GUI thread only: an event may now read nothing
 
     // The event being handed to the GUI thread: the event thread waits until handedTicket
     // reaches its ticket, or until closing.
@@ -439,6 +440,7 @@ void SerialPort::PurgeRead()
     Session &s = *session_;
     std::lock_guard lock(s.ioMutex);
     ::tcflush(s.fd, TCIFLUSH);
+    s.purgedRead = true;
 }
 
 SerialPort::SerialPort(GuiHandOff *gui) : gui_(gui) {}
@@ -543,9 +545,11 @@ void SerialPort::handleEvent(Session &s, bool hangUp)
             chunk.clear();
             if (got < 0 && vanishedError(errno))
                 vanished = true;
-            else if (!hangUp && s.pendingFlags == 0 && ++s.emptyReads >= emptyReadsMeaningGone)
+            else if (!hangUp && !s.purgedRead && s.pendingFlags == 0 &&
+                     ++s.emptyReads >= emptyReadsMeaningGone)
                 vanished = true;
         }
+        s.purgedRead = false;
     }
     if (!chunk.empty()) {
         if (store_) {
