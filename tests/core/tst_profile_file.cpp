@@ -378,6 +378,28 @@ TEST_F(ProfileFileOnDisk, UnreadablePathsFailAndKeepTheProfile)
     EXPECT_FALSE(p.load(path("folder"), &err));
     EXPECT_NE(err.find(std::strerror(EISDIR)), std::string::npos) << err;
     EXPECT_FALSE(p.load("/dev/zero", &err)); // a device that never ends
+    EXPECT_FALSE(p.load(path("folder")));    // the reason is optional
+
+    // No permission to read: the superuser reads anything, so an ordinary user tries.
+    writeBytes(path("secret.ini"), "[s]\r\nk=v\r\n");
+    ASSERT_EQ(::chmod(path("secret.ini").c_str(), 0), 0);
+    ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
+    const auto loadFails = [this] {
+        ProfileFile q = sample();
+        std::string why;
+        return !q.load(path("secret.ini"), &why) && q.serialize() == sample().serialize() &&
+               why.find(std::strerror(EACCES)) != std::string::npos;
+    };
+    if (::geteuid() == 0)
+        EXPECT_EXIT(
+            {
+                if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                    std::_Exit(2);
+                std::_Exit(loadFails() ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "");
+    else
+        EXPECT_TRUE(loadFails());
 
     // Just at the limit is still a profile file.
     writeBytes(path("big.ini"), "[s]\r\nk=v\r\n" + std::string(ProfileFile::maxFileSize - 10, ';'));
