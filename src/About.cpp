@@ -77,11 +77,10 @@ TFAbout::TFAbout(QWidget *owner) : QDialog(owner), picture_(picture())
     setFixedSize(clientWidthPx, clientHeightPx);
     setModal(true);
 
-    // The window keeps only what is not of the bottom-left pixel's colour.
-    const QColor hole = picture_.pixelColor(0, picture_.height() - 1);
-    const QBitmap cut =
-        QBitmap::fromImage(picture_.createMaskFromColor(hole.rgb(), Qt::MaskOutColor).copy(rect()));
-    setMask(cut);
+    // The window keeps only what is not of the bottom-left pixel's colour. The mask image marks
+    // the pixels of that colour; as a bitmap those marked pixels are the ones left out.
+    const QRgb hole = picture_.pixel(0, picture_.height() - 1);
+    setMask(QBitmap::fromImage(picture_.createMaskFromColor(hole, Qt::MaskInColor).copy(rect())));
 
     RxLabel1 = new QLabel(this);
     RxLabel1->setObjectName(QStringLiteral("RxLabel1"));
@@ -99,8 +98,9 @@ TFAbout::TFAbout(QWidget *owner) : QDialog(owner), picture_(picture())
     shadow->setOffset(1, 1);
     shadow->setBlurRadius(0);
     RxLabel1->setGraphicsEffect(shadow);
-    RxLabel1->setText(QStringLiteral("Приборы телемеханики и защиты. Справки: тел. +7 (000) "
-                                     "000-00-00\nhttps://www.example.com"));
+    RxLabel1->setText(
+        QStringLiteral("Приборы телемеханики серии «Пример». Тел. +7 (000) 000-00-00\n"
+                       "https://www.example.com"));
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));

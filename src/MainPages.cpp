@@ -195,7 +195,7 @@ void TFKsb::createConfigurationPage()
         r.row(LSystem3 = r.label("LSystem3", "Способ выявления ОЗЗ:"),
               makeList(TabSheet1, "ComboBox1",
                        {QStringLiteral("УТЕЧКА"), QStringLiteral("НУЛЕВАЯ ПОСЛЕДОВАТЕЛЬНОСТЬ")}, 1),
-              200);
+              240);
     RxSpinEdit3 =
         r.row(LSystem4 = r.label("LSystem4", "Ток первичной обмотки применяемого ТНП (А):"),
               makeSpin(TabSheet1, "RxSpinEdit3", 5, 5000, 5, 100), spinWidthPx);
@@ -203,7 +203,7 @@ void TFKsb::createConfigurationPage()
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setReadOnly(true);
     paintRed(Edit1);
-    r.row(LSystem5 = r.label("LSystem5", "Тип выключателя:"), Edit1, 200);
+    r.row(LSystem5 = r.label("LSystem5", "Тип выключателя:"), Edit1, 230);
     LSystem5->setEnabled(false);
     Edit1->setEnabled(false);
     ComboBox2 =

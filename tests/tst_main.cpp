@@ -374,10 +374,13 @@ private slots:
         writeFile(blocked, "x");
         qputenv("XDG_CONFIG_HOME", blocked.toLocal8Bit());
         auto w = startWindow();
+        // Reading at start and writing at the close request each report their failure.
         QVERIFY(closeWith(*w, true));
-        QCOMPARE(boxes_.shown.size(), 2);
+        QCOMPARE(boxes_.shown.size(), 3);
         QCOMPARE(boxes_.shown[0].first, Messages::Kind::Error);
-        QCOMPARE(boxes_.shown[1].first, Messages::Kind::Confirmation);
+        QCOMPARE(boxes_.shown[1].first, Messages::Kind::Error);
+        QVERIFY(boxes_.shown[1].second.contains(QStringLiteral("QvoKsb.ini")));
+        QCOMPARE(boxes_.shown[2].first, Messages::Kind::Confirmation);
     }
 
     void aboutMessage()
