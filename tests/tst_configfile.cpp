@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -148,6 +149,29 @@ const char *const freshFile = "[КОНФИГУРАЦИЯ]\n"
                               "[ИНФОРМАЦИЯ О ПОСЛЕДНЕМ ОТКЛЮЧЕНИИ]\n"
                               "Причина отключения=\n"
                               "Дата и время=\n";
+
+// The control of every row of the key table, in the file's order.
+const QStringList &rowControls()
+{
+    static const QStringList controls = {
+        "RxSpinEdit1",  "RxSpinEdit2",  "ComboBox1",    "RxSpinEdit3",  "ComboBox2",
+        "RxSpinEdit4",  "CheckBox1",    "CheckBox2",    "CheckBox3",    "RxSpinEdit5",
+        "CheckBox7",    "CheckBox4",    "CheckBox5",    "CheckBox6",    "RxSpinEdit6",
+        "CheckBox8",    "CheckBox9",    "CheckBox10",   "CheckBox11",   "RxSpinEdit7",
+        "CheckBox12",   "CheckBox13",   "CheckBox14",   "CheckBox15",   "RxSpinEdit8",
+        "ComboBox3",    "RxSpinEdit9",  "RxSpinEdit10", "CheckBox16",   "CheckBox17",
+        "CheckBox18",   "CheckBox19",   "RxSpinEdit11", "RxSpinEdit12", "CheckBox20",
+        "CheckBox21",   "CheckBox22",   "CheckBox23",   "RxSpinEdit13", "RxSpinEdit14",
+        "CheckBox24",   "CheckBox25",   "CheckBox26",   "CheckBox27",   "RxSpinEdit15",
+        "ComboBox4",    "RxSpinEdit16", "RxSpinEdit17", "CheckBox28",   "CheckBox29",
+        "CheckBox30",   "CheckBox31",   "RxSpinEdit18", "RxSpinEdit19", "CheckBox32",
+        "CheckBox33",   "CheckBox34",   "CheckBox35",   "RxSpinEdit20", "RxSpinEdit21",
+        "ComboBox5",    "RxSpinEdit22", "ComboBox6",    "RxSpinEdit23", "ComboBox7",
+        "RxSpinEdit24", "ComboBox8",    "RxSpinEdit25", "ComboBox9",    "ComboBox10",
+        "ComboBox11",   "ComboBox12",   "ComboBox13",   "ComboBox14",   "EEvent",
+        "EDt"};
+    return controls;
+}
 
 QByteArray withCrLf(QByteArray lf)
 {
@@ -360,6 +384,43 @@ private slots:
             QVERIFY2(file.contains(cp1251(QString::fromUtf8(line))), line);
         QCOMPARE(file.count("\r\n"), 82);
         QCOMPARE(file.count('\n'), 82);
+    }
+
+    void everyControlHasItsOwnKey()
+    {
+        // Changing one control changes exactly the line of its own key.
+        const QList<QByteArray> fresh = withCrLf(cp1251(QString::fromUtf8(freshFile))).split('\n');
+        QList<int> rowLine; // line number of each row
+        for (int i = 0; i < fresh.size(); ++i)
+            if (!fresh.at(i).isEmpty() && !fresh.at(i).startsWith('['))
+                rowLine << i;
+        QCOMPARE(rowLine.size(), 76);
+        for (int row = 1; row <= 76; ++row) {
+            const QString control = rowControls().at(row - 1);
+            if (control == QLatin1String("CheckBox16"))
+                continue; // it cannot be cleared
+            TFKsb w;
+            const int n = control.mid(control.indexOf(QRegularExpression("\\d"))).toInt();
+            if (control.startsWith(QLatin1String("RxSpinEdit"))) {
+                SpinEdit *e = w.spinEdit(n);
+                e->setValueFromProgram(static_cast<long long>(
+                    e->value() == e->maximum() ? e->minimum() : e->maximum()));
+            } else if (control.startsWith(QLatin1String("CheckBox"))) {
+                w.checkBox(n)->setChecked(!w.checkBox(n)->isChecked());
+            } else if (control.startsWith(QLatin1String("ComboBox"))) {
+                w.SetListIndex(w.comboBox(n), -1);
+            } else {
+                (control == QLatin1String("EEvent") ? w.EEvent : w.EDt)->setText("x");
+            }
+            save(w, path("one.txt"));
+            const QList<QByteArray> saved = readAll(path("one.txt")).split('\n');
+            QCOMPARE(saved.size(), fresh.size());
+            QList<int> changed;
+            for (int i = 0; i < saved.size(); ++i)
+                if (saved.at(i) != fresh.at(i))
+                    changed << i;
+            QVERIFY2(changed == QList<int>{rowLine.at(row - 1)}, qPrintable(control));
+        }
     }
 
     // ---- round trips -------------------------------------------------------------------------
@@ -588,24 +649,6 @@ private slots:
 
         // The settings in the file's row order: the rows before the fault carry the file's
         // values, the failing row and all later ones their previous values.
-        const QStringList order = {
-            "RxSpinEdit1",  "RxSpinEdit2",  "ComboBox1",    "RxSpinEdit3",  "ComboBox2",
-            "RxSpinEdit4",  "CheckBox1",    "CheckBox2",    "CheckBox3",    "RxSpinEdit5",
-            "CheckBox7",    "CheckBox4",    "CheckBox5",    "CheckBox6",    "RxSpinEdit6",
-            "CheckBox8",    "CheckBox9",    "CheckBox10",   "CheckBox11",   "RxSpinEdit7",
-            "CheckBox12",   "CheckBox13",   "CheckBox14",   "CheckBox15",   "RxSpinEdit8",
-            "ComboBox3",    "RxSpinEdit9",  "RxSpinEdit10", "CheckBox16",   "CheckBox17",
-            "CheckBox18",   "CheckBox19",   "RxSpinEdit11", "RxSpinEdit12", "CheckBox20",
-            "CheckBox21",   "CheckBox22",   "CheckBox23",   "RxSpinEdit13", "RxSpinEdit14",
-            "CheckBox24",   "CheckBox25",   "CheckBox26",   "CheckBox27",   "RxSpinEdit15",
-            "ComboBox4",    "RxSpinEdit16", "RxSpinEdit17", "CheckBox28",   "CheckBox29",
-            "CheckBox30",   "CheckBox31",   "RxSpinEdit18", "RxSpinEdit19", "CheckBox32",
-            "CheckBox33",   "CheckBox34",   "CheckBox35",   "RxSpinEdit20", "RxSpinEdit21",
-            "ComboBox5",    "RxSpinEdit22", "ComboBox6",    "RxSpinEdit23", "ComboBox7",
-            "RxSpinEdit24", "ComboBox8",    "RxSpinEdit25", "ComboBox9",    "ComboBox10",
-            "ComboBox11",   "ComboBox12",   "ComboBox13",   "ComboBox14",   "EEvent",
-            "EDt"};
-        QCOMPARE(order.size(), 76);
         auto valueOf = [](const QStringList &all, const QString &name) {
             for (const QString &s : all)
                 if (s.startsWith(name + u'='))
@@ -615,7 +658,7 @@ private slots:
         const QStringList after = settings(w);
         const QStringList full = settings(whole);
         for (int row = 1; row <= 76; ++row) {
-            const QString &name = order.at(row - 1);
+            const QString &name = rowControls().at(row - 1);
             QCOMPARE(valueOf(after, name), valueOf(row <= appliedRows ? full : before, name));
         }
         // The file really differs from the window on both sides of the fault.
