@@ -153,7 +153,9 @@ private:
     {
         Bytes out;
         pollfd fd{master_, POLLIN, 0};
-        while (::poll(&fd, 1, 50) > 0 && (fd.revents & POLLIN)) {
+        // libmodbus has written the whole reply before it returns; the terminal passes it on
+        // shortly after.
+        for (int waitMs = 1000; ::poll(&fd, 1, waitMs) > 0 && (fd.revents & POLLIN); waitMs = 5) {
             uint8_t chunk[512];
             const ssize_t got = ::read(master_, chunk, sizeof chunk);
             if (got <= 0)

@@ -1,0 +1,203 @@
+// How long building and checking the frames of a full configuration write and read takes, and how
+// many heap allocations it makes: once in the Qt-free codec alone, once through the exchange
+// window's operations on the main window's controls (labels included), and the decoding of the
+// replies into the controls for comparison.
+//
+// Allocations are counted by standing in for malloc, calloc and realloc: Qt allocates its strings
+// with malloc, and operator new ends there too.
+#include "Main.h"
+#include "Rs232.h"
+#include "modbus_rtu.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+extern "C" {
+void *__libc_malloc(size_t);
+void *__libc_calloc(size_t, size_t);
+void *__libc_realloc(void *, size_t);
+}
+
+namespace
+{
+std::atomic<long> allocations{0};
+}
+
+extern "C" void *malloc(size_t size)
+{
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    return __libc_malloc(size);
+}
+extern "C" void *calloc(size_t count, size_t size)
+{
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    return __libc_calloc(count, size);
+}
+extern "C" void *realloc(void *p, size_t size)
+{
+    allocations.fetch_add(1, std::memory_order_relaxed);
+    return __libc_realloc(p, size);
+}
+
+namespace modbus = qvoksb::modbus;
+using Clock = std::chrono::steady_clock;
+
+namespace
+{
+
+constexpr int framesPerPass = 15; // 7 write steps, 8 read steps
+constexpr int passes = 20000;
+
+using Frame = std::array<uint8_t, 64>;
+struct Replies {
+    std::array<Frame, 7> echoes{};
+    std::array<size_t, 7> echoLengths{};
+    std::array<Frame, 8> reads{};
+    std::array<size_t, 8> readLengths{};
+};
+
+// The unit's answers: the echoes of the write requests and read replies of the right sizes.
+Replies makeReplies(uint8_t unit)
+{
+    Replies r;
+    for (int step = 1; step <= 7; ++step) {
+        const modbus::Block b = modbus::readBlock(step);
+        Frame &e = r.echoes[size_t(step - 1)];
+        e = {unit,
+             modbus::FunctionWriteMultipleRegisters,
+             uint8_t(b.first >> 8),
+             uint8_t(b.first & 0xFF),
+             0,
+             uint8_t(b.count)};
+        r.echoLengths[size_t(step - 1)] = modbus::appendCrc(e, 6);
+    }
+    for (int step = 1; step <= 8; ++step) {
+        const modbus::Block b = modbus::readBlock(step);
+        Frame &f = r.reads[size_t(step - 1)];
+        f[0] = unit;
+        f[1] = modbus::FunctionReadInputRegisters;
+        f[2] = uint8_t(2 * b.count);
+        for (size_t k = 0; k < 2u * b.count; k += 2)
+            f[3 + k + 1] = uint8_t(10 + k); // register values 10, 12, ...
+        r.readLengths[size_t(step - 1)] = modbus::appendCrc(f, 3 + 2u * b.count);
+    }
+    return r;
+}
+
+struct Result {
+    double nsPerFrame;
+    double allocationsPerPass;
+};
+
+template <typename Pass> Result measure(Pass pass)
+{
+    for (int i = 0; i < 100; ++i) // warm up: first-time allocations are not the steady state
+        pass();
+    const long before = allocations.load();
+    const auto start = Clock::now();
+    for (int i = 0; i < passes; ++i)
+        pass();
+    const auto elapsed = std::chrono::duration<double, std::nano>(Clock::now() - start).count();
+    return {elapsed / (double(passes) * framesPerPass),
+            double(allocations.load() - before) / passes};
+}
+
+volatile int sink = 0;
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QTemporaryDir home;
+    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    TFKsb window;
+    FKsb = &window;
+    TFrs232 exchange(&window);
+    const Replies replies = makeReplies(TFrs232::UnitAddress());
+
+    // The codec alone: the same frames from fixed register values.
+    const Result core = measure([&] {
+        std::array<uint16_t, 11> values{};
+        Frame request{};
+        int correct = 0;
+        for (int step = 1; step <= 7; ++step) {
+            const modbus::Block b = modbus::readBlock(step);
+            values.fill(uint16_t(step));
+            const size_t n =
+                modbus::buildWriteMultiple(request, 1, b.first, std::span(values.data(), b.count));
+            const size_t e = replies.echoLengths[size_t(step - 1)];
+            correct += modbus::classifyReply(std::span(request.data(), n),
+                                             std::span(replies.echoes[size_t(step - 1)].data(), e))
+                           .kind == modbus::ReplyKind::Correct;
+        }
+        for (int step = 1; step <= 8; ++step) {
+            const modbus::Block b = modbus::readBlock(step);
+            const size_t n = modbus::buildRequest(request, 1, modbus::FunctionReadInputRegisters,
+                                                  b.first, b.count);
+            const std::span reply(replies.reads[size_t(step - 1)].data(),
+                                  replies.readLengths[size_t(step - 1)]);
+            correct += modbus::classifyReply(std::span(request.data(), n), reply).kind ==
+                       modbus::ReplyKind::Correct;
+            std::array<uint16_t, 11> registers{};
+            correct += modbus::readRegisters(reply, std::span(registers.data(), b.count));
+        }
+        sink = correct;
+    });
+
+    // The exchange window's operations: packing the controls, the labels, the shared buffers.
+    int windowCorrect = 0;
+    const Result onWindow = measure([&] {
+        for (int step = 1; step <= 7; ++step) {
+            exchange.MakeWriteRequest(step);
+            TFrs232::ClearReply();
+            TFrs232::AppendReply(replies.echoes[size_t(step - 1)].data(),
+                                 replies.echoLengths[size_t(step - 1)]);
+            windowCorrect += TFrs232::ClassifyReply().kind == modbus::ReplyKind::Correct;
+        }
+        for (int step = 1; step <= 8; ++step) {
+            exchange.MakeReadRequest(step);
+            TFrs232::ClearReply();
+            TFrs232::AppendReply(replies.reads[size_t(step - 1)].data(),
+                                 replies.readLengths[size_t(step - 1)]);
+            windowCorrect += TFrs232::ClassifyReply().kind == modbus::ReplyKind::Correct;
+        }
+    });
+
+    // Decoding the eight read replies into the controls (interlocks and texts included).
+    const Result decoding = measure([&] {
+        for (int step = 1; step <= 8; ++step) {
+            exchange.MakeReadRequest(step);
+            TFrs232::ClearReply();
+            TFrs232::AppendReply(replies.reads[size_t(step - 1)].data(),
+                                 replies.readLengths[size_t(step - 1)]);
+            sink = exchange.ParseReadReply(step);
+        }
+    });
+
+    std::printf("frames of a full write and read (%d frames, %d passes)\n", framesPerPass, passes);
+    std::printf("  codec, build + classify:            %8.1f ns per frame, %.2f allocations "
+                "per pass\n",
+                core.nsPerFrame, core.allocationsPerPass);
+    std::printf("  exchange window, build + classify:  %8.1f ns per frame, %.2f allocations "
+                "per pass\n",
+                onWindow.nsPerFrame, onWindow.allocationsPerPass);
+    std::printf("  decoding 8 replies into controls:   %8.1f ns per frame (per 8/15 pass), "
+                "%.2f allocations per pass\n",
+                decoding.nsPerFrame * framesPerPass / 8, decoding.allocationsPerPass);
+    const bool allCorrect = windowCorrect == (100 + passes) * framesPerPass;
+    if (!allCorrect)
+        std::printf("  !! %d of the window's replies were not classified correct\n",
+                    (100 + passes) * framesPerPass - windowCorrect);
+    FKsb = nullptr;
+    return allCorrect ? 0 : 1;
+}

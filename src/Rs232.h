@@ -1,0 +1,90 @@
+#pragma once
+// The exchange window and the device link's frames. The main window creates one TFrs232 for each
+// exchange with the unit, sets its Tag to the kind of exchange and its port options, shows it
+// modally and destroys it; the window then paces the transactions of that kind.
+//
+// Every frame goes through four program-wide buffers that outlive the windows: the request to send
+// and the reply being accumulated. Building a request reads the main window's controls (through
+// FKsb), decoding a reply writes them, both by the register map in Rs232RegisterMap.cpp.
+#include "modbus_rtu.h"
+
+#include <QDialog>
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+class QLabel;
+class QProgressBar;
+class QPushButton;
+
+// The frame sent next, RequestLength bytes of it, CRC included; and the bytes received since the
+// last reply was examined.
+inline constexpr size_t TransactionBufferBytes = 4096;
+extern std::array<uint8_t, TransactionBufferBytes> RequestBuffer;
+extern int32_t RequestLength;
+extern std::array<uint8_t, TransactionBufferBytes> ReplyBuffer;
+extern int32_t ReplyCount;
+
+class TFrs232 : public QDialog
+{
+    Q_OBJECT
+public:
+    // The exchange kinds, carried in the window's Tag.
+    enum Kind {
+        WriteConfiguration = 99, // write steps 1..7
+        ReadConfiguration = 100, // read steps 1..8
+        ControlCommand = 101,    // command step 0
+        InputOutputState = 102,  // status step 99
+    };
+    static constexpr int FirstStep = 1; // the step counter starts here ...
+    static constexpr int LastStep = 9;  // ... and the bar ends here
+
+    explicit TFrs232(QWidget *owner = nullptr);
+    ~TFrs232() override;
+
+    // --- frames (program-wide buffers) -------------------------------------------------------
+    // The CRC of a run with the first byte on the wire in the high half of the result.
+    static uint16_t Crc16(const uint8_t *bytes, uint16_t length);
+    // An 8-byte function-4 or function-6 request in RequestBuffer; RequestLength becomes 8.
+    static void MakeRequest(uint8_t address, uint8_t function, uint16_t reg, uint16_t countOrValue);
+    // The function-16 request of write step 1..7 from the controls; steps 4..7 set Label1 first.
+    // Any other step leaves RequestLength at 0.
+    void MakeWriteRequest(int step);
+    // The request of step 0 (command, value = RadioGroup1's Tag), 1..8 (configuration blocks and
+    // last trip) or 99 (input/output state); steps 4..8 and 99 set Label1 first. Any other step
+    // leaves RequestLength at 0.
+    void MakeReadRequest(int step);
+    // True when ReplyCount is at least 4 and the last two received bytes are the CRC of the
+    // bytes before them.
+    static bool ReplyCrcOk();
+    // The received bytes measured against the request that was sent: correct, the unit's
+    // exception, malformed, or a CRC error. Only a correct reply should be decoded.
+    static qvoksb::modbus::ReplyCheck ClassifyReply();
+    // Puts the registers of read step 1..8 or status step 99 into the main window's controls.
+    // The reply must be the correct answer to that step's request; anything else, and any error
+    // while the controls take the values, shows "Параметры конфигурации содержат ошибки!" and
+    // returns false (the rest of the step is not applied).
+    bool ParseReadReply(int step);
+    // EEvent's text for a cause code of the last trip.
+    static void ShowTripCause(uint16_t code);
+
+    // Appends received bytes to ReplyBuffer as far as there is room; returns how many it took.
+    static size_t AppendReply(const uint8_t *data, size_t count);
+    // Empties ReplyBuffer after a reply has been examined.
+    static void ClearReply();
+    // The unit address of the next request: RxSpinEdit26.
+    static uint8_t UnitAddress();
+
+    // --- the window --------------------------------------------------------------------------
+    // Port options, set by the main window before showing.
+    int PortNum = 1;
+    bool DtrEnabled = false;
+    bool RtsEnabled = false;
+
+    QLabel *Label1;
+    QProgressBar *ProgressBar1; // its position is the step counter
+    QPushButton *BExit;
+
+    void BExitClick();
+};

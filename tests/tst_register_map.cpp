@@ -1,0 +1,828 @@
+// The register map on the real main window: the requests built from its controls, the replies
+// decoded into them, the commands and the status. libmodbus, an independent Modbus implementation,
+// plays the unit on a pseudo-terminal inside the test: what our function-16 frames write into it
+// is checked register by register, and its answers to our function-4 frames are decoded.
+#include "Main.h"
+#include "Messages.h"
+#include "Rs232.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+
+#include <modbus.h>
+
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <poll.h>
+#include <random>
+#include <unistd.h>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+namespace
+{
+
+Bytes hex(const char *text)
+{
+    Bytes out;
+    for (const char *p = text; *p;) {
+        if (*p == ' ') {
+            ++p;
+            continue;
+        }
+        out.push_back(uint8_t(std::strtoul(std::string(p, 2).c_str(), nullptr, 16)));
+        p += 2;
+    }
+    return out;
+}
+
+// CRC-16/MODBUS bit by bit: the test's own, to spoil and mend replies.
+Bytes withCrc(Bytes frame)
+{
+    unsigned crc = 0xFFFF;
+    for (size_t i = 0; i + 2 < frame.size(); ++i) {
+        crc ^= frame[i];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+    }
+    frame[frame.size() - 2] = uint8_t(crc & 0xFF);
+    frame[frame.size() - 1] = uint8_t(crc >> 8);
+    return frame;
+}
+
+// A function-4 reply of unit 1 carrying these registers.
+Bytes readReply(const std::vector<uint16_t> &registers, uint8_t unit = 1)
+{
+    Bytes frame{unit, 4, uint8_t(2 * registers.size())};
+    for (uint16_t r : registers) {
+        frame.push_back(uint8_t(r >> 8));
+        frame.push_back(uint8_t(r & 0xFF));
+    }
+    frame.resize(frame.size() + 2);
+    return withCrc(frame);
+}
+
+Bytes sentRequest()
+{
+    return Bytes(RequestBuffer.begin(), RequestBuffer.begin() + RequestLength);
+}
+
+void setSpin(SpinEdit *spin, long long value)
+{
+    spin->setValueFromProgram(value);
+}
+
+void receive(const Bytes &bytes)
+{
+    TFrs232::ClearReply();
+    TFrs232::AppendReply(bytes.data(), bytes.size());
+}
+
+// libmodbus as the unit, its input registers aliased to its holding registers.
+class LibmodbusSlave
+{
+public:
+    static constexpr int Registers = 1024;
+
+    explicit LibmodbusSlave(int unit)
+    {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        char name[128];
+        if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
+            ::ptsname_r(master_, name, sizeof name) != 0)
+            return;
+        ctx_ = modbus_new_rtu(name, 9600, 'N', 8, 1);
+        if (!ctx_ || modbus_set_slave(ctx_, unit) != 0 || modbus_connect(ctx_) != 0)
+            return;
+        modbus_set_indication_timeout(ctx_, 2, 0);
+        mapping_ = modbus_mapping_new_start_address(0, 0, 0, 0, 0, Registers, 0, Registers);
+        if (!mapping_)
+            return;
+        ownInput_ = mapping_->tab_input_registers;
+        mapping_->tab_input_registers = mapping_->tab_registers;
+        ok_ = true;
+    }
+    ~LibmodbusSlave()
+    {
+        if (mapping_) {
+            mapping_->tab_input_registers = ownInput_;
+            modbus_mapping_free(mapping_);
+        }
+        if (ctx_) {
+            modbus_close(ctx_);
+            modbus_free(ctx_);
+        }
+        if (master_ >= 0)
+            ::close(master_);
+    }
+    bool ok() const { return ok_; }
+    uint16_t &reg(int address) { return mapping_->tab_registers[address]; }
+
+    // Sends the request in RequestBuffer and puts libmodbus's answer into ReplyBuffer.
+    bool transact()
+    {
+        const Bytes request = sentRequest();
+        if (request.empty() ||
+            ::write(master_, request.data(), request.size()) != ssize_t(request.size()))
+            return false;
+        uint8_t frame[MODBUS_RTU_MAX_ADU_LENGTH];
+        const int length = modbus_receive(ctx_, frame);
+        if (length <= 0)
+            return false; // libmodbus refused the frame (a bad CRC, a broken frame)
+        modbus_reply(ctx_, frame, length, mapping_);
+        Bytes answer;
+        pollfd fd{master_, POLLIN, 0};
+        // libmodbus has written the whole reply before it returns; the terminal passes it on
+        // shortly after.
+        for (int waitMs = 1000; ::poll(&fd, 1, waitMs) > 0 && (fd.revents & POLLIN); waitMs = 5) {
+            uint8_t chunk[512];
+            const ssize_t got = ::read(master_, chunk, sizeof chunk);
+            if (got <= 0)
+                break;
+            answer.insert(answer.end(), chunk, chunk + got);
+        }
+        receive(answer);
+        return !answer.empty();
+    }
+
+private:
+    int master_ = -1;
+    modbus_t *ctx_ = nullptr;
+    modbus_mapping_t *mapping_ = nullptr;
+    uint16_t *ownInput_ = nullptr;
+    bool ok_ = false;
+};
+
+// Every value the register map and the last-trip and status reads touch.
+struct Snapshot {
+    std::vector<int> spins, lists;
+    std::vector<bool> boxes;
+    QString event, time;
+    std::vector<int> leds;
+
+    static Snapshot of(const TFKsb &w)
+    {
+        Snapshot s;
+        for (int n = 1; n <= 25; ++n)
+            s.spins.push_back(w.spinEdit(n)->value());
+        for (int n = 1; n <= 14; ++n)
+            s.lists.push_back(w.comboBox(n)->currentIndex());
+        for (int n = 1; n <= 35; ++n)
+            s.boxes.push_back(w.checkBox(n)->isChecked());
+        s.event = w.EEvent->text();
+        s.time = w.EDt->text();
+        for (LedIndicator *l :
+             {w.VrBlinkLed1, w.VrBlinkLed2, w.VrBlinkLed3, w.VrBlinkLed4, w.VrBlinkLedBit1,
+              w.VrBlinkLedBit2, w.VrBlinkLedBit3, w.VrBlinkLedBit4})
+            s.leds.push_back(l->ColorIndex());
+        return s;
+    }
+    bool operator==(const Snapshot &) const = default;
+};
+
+// The registers the unit's documents prescribe for the controls, written out one by one.
+std::map<int, uint16_t> registersFor(const TFKsb &w)
+{
+    const auto s = [&](int n) { return w.spinEdit(n)->value(); };
+    const auto c = [&](int n) { return w.comboBox(n)->currentIndex(); };
+    const auto b = [&](int n) { return n && w.checkBox(n)->isChecked() ? 1 : 0; };
+    const auto mask = [&](int off, int o1, int o2, int o3) {
+        return uint16_t(b(off) | b(o1) << 1 | b(o2) << 2 | b(o3) << 3);
+    };
+    std::map<int, uint16_t> r;
+    r[257] = uint16_t((s(1) == 60 ? 1 : 0) | (c(1) == 0 ? 1 << 5 : 0) | (c(1) == 1 ? 1 << 6 : 0) |
+                      1 << 9 | (c(2) == 0 ? 1 << 10 : 0));
+    r[258] = uint16_t(s(2));
+    r[259] = uint16_t(s(3));
+    r[267] = uint16_t(s(4) / 10);
+    r[277] = mask(0, 1, 2, 3);
+    r[278] = uint16_t(s(5));
+    r[279] = mask(7, 4, 5, 6);
+    r[280] = uint16_t(s(6));
+    r[281] = mask(8, 9, 10, 11);
+    r[282] = uint16_t(s(7));
+    for (int e = 0; e < 2; ++e) { // phase (384..394), earth (395..405)
+        const int base = 384 + 11 * e, box = 12 + 12 * e, spin = 8 + 7 * e;
+        r[base] = mask(box, box + 1, box + 2, box + 3);
+        r[base + 1] = uint16_t(s(spin));
+        r[base + 2] = uint16_t(c(3 + e));
+        r[base + 3] = uint16_t(s(spin + 2)); // the multiplier, as shown
+        r[base + 4] = uint16_t(s(spin + 1) / 10);
+        r[base + 5] = mask(box + 4, box + 5, box + 6, box + 7);
+        r[base + 6] = uint16_t(s(spin + 3));
+        r[base + 7] = uint16_t(s(spin + 4));
+        r[base + 8] = mask(box + 8, box + 9, box + 10, box + 11);
+        r[base + 9] = uint16_t(s(spin + 5));
+        r[base + 10] = uint16_t(s(spin + 6) / 10);
+    }
+    r[262] = uint16_t((c(5) & 1) | (c(6) & 1) << 2 | (c(7) & 1) << 4 | (c(8) & 1) << 6);
+    for (int k = 0; k < 4; ++k)
+        r[263 + k] = uint16_t(s(22 + k) / 100);
+    r[269] = uint16_t((c(10) & 1) | (c(12) & 1) << 1 | (c(14) & 1) << 2);
+    r[270] = uint16_t(c(9));
+    r[271] = uint16_t(c(11));
+    r[272] = uint16_t(c(13));
+    return r;
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Bytes)
+
+class TestRegisterMap : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<TFKsb> w_;
+    std::unique_ptr<TFrs232> x_;
+    QList<QPair<Messages::Kind, QString>> boxes_;
+    bool answer_ = true;
+
+    TFKsb &w() { return *w_; }
+    TFrs232 &x() { return *x_; }
+
+    // Builds the write request of step and returns the value of register reg in it.
+    uint16_t written(int step, int reg)
+    {
+        x().MakeWriteRequest(step);
+        const auto block = qvoksb::modbus::ConfigurationBlocks[size_t(step - 1)];
+        const int at = 7 + 2 * (reg - block.first);
+        return uint16_t(RequestBuffer[size_t(at)] << 8 | RequestBuffer[size_t(at + 1)]);
+    }
+    // Decodes a reply to step carrying these registers.
+    bool read(int step, const std::vector<uint16_t> &registers)
+    {
+        receive(readReply(registers, TFrs232::UnitAddress()));
+        return x().ParseReadReply(step);
+    }
+    // Step 1's registers with register 257 set to value, the rest valid.
+    bool readStep1(uint16_t r257) { return read(1, {r257, 100, 100}); }
+
+private slots:
+    void init()
+    {
+        boxes_.clear();
+        answer_ = true;
+        Messages::hook = [this](Messages::Kind kind, const QString &text) {
+            boxes_.append({kind, text});
+            return answer_;
+        };
+        w_ = std::make_unique<TFKsb>();
+        FKsb = w_.get();
+        x_ = std::make_unique<TFrs232>();
+        RequestLength = 0;
+        TFrs232::ClearReply();
+    }
+    void cleanup()
+    {
+        x_.reset();
+        w_.reset();
+        FKsb = nullptr;
+        Messages::hook = nullptr;
+    }
+
+    // --- the documented frames -----------------------------------------------------------------
+
+    void documentedRequests()
+    {
+        x().MakeReadRequest(1);
+        QCOMPARE(sentRequest(), hex("01 04 01 01 00 03 E0 37"));
+        setSpin(w().RxSpinEdit26, 0x0A);
+        x().MakeReadRequest(1);
+        QCOMPARE(sentRequest(), hex("0A 04 01 01 00 03 E1 4C"));
+        setSpin(w().RxSpinEdit26, 1);
+
+        setSpin(w().RxSpinEdit4, 150);
+        x().MakeWriteRequest(2);
+        QCOMPARE(sentRequest(), hex("01 10 01 0B 00 01 02 00 0F F7 EF"));
+
+        x().MakeReadRequest(8);
+        QCOMPARE(sentRequest(), hex("01 04 02 11 00 03 E1 B6"));
+        x().MakeReadRequest(99);
+        QCOMPARE(sentRequest(), hex("01 04 02 05 00 02 60 72"));
+
+        const int lengths[] = {15, 11, 21, 31, 31, 19, 17};
+        for (int step = 1; step <= 7; ++step) {
+            x().MakeWriteRequest(step);
+            QCOMPARE(RequestLength, lengths[step - 1]);
+        }
+        for (int bad : {0, 8, 99, -1}) {
+            x().MakeWriteRequest(bad);
+            QCOMPARE(RequestLength, 0);
+        }
+        x().MakeReadRequest(9);
+        QCOMPARE(RequestLength, 0);
+    }
+
+    void labelsSetWhenARequestIsBuilt()
+    {
+        const QString start = x().Label1->text();
+        QCOMPARE(start, QStringLiteral("Обмен с блоком KSB-7 ..."));
+        for (int step = 1; step <= 3; ++step) {
+            x().MakeWriteRequest(step);
+            x().MakeReadRequest(step);
+            QCOMPARE(x().Label1->text(), start);
+        }
+        const char *writing[] = {"Запись уставок МТЗ ...", "Запись уставок ОЗЗ ...",
+                                 "Запись параметров ВЫХОДНЫХ РЕЛЕ ...",
+                                 "Запись параметров ЦИФРОВЫХ ВХОДОВ ..."};
+        const char *reading[] = {"Чтение уставок МТЗ ...", "Чтение уставок ОЗЗ ...",
+                                 "Чтение параметров ВЫХОДНЫХ РЕЛЕ ...",
+                                 "Чтение параметров ЦИФРОВЫХ ВХОДОВ ..."};
+        for (int step = 4; step <= 7; ++step) {
+            x().MakeWriteRequest(step);
+            QCOMPARE(x().Label1->text(), QString::fromUtf8(writing[step - 4]));
+            x().MakeReadRequest(step);
+            QCOMPARE(x().Label1->text(), QString::fromUtf8(reading[step - 4]));
+        }
+        x().MakeReadRequest(8);
+        QCOMPARE(x().Label1->text(),
+                 QStringLiteral("Чтение информации о последнем отключении ..."));
+        x().MakeReadRequest(99);
+        QCOMPARE(x().Label1->text(), QStringLiteral("Чтение состояний ВХОДОВ/ВЫХОДОВ ..."));
+        // A resend sets it again, and steps 1..3 leave what is there.
+        x().Label1->setText(QStringLiteral("!!! Ошибка CRC !!!"));
+        x().MakeReadRequest(99);
+        QCOMPARE(x().Label1->text(), QStringLiteral("Чтение состояний ВХОДОВ/ВЫХОДОВ ..."));
+        x().Label1->setText(QStringLiteral("!!! Ошибка CRC !!!"));
+        x().MakeWriteRequest(2);
+        QCOMPARE(x().Label1->text(), QStringLiteral("!!! Ошибка CRC !!!"));
+    }
+
+    // --- step 1: register 257 -----------------------------------------------------------------
+
+    void register257Written()
+    {
+        setSpin(w().RxSpinEdit1, 50);
+        w().SetListIndex(w().ComboBox1, -1);
+        w().SetListIndex(w().ComboBox2, -1);
+        QCOMPARE(written(1, 257), uint16_t(0x0200));
+        setSpin(w().RxSpinEdit1, 60);
+        w().SetListIndex(w().ComboBox1, 1);
+        w().SetListIndex(w().ComboBox2, 0);
+        QCOMPARE(written(1, 257), uint16_t(0x0641));
+        w().SetListIndex(w().ComboBox1, 0);
+        w().SetListIndex(w().ComboBox2, 1);
+        QCOMPARE(written(1, 257), uint16_t(0x0221));
+        // A frequency loaded from a file that is not 60 writes 50.
+        setSpin(w().RxSpinEdit1, 55);
+        QCOMPARE(written(1, 257) & 1, 0);
+    }
+
+    void register257Read()
+    {
+        QVERIFY(readStep1(0x0001));
+        QCOMPARE(w().RxSpinEdit1->value(), 60);
+        QVERIFY(readStep1(0x0000));
+        QCOMPARE(w().RxSpinEdit1->value(), 50);
+
+        QVERIFY(readStep1(0x0060)); // both method bits: the second wins
+        QCOMPARE(w().ComboBox1->currentIndex(), 1);
+        QVERIFY(readStep1(0x0020));
+        QCOMPARE(w().ComboBox1->currentIndex(), 0);
+        QVERIFY(readStep1(0x0400));
+        QCOMPARE(w().ComboBox2->currentIndex(), 0);
+        QVERIFY(readStep1(0xFBFF)); // every bit but 10: НЕТ
+        QCOMPARE(w().ComboBox2->currentIndex(), 1);
+
+        // Neither method bit: the list keeps its item, and its rule still runs. With УТЕЧКА the
+        // zero-sequence transformer current does not apply.
+        w().SetListIndex(w().ComboBox1, 0);
+        w().RxSpinEdit3->setEnabled(true); // behind the rule's back
+        w().LSystem4->setEnabled(true);
+        QVERIFY(readStep1(0x0000));
+        QCOMPARE(w().ComboBox1->currentIndex(), 0);
+        QVERIFY(!w().RxSpinEdit3->isEnabled());
+        QVERIFY(boxes_.isEmpty());
+    }
+
+    // --- values, their scales and the controls' ranges -----------------------------------------
+
+    void scaledValuesAndRanges()
+    {
+        w().SetListIndex(w().ComboBox3, 0); // the delay applies
+        setSpin(w().RxSpinEdit9, 600000);
+        QCOMPARE(written(4, 388), uint16_t(60000));
+        std::vector<uint16_t> r(11, 10);
+        r[0] = 1;
+        r[4] = 60000;
+        QVERIFY(read(4, r));
+        QCOMPARE(w().RxSpinEdit9->value(), 600000);
+        r[4] = 65535;
+        QVERIFY(read(4, r));
+        QCOMPARE(w().RxSpinEdit9->value(), 600000);
+
+        setSpin(w().RxSpinEdit22, 200);
+        QCOMPARE(written(6, 263), uint16_t(2));
+        setSpin(w().RxSpinEdit22, 250); // possible after opening a file
+        QCOMPARE(written(6, 263), uint16_t(2));
+        QVERIFY(read(6, {0, 2, 2, 2, 2}));
+        QCOMPARE(w().RxSpinEdit22->value(), 200);
+
+        r = std::vector<uint16_t>(11, 10);
+        r[1] = 0;
+        QVERIFY(read(4, r));
+        QCOMPARE(w().RxSpinEdit8->value(), 4);
+        r[1] = 500;
+        QVERIFY(read(4, r));
+        QCOMPARE(w().RxSpinEdit8->value(), 300);
+
+        r[2] = 13;
+        QVERIFY(read(4, r));
+        QCOMPARE(w().ComboBox3->currentIndex(), -1);
+        QCOMPARE(written(4, 386), uint16_t(65535));
+
+        setSpin(w().RxSpinEdit10, 15);
+        QCOMPARE(written(4, 387), uint16_t(15));
+
+        // A disabled control is still sent.
+        w().SetListIndex(w().ComboBox1, 0);
+        QVERIFY(!w().RxSpinEdit3->isEnabled());
+        setSpin(w().RxSpinEdit3, 1234);
+        QCOMPARE(written(1, 259), uint16_t(1234));
+    }
+
+    void relaySetsAndBitRegisters()
+    {
+        // Register 277 has no ВЫКЛ box: bit 0 is never written and changes nothing when read.
+        for (int n : {1, 2, 3})
+            w().checkBox(n)->setChecked(true);
+        QCOMPARE(written(3, 277), uint16_t(0x000E));
+        QVERIFY(read(3, {0x0001, 1000, 0, 3000, 0, 300}));
+        for (int n : {1, 2, 3})
+            QVERIFY(!w().checkBox(n)->isChecked());
+        QVERIFY(read(3, {0xFFF5, 1000, 0x0009, 3000, 0x0006, 300})); // bits 4..15 ignored
+        QVERIFY(!w().CheckBox1->isChecked());
+        QVERIFY(w().CheckBox2->isChecked());
+        QVERIFY(!w().CheckBox3->isChecked());
+        QVERIFY(w().CheckBox7->isChecked() && w().CheckBox6->isChecked());
+        QVERIFY(!w().CheckBox4->isChecked() && !w().CheckBox5->isChecked());
+        QVERIFY(!w().CheckBox8->isChecked() && w().CheckBox9->isChecked() &&
+                w().CheckBox10->isChecked() && !w().CheckBox11->isChecked());
+
+        // A checked but disabled ВЫХ.3 box (the self-diagnosis uses output 3) still counts.
+        w().SetListIndex(w().ComboBox2, 0);
+        w().CheckBox15->setChecked(true);
+        QVERIFY(!w().CheckBox15->isEnabled());
+        QCOMPARE(written(4, 384) & 0x8, 0x8);
+
+        // Register 262: the mode bits 0, 2, 4, 6; the others are 0 and ignored.
+        w().SetListIndex(w().ComboBox5, 1);
+        w().SetListIndex(w().ComboBox6, 0);
+        w().SetListIndex(w().ComboBox7, 1);
+        w().SetListIndex(w().ComboBox8, -1); // no item: index AND 1 is 1
+        QCOMPARE(written(6, 262), uint16_t(0x0051));
+        QVERIFY(read(6, {0xFFBE, 5, 5, 5, 5}));
+        QCOMPARE(w().ComboBox5->currentIndex(), 0);
+        QCOMPARE(w().ComboBox6->currentIndex(), 1);
+        QCOMPARE(w().ComboBox7->currentIndex(), 1);
+        QCOMPARE(w().ComboBox8->currentIndex(), 0);
+
+        // Register 269: the contact bits 0..2.
+        w().SetListIndex(w().ComboBox10, 1);
+        w().SetListIndex(w().ComboBox12, 0);
+        w().SetListIndex(w().ComboBox14, 1);
+        QCOMPARE(written(7, 269), uint16_t(0x0005));
+        QVERIFY(read(7, {0xFFFA, 7, 0, 8}));
+        QCOMPARE(w().ComboBox10->currentIndex(), 0);
+        QCOMPARE(w().ComboBox12->currentIndex(), 1);
+        QCOMPARE(w().ComboBox14->currentIndex(), 0);
+        QCOMPARE(w().ComboBox9->currentIndex(), 7);
+        QCOMPARE(w().ComboBox11->currentIndex(), 0);
+        QCOMPARE(w().ComboBox13->currentIndex(), -1);
+    }
+
+    // --- status and last trip -----------------------------------------------------------------
+
+    void stateIntoTheLeds()
+    {
+        QVERIFY(read(99, {0x0001, 0x0008}));
+        QCOMPARE(w().VrBlinkLed4->ColorIndex(), 2);
+        QCOMPARE(w().VrBlinkLedBit4->ColorIndex(), 2);
+        QCOMPARE(w().VrBlinkLed4->ledPalette(2).high, QColor(Qt::red));
+        QCOMPARE(w().VrBlinkLedBit4->ledPalette(2).high, QColor(Qt::red));
+        for (LedIndicator *l : {w().VrBlinkLed1, w().VrBlinkLed2, w().VrBlinkLed3,
+                                w().VrBlinkLedBit1, w().VrBlinkLedBit2, w().VrBlinkLedBit3})
+            QCOMPARE(l->ColorIndex(), 1);
+
+        QVERIFY(read(99, {0xFFF0, 0x0006}));
+        for (LedIndicator *l : {w().VrBlinkLed1, w().VrBlinkLed2, w().VrBlinkLed3, w().VrBlinkLed4,
+                                w().VrBlinkLedBit1, w().VrBlinkLedBit4})
+            QCOMPARE(l->ColorIndex(), 1);
+        QCOMPARE(w().VrBlinkLedBit2->ColorIndex(), 2);
+        QCOMPARE(w().VrBlinkLedBit3->ColorIndex(), 2);
+
+        QVERIFY(read(99, {0x000E, 0}));
+        for (LedIndicator *l : {w().VrBlinkLed1, w().VrBlinkLed2, w().VrBlinkLed3})
+            QCOMPARE(l->ColorIndex(), 2);
+        QCOMPARE(w().VrBlinkLed4->ColorIndex(), 1);
+    }
+
+    void lastTrip()
+    {
+        QVERIFY(read(8, {0x1409, 0x1967, 0x4995}));
+        QCOMPARE(w().EEvent->text(), QStringLiteral("ВРЕМЯЗАВИСИМАЯ МТЗ В ФАЗАХ"));
+        QCOMPARE(w().EDt->text(), QStringLiteral("11.6.2009 7:18:40"));
+        QVERIFY(read(8, {0, 0, 0}));
+        QCOMPARE(w().EEvent->text(), QStringLiteral("СОБЫТИЯ ОТСУТСТВУЮТ"));
+        QCOMPARE(w().EDt->text(), QStringLiteral("0.0.2000 0:0:0"));
+        QVERIFY(read(8, {0xFF80, 0, 1023}));
+        QCOMPARE(w().EEvent->text(), QStringLiteral("СОБЫТИЕ НЕИЗВЕСТНО - КОД СОБЫТИЯ: 511"));
+        QCOMPARE(w().EDt->text(), QStringLiteral("0.0.2000 0:0:102"));
+        TFrs232::ShowTripCause(2);
+        QCOMPARE(w().EEvent->text(), QStringLiteral("СОБЫТИЕ НЕИЗВЕСТНО - КОД СОБЫТИЯ: 2"));
+        TFrs232::ShowTripCause(27);
+        QCOMPARE(w().EEvent->text(), QStringLiteral("ВЫКЛ. В СОСТОЯНИИ \"ЗАМКНУТ\""));
+    }
+
+    // --- what is not the correct reply is never decoded -----------------------------------------
+
+    void onlyTheCorrectReplyIsDecoded_data()
+    {
+        QTest::addColumn<int>("step");
+        QTest::addColumn<Bytes>("reply");
+        const Bytes long4 = readReply(std::vector<uint16_t>(11, 77));
+        Bytes crc = long4;
+        crc.back() ^= 0xFF;
+        QTest::newRow("exception") << 4 << withCrc(hex("01 84 02 00 00"));
+        QTest::newRow("one register short") << 4 << readReply(std::vector<uint16_t>(10, 77));
+        QTest::newRow("one register long") << 4 << readReply(std::vector<uint16_t>(12, 77));
+        QTest::newRow("another unit") << 4 << readReply(std::vector<uint16_t>(11, 77), 2);
+        QTest::newRow("wrong CRC") << 4 << crc;
+        QTest::newRow("reply of another step") << 6 << long4;
+        QTest::newRow("status refused") << 99 << withCrc(hex("01 84 04 00 00"));
+        QTest::newRow("short last trip") << 8 << readReply({0x1409, 0x1967});
+        QTest::newRow("nothing") << 1 << Bytes();
+        QTest::newRow("no such step") << 0 << readReply({1});
+        QTest::newRow("no such step either") << 9 << readReply({1, 2, 3});
+    }
+    void onlyTheCorrectReplyIsDecoded()
+    {
+        QFETCH(int, step);
+        QFETCH(Bytes, reply);
+        // First a long reply of step 4 fills the buffer with values; the short replies that
+        // follow land on top of it, and nothing of the long one's leftovers may be taken.
+        QVERIFY(read(4, std::vector<uint16_t>(11, 300)));
+        w().VrBlinkLed2->setColorIndex(2);
+        w().EEvent->setText(QStringLiteral("прежнее"));
+        const Snapshot before = Snapshot::of(w());
+        boxes_.clear();
+        receive(reply);
+        QVERIFY(!x().ParseReadReply(step));
+        QVERIFY(Snapshot::of(w()) == before);
+        QCOMPARE(boxes_.size(), 1);
+        QCOMPARE(boxes_[0].first, Messages::Kind::Error);
+        QCOMPARE(boxes_[0].second, QStringLiteral("Параметры конфигурации содержат ошибки!"));
+    }
+
+    void replyBufferNeverOverflows()
+    {
+        const Bytes chunk(4000, 0xAA);
+        QCOMPARE(TFrs232::AppendReply(chunk.data(), chunk.size()), size_t(4000));
+        QCOMPARE(TFrs232::AppendReply(chunk.data(), chunk.size()), size_t(96));
+        QCOMPARE(ReplyCount, 4096);
+        QCOMPARE(TFrs232::AppendReply(chunk.data(), 1), size_t(0));
+        TFrs232::ClearReply();
+        QCOMPARE(ReplyCount, 0);
+        QCOMPARE(ReplyBuffer[0], uint8_t(0));
+    }
+
+    // --- the commands of the main window --------------------------------------------------------
+
+    void commandsAskFirst_data()
+    {
+        QTest::addColumn<int>("item");
+        QTest::addColumn<QString>("question");
+        QTest::addColumn<int>("code");
+        const char *questions[] = {
+            "Вы действительно хотите выполнить удаленный сброс?",
+            "Вы действительно хотите выполнить дистанционное отключение выкл.?",
+            "Вы действительно хотите очистить информацию о техн. обслуживании?",
+            "Вы действительно хотите удалить накопленные события?",
+            "Вы действительно хотите активировать ВЫХ.1?",
+            "Вы действительно хотите активировать ВЫХ.2?",
+            "Вы действительно хотите активировать ВЫХ.3?",
+        };
+        const int codes[] = {1, 2, 8, 9, 20, 21, 22};
+        for (int i = 0; i < 7; ++i)
+            QTest::addRow("item %d", i) << i << QString::fromUtf8(questions[i]) << codes[i];
+    }
+    void commandsAskFirst()
+    {
+        QFETCH(int, item);
+        QFETCH(QString, question);
+        QFETCH(int, code);
+        w().RadioGroup1->setItemIndex(item);
+
+        answer_ = false;
+        w().Button1Click();
+        QCOMPARE(boxes_.size(), 1);
+        QCOMPARE(boxes_[0].first, Messages::Kind::Confirmation);
+        QCOMPARE(boxes_[0].second, question);
+        QCOMPARE(RequestLength, 0); // nothing prepared
+        QCOMPARE(w().RadioGroup1->Tag, 0);
+
+        answer_ = true;
+        w().Button1Click();
+        Bytes expected = withCrc({1, 6, 0, 0x80, 0, uint8_t(code), 0, 0});
+        QCOMPARE(sentRequest(), expected);
+        QCOMPARE(w().RadioGroup1->Tag, 0);
+        QCOMPARE(Frs232, nullptr);
+        if (item == 0)
+            QCOMPARE(sentRequest(), hex("01 06 00 80 00 01 49 E2"));
+    }
+
+    void exchangesStartWithTheirFirstRequest()
+    {
+        w().Button2Click();
+        QCOMPARE(sentRequest(), hex("01 04 02 05 00 02 60 72"));
+        QVERIFY(boxes_.isEmpty());
+        w().SIReadClick();
+        QCOMPARE(sentRequest(), hex("01 04 01 01 00 03 E0 37"));
+        w().SIWriteClick();
+        QCOMPARE(RequestLength, 15);
+        QCOMPARE(RequestBuffer[1], uint8_t(16));
+        QCOMPARE(Frs232, nullptr);
+    }
+
+    // --- against libmodbus -----------------------------------------------------------------
+
+    void writtenRegistersMatchTheControls()
+    {
+        LibmodbusSlave unit(0x2A);
+        QVERIFY(unit.ok());
+        setSpin(w().RxSpinEdit26, 0x2A);
+        for (int seed = 1; seed <= 5; ++seed) {
+            randomise(w(), seed);
+            for (int step = 1; step <= 7; ++step) {
+                x().MakeWriteRequest(step);
+                QVERIFY2(unit.transact(), "libmodbus refused a write frame");
+                QCOMPARE(int(TFrs232::ClassifyReply().kind),
+                         int(qvoksb::modbus::ReplyKind::Correct));
+            }
+            for (const auto &[reg, value] : registersFor(w()))
+                QVERIFY2(unit.reg(reg) == value,
+                         qPrintable(QStringLiteral("register %1 holds %2, the controls give %3")
+                                        .arg(reg)
+                                        .arg(unit.reg(reg))
+                                        .arg(value)));
+        }
+    }
+
+    void readRepliesFillAFreshWindow()
+    {
+        LibmodbusSlave unit(1);
+        QVERIFY(unit.ok());
+        std::mt19937 random(99);
+        const auto pick = [&](int lo, int hi) {
+            return uint16_t(std::uniform_int_distribution<int>(lo, hi)(random));
+        };
+        for (int round = 0; round < 5; ++round) {
+            // Register values in the controls' ranges; bits the map ignores are random.
+            for (int reg : {257, 262, 269, 277, 279, 281, 384, 389, 392, 395, 400, 403})
+                unit.reg(reg) = pick(0, 0xFFFF);
+            unit.reg(389) |= 1; // the phase cut-off always trips the breaker
+            const auto inRange = [&](int reg, int spin, int scale) {
+                const SpinEdit *s = w().spinEdit(spin);
+                unit.reg(reg) = pick((s->minimum() + scale - 1) / scale, s->maximum() / scale);
+            };
+            inRange(258, 2, 1), inRange(259, 3, 1), inRange(267, 4, 10), inRange(278, 5, 1);
+            inRange(280, 6, 1), inRange(282, 7, 1);
+            for (int e = 0; e < 2; ++e) {
+                const int base = 384 + 11 * e, spin = 8 + 7 * e;
+                inRange(base + 1, spin, 1), inRange(base + 3, spin + 2, 1);
+                inRange(base + 4, spin + 1, 10), inRange(base + 6, spin + 3, 1);
+                inRange(base + 7, spin + 4, 1), inRange(base + 9, spin + 5, 1);
+                inRange(base + 10, spin + 6, 10);
+                unit.reg(base + 2) = pick(0, 12);
+            }
+            for (int k = 0; k < 4; ++k)
+                inRange(263 + k, 22 + k, 100);
+            for (int reg : {270, 271, 272})
+                unit.reg(reg) = pick(0, 7);
+            unit.reg(517) = 0x0005;
+            unit.reg(518) = 0x000A;
+            unit.reg(529) = 0x1409, unit.reg(530) = 0x1967, unit.reg(531) = 0x4995;
+
+            TFKsb fresh;
+            FKsb = &fresh;
+            const int previousMethod = fresh.ComboBox1->currentIndex();
+            for (int step : {1, 2, 3, 4, 5, 6, 7, 8, 99}) {
+                x().MakeReadRequest(step);
+                QVERIFY(unit.transact());
+                QVERIFY(x().ParseReadReply(step));
+            }
+            FKsb = w_.get();
+            QVERIFY(boxes_.isEmpty());
+
+            // Each control holds what its register says.
+            std::map<int, uint16_t> expected = registersFor(fresh);
+            const uint16_t r257 = unit.reg(257);
+            QCOMPARE(fresh.RxSpinEdit1->value(), (r257 & 1) ? 60 : 50);
+            QCOMPARE(fresh.ComboBox1->currentIndex(), (r257 & 0x40)   ? 1
+                                                      : (r257 & 0x20) ? 0
+                                                                      : previousMethod);
+            QCOMPARE(fresh.ComboBox2->currentIndex(), (r257 & 0x400) ? 0 : 1);
+            expected.erase(257);
+            // The bits the map ignores and bit 0 of 277 are not expected back.
+            const std::map<int, uint16_t> significant = {
+                {262, 0x55}, {269, 0x07}, {277, 0x0E}, {279, 0x0F}, {281, 0x0F}, {384, 0x0F},
+                {389, 0x0F}, {392, 0x0F}, {395, 0x0F}, {400, 0x0F}, {403, 0x0F}};
+            for (const auto &[reg, value] : expected) {
+                const uint16_t held = significant.count(reg)
+                                          ? uint16_t(unit.reg(reg) & significant.at(reg))
+                                          : unit.reg(reg);
+                QVERIFY2(
+                    held == value,
+                    qPrintable(
+                        QStringLiteral("register %1: %2 became %3").arg(reg).arg(held).arg(value)));
+            }
+            QCOMPARE(fresh.EEvent->text(), QStringLiteral("ВРЕМЯЗАВИСИМАЯ МТЗ В ФАЗАХ"));
+            QCOMPARE(fresh.EDt->text(), QStringLiteral("11.6.2009 7:18:40"));
+            QCOMPARE(fresh.VrBlinkLed4->ColorIndex(), 2);
+            QCOMPARE(fresh.VrBlinkLed1->ColorIndex(), 1);
+            QCOMPARE(fresh.VrBlinkLed2->ColorIndex(), 2);
+            QCOMPARE(fresh.VrBlinkLedBit1->ColorIndex(), 1);
+            QCOMPARE(fresh.VrBlinkLedBit2->ColorIndex(), 2);
+            QCOMPARE(fresh.VrBlinkLedBit4->ColorIndex(), 2);
+        }
+    }
+
+    void roundTripRestoresEveryControl()
+    {
+        LibmodbusSlave unit(1);
+        QVERIFY(unit.ok());
+        for (int seed = 10; seed < 20; ++seed) {
+            randomise(w(), seed);
+            const bool lossy = seed == 19;
+            if (lossy) { // the two values the registers cannot carry
+                setSpin(w().RxSpinEdit22, 250);
+                setSpin(w().RxSpinEdit1, 55);
+            }
+            Snapshot sent = Snapshot::of(w());
+            for (int step = 1; step <= 7; ++step) {
+                x().MakeWriteRequest(step);
+                QVERIFY(unit.transact());
+            }
+            TFKsb fresh;
+            FKsb = &fresh;
+            for (int step = 1; step <= 7; ++step) {
+                x().MakeReadRequest(step);
+                QVERIFY(unit.transact());
+                QVERIFY(x().ParseReadReply(step));
+            }
+            FKsb = w_.get();
+            Snapshot back = Snapshot::of(fresh);
+            if (lossy) {
+                QCOMPARE(back.spins[21], 200); // a pulse of 250 ms travels as 2 x 100 ms
+                QCOMPARE(back.spins[0], 50);   // only 60 Hz has a bit
+                sent.spins[21] = 200;
+                sent.spins[0] = 50;
+            }
+            for (size_t n = 0; n < sent.spins.size(); ++n)
+                QVERIFY2(back.spins[n] == sent.spins[n],
+                         qPrintable(QStringLiteral("RxSpinEdit%1").arg(n + 1)));
+            for (size_t n = 0; n < sent.lists.size(); ++n)
+                QVERIFY2(back.lists[n] == sent.lists[n],
+                         qPrintable(QStringLiteral("ComboBox%1").arg(n + 1)));
+            for (size_t n = 0; n < sent.boxes.size(); ++n)
+                QVERIFY2(back.boxes[n] == sent.boxes[n],
+                         qPrintable(QStringLiteral("CheckBox%1").arg(n + 1)));
+        }
+    }
+
+private:
+    // Valid settings chosen at random, set as a file or the user would set them (the interlocks
+    // run); values of the scaled registers lie on their scale.
+    static void randomise(TFKsb &w, int seed)
+    {
+        std::mt19937 random{unsigned(seed)};
+        const auto pick = [&](int lo, int hi) {
+            return std::uniform_int_distribution<int>(lo, hi)(random);
+        };
+        for (int n = 1; n <= 14; ++n)
+            w.SetListIndex(w.comboBox(n), pick(0, w.comboBox(n)->count() - 1));
+        for (int n = 1; n <= 35; ++n)
+            w.checkBox(n)->setChecked(pick(0, 1));
+        for (int n = 1; n <= 25; ++n) {
+            SpinEdit *s = w.spinEdit(n);
+            int scale = 1;
+            if (n == 4 || n == 9 || n == 14 || n == 16 || n == 21)
+                scale = 10;
+            else if (n >= 22)
+                scale = 100;
+            int value = pick(s->minimum(), s->maximum()) / scale * scale;
+            if (n == 1)
+                value = pick(0, 1) ? 60 : 50;
+            setSpin(s, static_cast<long long>(std::max(value, s->minimum())));
+        }
+    }
+};
+
+QTEST_MAIN(TestRegisterMap)
+#include "tst_register_map.moc"
