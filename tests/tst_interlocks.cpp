@@ -555,6 +555,23 @@ private slots:
         QVERIFY2(stateProblems().isEmpty(), qPrintable(stateProblems()));
     }
 
+    void rulesWhileTheWindowIsDisabled()
+    {
+        // A loader or decoder may write the settings while the window takes no input; the rules
+        // go by each control's own state, not by the window's.
+        w_->setEnabled(false);
+        w_->SetListIndex(m_->list(2), 1);
+        m_->box(12)->setChecked(false);
+        m_->box(15)->setChecked(true); // "ВЫХ.3" alone, output 3 free
+        w_->SetListIndex(m_->list(3), 0);
+        w_->SetListIndex(m_->list(8), 1);
+        m_->box(33)->setChecked(true);
+        w_->setEnabled(true);
+        QVERIFY(m_->get("RxSpinEdit8")->isEnabled() && m_->get("RxSpinEdit9")->isEnabled());
+        QVERIFY(m_->get("RxSpinEdit25")->isEnabled() && m_->get("RxSpinEdit20")->isEnabled());
+        QVERIFY2(stateProblems().isEmpty(), qPrintable(stateProblems()));
+    }
+
     void delayStepsByValue_data()
     {
         QTest::addColumn<QString>("spin");
