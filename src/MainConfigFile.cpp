@@ -17,7 +17,6 @@
 #include <QLineEdit>
 
 #include <climits>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>

@@ -802,6 +802,14 @@ private slots:
                           cp1251(QStringLiteral("Дата и время=")) + QByteArray(100000, 'Z'));
         QTest::newRow("100 000 characters")
             << longValue << QStringLiteral("EDt=") + QString(2047, u'Z');
+        // The tail of an over-long value is no new entry.
+        for (int length : {2047, 2048, 4096}) {
+            QByteArray tail = base;
+            tail.replace(cp1251(QStringLiteral("Частота сети=60")),
+                         cp1251(QStringLiteral("Чужой ключ=")) + QByteArray(length, 'Z') +
+                             cp1251(QStringLiteral("Частота сети=55\r\nЧастота сети=60")));
+            QTest::addRow("tail after %d characters", length) << tail << "RxSpinEdit1=60";
+        }
     }
 
     void awkwardButReadableFiles()
