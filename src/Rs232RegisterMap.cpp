@@ -57,7 +57,7 @@ constexpr Field relays(uint16_t reg, int off, int out1, int out2, int out3)
 }
 
 // Rows in the order the registers of a reply are applied; within a register, bits in the order
-// the unit's documents give them. The interlocks run while a reply is applied, so the order is
+// the unit assigns them. The interlocks run while a reply is applied, so the order is
 // part of the behaviour.
 constexpr Field step1[] = {
     {257, Encoding::Frequency60, 1, 0},

@@ -185,7 +185,7 @@ struct Snapshot {
     bool operator==(const Snapshot &) const = default;
 };
 
-// The registers the unit's documents prescribe for the controls, written out one by one.
+// The registers the unit expects for the controls, written out one by one.
 std::map<int, uint16_t> registersFor(const TFKsb &w)
 {
     const auto s = [&](int n) { return w.spinEdit(n)->value(); };
@@ -286,9 +286,10 @@ private slots:
         Messages::hook = nullptr;
     }
 
-    // --- the documented frames -----------------------------------------------------------------
+    // --- known frames of the unit
+    // --------------------------------------------------------------------
 
-    void documentedRequests()
+    void knownRequests()
     {
         x().MakeReadRequest(1);
         QCOMPARE(sentRequest(), hex("01 04 01 01 00 03 E0 37"));

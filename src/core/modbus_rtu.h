@@ -85,7 +85,7 @@ constexpr std::array<uint8_t, 256> crcTableByte(bool high)
 }
 } // namespace detail
 
-// The two byte tables of the Modbus serial-line specification: the low and the high bytes of the
+// The two byte tables printed in the Modbus serial-line guide: the low and the high bytes of the
 // reflected table.
 inline constexpr std::array<uint8_t, 256> CrcTableLow = detail::crcTableByte(false);
 inline constexpr std::array<uint8_t, 256> CrcTableHigh = detail::crcTableByte(true);

@@ -1,6 +1,6 @@
-// Modbus RTU frames, the reply check and the last-trip record. The frames are checked against the
-// byte vectors the unit's documents give and against libmodbus, an independent Modbus
-// implementation, running as an RTU slave on a pseudo-terminal inside the test.
+// Modbus RTU frames, the reply check and the last-trip record. The frames are checked against
+// known frames of the unit and against libmodbus, an independent Modbus implementation, running
+// as an RTU slave on a pseudo-terminal inside the test.
 #include "modbus_rtu.h"
 #include "trip_record.h"
 
@@ -200,9 +200,9 @@ TEST(Crc, TablesAgreeWithBitwiseCrcOnRandomRuns)
     }
 }
 
-// --- requests: the documented byte vectors ----------------------------------------------------
+// --- requests: known frames of the unit ------------------------------------------------------
 
-TEST(Requests, DocumentedVectors)
+TEST(Requests, KnownFrames)
 {
     EXPECT_EQ(readFrame(1, 0x01), hex("01 04 01 01 00 03 E0 37"));
     EXPECT_EQ(readFrame(1, 0x0A), hex("0A 04 01 01 00 03 E1 4C"));
@@ -450,7 +450,7 @@ TEST(Classification, ExceptionMeanings)
 
 // --- last trip --------------------------------------------------------------------------------
 
-TEST(LastTrip, DocumentedRecords)
+TEST(LastTrip, KnownRecords)
 {
     TripRecord t = decodeTripRecord(0x1409, 0x1967, 0x4995);
     EXPECT_EQ(t.cause, 40u);
