@@ -26,40 +26,16 @@ constexpr CommandRow commands[] = {
     {"Вы действительно хотите активировать ВЫХ.3?", 22},
 };
 
-// The request the exchange of this kind sends first.
-void makeFirstRequest(TFrs232 &window, int tag)
-{
-    switch (tag) {
-    case TFrs232::WriteConfiguration:
-        window.MakeWriteRequest(1);
-        break;
-    case TFrs232::ReadConfiguration:
-        window.MakeReadRequest(1);
-        break;
-    case TFrs232::ControlCommand:
-        window.MakeReadRequest(qvoksb::modbus::CommandStep);
-        break;
-    case TFrs232::InputOutputState:
-        window.MakeReadRequest(qvoksb::modbus::StateStep);
-        break;
-    default:
-        RequestLength = 0;
-        break;
-    }
-}
-
 } // namespace
 
 void TFKsb::StartExchange(int tag)
 {
     Frs232 = new TFrs232(this);
     SetTag(Frs232, tag);
-    Frs232->PortNum = FComPort;
-    Frs232->DtrEnabled = FDtrOn != 0;
-    Frs232->RtsEnabled = FRtsOn != 0;
-    // The exchange window has no port and no timers yet: the exchange stops once its first
-    // request is built, and the window is not shown.
-    makeFirstRequest(*Frs232, tag);
+    Frs232->VaComm1.PortNum = FComPort;
+    Frs232->VaComm1.ControlDtr = FDtrOn ? qvoksb::dtrEnabled : qvoksb::dtrDisabled;
+    Frs232->VaComm1.ControlRts = FRtsOn ? qvoksb::rtsEnabled : qvoksb::rtsDisabled;
+    Frs232->exec();
     delete Frs232;
     Frs232 = nullptr;
 }

@@ -74,6 +74,8 @@ TFrs232::TFrs232(QWidget *owner) : QDialog(owner)
     // The button is the only control of the window that takes the keyboard focus.
     ProgressBar1->setFocusPolicy(Qt::NoFocus);
     Label1->setFocusPolicy(Qt::NoFocus);
+
+    setupExchange();
 }
 
 TFrs232::~TFrs232() = default;

@@ -7,8 +7,10 @@
 // and the reply being accumulated. Building a request reads the main window's controls (through
 // FKsb), decoding a reply writes them, both by the register map in Rs232RegisterMap.cpp.
 #include "modbus_rtu.h"
+#include "serial_port.h"
 
 #include <QDialog>
+#include <QPointer>
 
 #include <array>
 #include <cstddef>
@@ -17,6 +19,11 @@
 class QLabel;
 class QProgressBar;
 class QPushButton;
+class QTimer;
+
+// A pause that keeps the windows alive: it waits in an event loop of its own until the time has
+// passed, so windows repaint, port events arrive and buttons work meanwhile.
+void Delay(int milliseconds);
 
 // The frame sent next, RequestLength bytes of it, CRC included; and the bytes received since the
 // last reply was examined.
@@ -77,14 +84,68 @@ public:
     static uint8_t UnitAddress();
 
     // --- the window --------------------------------------------------------------------------
-    // Port options, set by the main window before showing.
-    int PortNum = 1;
-    bool DtrEnabled = false;
-    bool RtsEnabled = false;
+    // The port: its number and lines are set by the main window before showing; the window
+    // opens it when shown and closes it when it closes.
+    qvoksb::SerialPort VaComm1;
+    qvoksb::ReceiveStore VaBuffer1;
 
     QLabel *Label1;
     QProgressBar *ProgressBar1; // its position is the step counter
     QPushButton *BExit;
+    // One 300 ms timer per kind; the one of the window's kind runs while the port is open.
+    QTimer *Timer1 = nullptr; // write configuration
+    QTimer *Timer2 = nullptr; // read configuration
+    QTimer *Timer3 = nullptr; // control command
+    QTimer *Timer4 = nullptr; // input/output state
 
     void BExitClick();
+    void FormShow();
+    void FormClose();
+    void VaComm1Open();
+    void VaComm1RxBuf(const uint8_t *data, size_t count);
+    void VaComm1Error(uint32_t flags);
+    void VaBuffer1Overflow();
+    void Timer1Timer();
+    void Timer2Timer();
+    void Timer3Timer();
+    void Timer4Timer();
+    void Label1MouseDown();
+
+    // True once an error has turned the label's text red.
+    bool labelIsRed() const;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+public slots:
+    // Every way of closing (the button, Escape, the end of an exchange) closes the port.
+    void done(int result) override;
+
+private:
+    enum class Examined { Correct, Repeat, Refused };
+
+    // Hands the port's events to this window's thread as queued calls.
+    struct QtHandOff : qvoksb::GuiHandOff {
+        QPointer<QObject> window;
+        bool post(std::function<void()> task) override;
+    };
+
+    void setupExchange();
+    QTimer *kindTimer() const;
+    int step() const;
+    void setStep(int p);
+    bool replyWaiting() const;
+    void sendRequest(const std::function<void()> &build);
+    void finishExamining();
+    Examined examine();
+    void refuse(const qvoksb::modbus::ReplyCheck &check);
+    bool decode(int stepNumber);
+    void stopTimers();
+    void finishWith(const QString &text, bool red);
+    void showError(const QString &text);
+
+    QtHandOff handOff_;
+    bool shown_ = false;
+    bool decoding_ = false;
 };

@@ -1,0 +1,407 @@
+// The exchange window's sequencing: opening the port, the 300 ms ticks of the four kinds of
+// exchange, the reply accumulation, the outcome in the label, the pause and the closing.
+//
+// Each step takes at least two ticks: one sends the step's request, the next examines what came
+// back. Configuration exchanges repeat a step for as long as it is not answered correctly; the
+// command and the state read count every tick and give up on the ninth.
+#include "Rs232.h"
+
+#include "Main.h"
+#include "line_errors.h"
+
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QProgressBar>
+#include <QScreen>
+#include <QTimer>
+#include <QWindow>
+
+namespace modbus = qvoksb::modbus;
+
+namespace
+{
+
+constexpr int tickMs = 300;
+constexpr int outcomePauseMs = 1500;
+constexpr double translucentOpacity = 178.0 / 255.0; // alpha 178 of 255
+
+// Fewer bytes than this are no reply yet.
+constexpr int32_t replyWaitingBytes = 4;
+
+struct KindRow {
+    int tag;
+    const char *startMessage;
+};
+constexpr KindRow kinds[] = {
+    {TFrs232::WriteConfiguration, "Запись параметров КОНФИГУРАЦИИ ..."},
+    {TFrs232::ReadConfiguration, "Чтение параметров КОНФИГУРАЦИИ ..."},
+    {TFrs232::ControlCommand, "Исполнение КОМАНДЫ УПРАВЛЕНИЯ ..."},
+    {TFrs232::InputOutputState, "Чтение состояния ВХОДОВ/ВЫХОДОВ ..."},
+};
+
+const QString crcErrorText = QStringLiteral("!!! Ошибка CRC !!!");
+const QString wrongReplyText = QStringLiteral("!!! Неверный ответ блока !!!");
+
+} // namespace
+
+// Events of the port reach the window on the GUI thread as queued calls; a call still queued
+// when the window goes away is dropped with it.
+bool TFrs232::QtHandOff::post(std::function<void()> task)
+{
+    if (!window)
+        return false;
+    return QMetaObject::invokeMethod(window, std::move(task), Qt::QueuedConnection);
+}
+
+void Delay(int milliseconds)
+{
+    // Waits in an event loop of its own: the windows repaint, port events arrive and buttons
+    // work, and no core is kept busy meanwhile.
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+void TFrs232::setupExchange()
+{
+    handOff_.window = this;
+    VaComm1.setGuiHandOff(&handOff_);
+    VaComm1.attachStore(&VaBuffer1);
+    VaComm1.OnOpen = [this] { VaComm1Open(); };
+    VaComm1.OnRxBuf = [this](const uint8_t *data, size_t count) { VaComm1RxBuf(data, count); };
+    VaComm1.OnError = [this](uint32_t flags) { VaComm1Error(flags); };
+    VaBuffer1.OnOverflow = [this] { VaBuffer1Overflow(); };
+
+    QTimer **timers[] = {&Timer1, &Timer2, &Timer3, &Timer4};
+    void (TFrs232::*ticks[])() = {&TFrs232::Timer1Timer, &TFrs232::Timer2Timer,
+                                  &TFrs232::Timer3Timer, &TFrs232::Timer4Timer};
+    for (int i = 0; i < 4; ++i) {
+        auto *t = new QTimer(this);
+        t->setObjectName(QStringLiteral("Timer%1").arg(i + 1));
+        t->setInterval(tickMs);
+        t->setTimerType(Qt::PreciseTimer);
+        connect(t, &QTimer::timeout, this, ticks[i]);
+        *timers[i] = t;
+    }
+    Label1->installEventFilter(this);
+}
+
+QTimer *TFrs232::kindTimer() const
+{
+    switch (Tag(this)) {
+    case WriteConfiguration:
+        return Timer1;
+    case ReadConfiguration:
+        return Timer2;
+    case ControlCommand:
+        return Timer3;
+    case InputOutputState:
+        return Timer4;
+    default:
+        return nullptr;
+    }
+}
+
+void TFrs232::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (!shown_) {
+        shown_ = true;
+        if (const QScreen *screen = QGuiApplication::primaryScreen()) {
+            QRect r = frameGeometry();
+            r.moveCenter(screen->availableGeometry().center());
+            move(r.topLeft());
+        }
+        // Opening runs once the window is on screen, so that the port-busy message is seen.
+        QMetaObject::invokeMethod(this, &TFrs232::FormShow, Qt::QueuedConnection);
+    }
+}
+
+void TFrs232::FormShow()
+{
+    setWindowOpacity(translucentOpacity);
+    // Bytes an earlier exchange left behind (a late reply, bytes received during its pause)
+    // are no answer to this one.
+    ClearReply();
+    VaBuffer1.clear();
+    try {
+        VaComm1.Open();
+    } catch (const qvoksb::SerialPortError &) {
+        // "СОМ" in Cyrillic letters, as the menu spells the first ports.
+        showError(QStringLiteral("Порт: СОМ%1\r\nзанят другим приложением или недоступен!")
+                      .arg(VaComm1.PortNum));
+        return;
+    }
+    for (const KindRow &k : kinds)
+        if (k.tag == Tag(this))
+            Label1->setText(QString::fromUtf8(k.startMessage));
+}
+
+void TFrs232::VaComm1Open()
+{
+    if (QTimer *t = kindTimer())
+        t->start();
+}
+
+void TFrs232::VaComm1RxBuf(const uint8_t *data, size_t count)
+{
+    // A full accumulator drops what does not fit; the reply then fails its check and the step
+    // is repeated.
+    AppendReply(data, count);
+}
+
+void TFrs232::VaComm1Error(uint32_t flags)
+{
+    const char *message = qvoksb::lineErrorMessage(flags);
+    showError(message ? QString::fromUtf8(message) : Label1->text());
+}
+
+void TFrs232::VaBuffer1Overflow()
+{
+    showError(QString::fromUtf8(qvoksb::receiveStoreOverflowMessage));
+}
+
+void TFrs232::showError(const QString &text)
+{
+    // Once red, the text stays red for the rest of the window's life.
+    QPalette p = Label1->palette();
+    p.setColor(QPalette::WindowText, Qt::red);
+    Label1->setPalette(p);
+    Label1->setText(text);
+}
+
+bool TFrs232::labelIsRed() const
+{
+    return Label1->palette().color(QPalette::WindowText) == QColor(Qt::red);
+}
+
+int TFrs232::step() const
+{
+    return ProgressBar1->value();
+}
+
+void TFrs232::setStep(int p)
+{
+    ProgressBar1->setValue(p);
+}
+
+bool TFrs232::replyWaiting() const
+{
+    return ReplyCount >= replyWaitingBytes;
+}
+
+void TFrs232::sendRequest(const std::function<void()> &build)
+{
+    VaComm1.PurgeWrite();
+    build();
+    if (RequestLength <= 0)
+        return;
+    try {
+        VaComm1.WriteBuf(RequestBuffer.data(), RequestLength);
+    } catch (const qvoksb::SerialPortError &) {
+        // The port has gone or cannot take the frame; the line error says why when it knows.
+        showError(QStringLiteral("ОШИБКА: Запрос не передан в порт!"));
+    }
+}
+
+void TFrs232::finishExamining()
+{
+    VaComm1.PurgeRead();
+    ClearReply();
+}
+
+void TFrs232::refuse(const modbus::ReplyCheck &check)
+{
+    // The unit refused the step: nothing after it may look like success, so the exchange stops
+    // here and the window waits for the user.
+    stopTimers();
+    showError(
+        QStringLiteral("ОШИБКА: Блок отклонил запрос: %1 (код %2)")
+            .arg(QString::fromUtf8(modbus::exceptionMeaning(check.exceptionCode).data(),
+                                   qsizetype(modbus::exceptionMeaning(check.exceptionCode).size())))
+            .arg(check.exceptionCode));
+}
+
+void TFrs232::stopTimers()
+{
+    for (QTimer *t : {Timer1, Timer2, Timer3, Timer4})
+        t->stop();
+}
+
+void TFrs232::finishWith(const QString &text, bool red)
+{
+    if (red)
+        showError(text);
+    else
+        Label1->setText(text);
+    QPointer<TFrs232> self(this);
+    Delay(outcomePauseMs);
+    if (self)
+        close();
+}
+
+// The reply is examined: true when it is the step's correct answer. A CRC error or a frame
+// that does not answer the request leaves its text and the step is repeated; the unit's refusal
+// stops the exchange.
+TFrs232::Examined TFrs232::examine()
+{
+    const modbus::ReplyCheck check = ClassifyReply();
+    switch (check.kind) {
+    case modbus::ReplyKind::Correct:
+        return Examined::Correct;
+    case modbus::ReplyKind::Exception:
+        refuse(check);
+        return Examined::Refused;
+    case modbus::ReplyKind::Malformed:
+        Label1->setText(wrongReplyText);
+        return Examined::Repeat;
+    case modbus::ReplyKind::CrcError:
+        break;
+    }
+    Label1->setText(crcErrorText);
+    return Examined::Repeat;
+}
+
+bool TFrs232::decode(int stepNumber)
+{
+    // A decode may open a message box, which keeps the timer running; ticks meanwhile are
+    // ignored so that the reply is not decoded twice.
+    decoding_ = true;
+    QPointer<TFrs232> self(this);
+    const bool ok = ParseReadReply(stepNumber);
+    if (self)
+        decoding_ = false;
+    return ok;
+}
+
+void TFrs232::Timer1Timer()
+{
+    if (decoding_)
+        return;
+    const int p = step();
+    if (p >= LastStep - 1) {
+        setStep(p + 1);
+        Timer1->stop();
+        finishWith(QStringLiteral("Все параметры успешно записаны!"), false);
+        return;
+    }
+    if (!replyWaiting()) {
+        sendRequest([this, p] { MakeWriteRequest(p); });
+        return;
+    }
+    const Examined e = examine();
+    if (e == Examined::Correct)
+        setStep(p + 1);
+    finishExamining();
+}
+
+void TFrs232::Timer2Timer()
+{
+    if (decoding_)
+        return;
+    const int p = step();
+    if (p >= LastStep) {
+        Timer2->stop();
+        finishWith(QStringLiteral("Чтение всех параметров успешно завершено!"), false);
+        return;
+    }
+    if (!replyWaiting()) {
+        sendRequest([this, p] { MakeReadRequest(p); });
+        return;
+    }
+    const Examined e = examine();
+    if (e == Examined::Correct) {
+        QPointer<TFrs232> self(this);
+        decode(p); // a block the controls refuse is reported and the reading goes on
+        if (!self)
+            return;
+        setStep(p + 1);
+    }
+    finishExamining();
+}
+
+void TFrs232::Timer3Timer()
+{
+    const int p = step();
+    if (p >= LastStep) {
+        Timer3->stop();
+        finishWith(QStringLiteral("Исполнение команды прервано!"), true);
+        return;
+    }
+    setStep(p + 1);
+    if (!replyWaiting()) {
+        sendRequest([this] { MakeReadRequest(modbus::CommandStep); });
+        return;
+    }
+    const Examined e = examine();
+    finishExamining();
+    if (e == Examined::Correct) {
+        setStep(LastStep);
+        Timer3->stop();
+        finishWith(QStringLiteral("Команда успешно выполнена!"), false);
+    }
+}
+
+void TFrs232::Timer4Timer()
+{
+    if (decoding_)
+        return;
+    const int p = step();
+    if (p >= LastStep) {
+        Timer4->stop();
+        finishWith(QStringLiteral("Чтение состояний прервано!"), true);
+        return;
+    }
+    setStep(p + 1);
+    if (!replyWaiting()) {
+        sendRequest([this] { MakeReadRequest(modbus::StateStep); });
+        return;
+    }
+    const Examined e = examine();
+    if (e == Examined::Correct) {
+        setStep(LastStep);
+        Timer4->stop();
+        QPointer<TFrs232> self(this);
+        decode(modbus::StateStep);
+        if (!self)
+            return;
+        finishExamining();
+        close(); // the LEDs show the outcome; no text, no pause
+        return;
+    }
+    finishExamining();
+}
+
+bool TFrs232::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == Label1 && event->type() == QEvent::MouseButtonPress) {
+        Label1MouseDown();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TFrs232::Label1MouseDown()
+{
+    // A press on the label moves the window as a press on a title bar would.
+    if (isMaximized())
+        return;
+    if (QWindow *w = windowHandle())
+        w->startSystemMove();
+}
+
+void TFrs232::done(int result)
+{
+    FormClose();
+    QDialog::done(result);
+}
+
+void TFrs232::FormClose()
+{
+    stopTimers();
+    if (VaComm1.Active())
+        VaComm1.Close();
+}
