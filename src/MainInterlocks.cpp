@@ -137,12 +137,11 @@ static void applyCharacteristic(const TFKsb &w, const QComboBox *list, SpinEdit 
 
 void TFKsb::connectInterlocks()
 {
-    // The list rules run whenever the index changes, whether the user picked an item or code set
-    // it; SetListIndex runs them once more for an index that stayed the same.
+    // A list's rule runs on the user's pick (mouse or keyboard); code sets a list through
+    // SetListIndex, which runs the rule itself.
     for (int n = 1; n <= 8; ++n) {
         QComboBox *list = comboBox(n);
-        connect(list, &QComboBox::currentIndexChanged, this,
-                [this, list](int) { ComboBox1Change(list); });
+        connect(list, &QComboBox::activated, this, [this, list](int) { ComboBox1Change(list); });
     }
 
     // The relay-set rules look at the whole set, never at the box that changed. toggled fires on a

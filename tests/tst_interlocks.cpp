@@ -555,6 +555,18 @@ private slots:
         QVERIFY2(stateProblems().isEmpty(), qPrintable(stateProblems()));
     }
 
+    void plainIndexFromCodeRunsNoRule()
+    {
+        // Only the user's pick and SetListIndex run a list's rule; a bare index written by code
+        // leaves the dependants as they were until the rule is run.
+        QVERIFY(m_->get("RxSpinEdit3")->isEnabled());
+        m_->list(1)->setCurrentIndex(0);
+        QVERIFY(m_->get("RxSpinEdit3")->isEnabled());
+        w_->ComboBox1Change(m_->list(1));
+        QVERIFY(!m_->get("RxSpinEdit3")->isEnabled());
+        QVERIFY(!m_->get("LSystem4")->isEnabled());
+    }
+
     void rulesWhileTheWindowIsDisabled()
     {
         // A loader or decoder may write the settings while the window takes no input; the rules
