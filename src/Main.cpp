@@ -272,6 +272,7 @@ void TFKsb::createSpeedBar()
         auto *b = new QToolButton(speedSection_);
         b->setObjectName(QLatin1String(speedButtons[i].name));
         b->setToolTip(QString::fromUtf8(speedButtons[i].hint));
+        b->setAccessibleName(b->toolTip()); // a picture button is named by its hint
         b->setIcon(speedButtonIcon(i));
         b->setIconSize(QSize(20, 18));
         b->setAutoRaise(true);

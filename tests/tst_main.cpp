@@ -150,6 +150,7 @@ private slots:
             QCOMPARE(buttons[i]->pos(), QPoint(lefts[i], 3));
             QCOMPARE(buttons[i]->size(), QSize(24, 23));
             QCOMPARE(buttons[i]->toolTip(), QString::fromUtf8(hints[i]));
+            QCOMPARE(buttons[i]->accessibleName(), QString::fromUtf8(hints[i]));
         }
         QCOMPARE(w.SIExit->text(), QStringLiteral("Ex"));
     }
