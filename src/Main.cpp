@@ -42,6 +42,7 @@ constexpr int clientWidthPx = 388;
 constexpr int clientHeightPx = 545;
 constexpr int speedBarHeightPx = 29;
 constexpr int statusHeightPx = 19;
+constexpr int windowFontPx = 12;
 
 // The tool-bar buttons, in the bar's order, with their offsets in a fresh window: open and save,
 // send and read, and exit stand in three groups.
@@ -125,6 +126,11 @@ TFKsb::TFKsb(QWidget *parent)
 {
     setObjectName(QStringLiteral("FKsb"));
     setWindowTitle(QStringLiteral("Конфигуратор KSB-7."));
+    // The pages are laid out in pixels; a font sized in pixels keeps every caption inside them
+    // whatever font size the desktop is set to.
+    QFont pixelFont = font();
+    pixelFont.setPixelSize(windowFontPx);
+    setFont(pixelFont);
     setWindowFlags(Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
