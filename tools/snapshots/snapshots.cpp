@@ -2,10 +2,13 @@
 // layout can be looked at without a display: qvoksb-snapshots <output folder>.
 #include "About.h"
 #include "Main.h"
+#include "Rs232.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QLibraryInfo>
+#include <QProgressBar>
 #include <QTranslator>
 
 #include <cstdio>
@@ -52,6 +55,16 @@ int main(int argc, char *argv[])
         return 1;
     }
     std::printf("%s\n", qPrintable(file));
+    // The exchange window in the middle of writing, as it stands over the main window.
+    TFrs232 exchange(&window);
+    exchange.Label1->setText(QStringLiteral("Запись уставок МТЗ ..."));
+    exchange.ProgressBar1->setValue(4);
+    const QString exchangeFile = out + QStringLiteral("/exchange.png");
+    if (!exchange.grab().save(exchangeFile)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(exchangeFile));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(exchangeFile));
     FKsb = nullptr;
     return 0;
 }
