@@ -1,0 +1,403 @@
+// The exchange window end to end when things go wrong: a unit that keeps silent, answers with a
+// wrong CRC, in pieces, with frames that answer nothing, or refuses; a port that vanishes, is
+// busy or has no device; and the user's "Прервать обмен" at every moment.
+#include "exchange_harness.h"
+
+#include <QFile>
+#include <QTest>
+
+using namespace exchangetest;
+
+namespace
+{
+
+const QString crcText = QStringLiteral("!!! Ошибка CRC !!!");
+const QString wrongReplyText = QStringLiteral("!!! Неверный ответ блока !!!");
+const QString refusalPrefix = QStringLiteral("ОШИБКА: Блок отклонил запрос: ");
+
+// Presses "Прервать обмен" once the window has been up for this long.
+ExchangeLog::Action abortAfter(qint64 ms)
+{
+    auto shown = std::make_shared<qint64>(-1);
+    return [ms, shown](TFrs232 &x, const Look &l) {
+        if (*shown < 0 && l.visible)
+            *shown = l.ms;
+        if (*shown < 0 || l.ms - *shown < ms)
+            return false;
+        x.BExit->click();
+        return true;
+    };
+}
+
+bool anyLit(TFKsb &w)
+{
+    for (LedIndicator *led :
+         {w.VrBlinkLed1, w.VrBlinkLed2, w.VrBlinkLed3, w.VrBlinkLed4, w.VrBlinkLedBit1,
+          w.VrBlinkLedBit2, w.VrBlinkLedBit3, w.VrBlinkLedBit4})
+        if (led->isLit())
+            return true;
+    return false;
+}
+
+} // namespace
+
+class TestExchangeFaults : public QObject
+{
+    Q_OBJECT
+
+    Harness h_;
+    TFKsb &w() { return *h_.window; }
+
+    void setFaults(void (*change)(ksb7sim::Faults &))
+    {
+        ksb7sim::Faults f;
+        change(f);
+        h_.unit->setFaults(f);
+    }
+
+private slots:
+    void init()
+    {
+        std::string error;
+        QVERIFY2(h_.start(&error), error.c_str());
+    }
+    void cleanup() { h_.stop(); }
+
+    void aSilentUnitGetsTheWriteEveryTickUntilAborted()
+    {
+        setFaults([](ksb7sim::Faults &f) { f.silent = true; });
+        ExchangeLog log(abortAfter(3000));
+        w().SIWrite->click();
+        const qint64 closedAt = log.elapsed();
+        QVERIFY(log.actionDone());
+        QVERIFY(Frs232 == nullptr);
+        const std::vector<Frame> frames = h_.frames();
+        // Ticks at 0.3, 0.6, ... 3.0 s after the port opened, each sending step 1 again.
+        QVERIFY2(frames.size() >= 9 && frames.size() <= 11,
+                 qPrintable(QString::number(frames.size())));
+        for (const Frame &f : frames)
+            QCOMPARE(hexOf(f), hexOf(frames[0]));
+        QCOMPARE(int(wordAt(frames[0], 2)), 257);
+        QCOMPARE(log.texts(), QStringList{QStringLiteral("Запись параметров КОНФИГУРАЦИИ ...")});
+        QCOMPARE(log.lastOpen()->step, 1);
+        QVERIFY(!log.lastOpen()->red);
+        // Closing took no pause, and nothing more goes out after it.
+        QVERIFY2(closedAt - log.shownAt() < 3000 + 400, qPrintable(QString::number(closedAt)));
+        QVERIFY(!h_.unit->waitForFrames(frames.size() + 1, 700));
+    }
+
+    void aCommandToASilentUnitGivesUpOnTheNinthTick()
+    {
+        setFaults([](ksb7sim::Faults &f) { f.silent = true; });
+        w().RadioGroup1->item(3)->click();
+        ExchangeLog log;
+        h_.pressCommandButton();
+        log.sample();
+        QVERIFY(Frs232 == nullptr);
+        QCOMPARE(h_.frames().size(), size_t(8));
+        QCOMPARE(h_.unit->lastCommand(), 0);
+        QCOMPARE(log.texts(), QStringList({QStringLiteral("Исполнение КОМАНДЫ УПРАВЛЕНИЯ ..."),
+                                           QStringLiteral("Исполнение команды прервано!")}));
+        const auto gaveUp = log.firstWhere(
+            [](const Look &l) { return l.text == QStringLiteral("Исполнение команды прервано!"); });
+        QVERIFY(gaveUp->red);
+        QVERIFY(!gaveUp->timerRunning);
+        const auto opened = log.firstWhere([](const Look &l) { return l.portOpen; });
+        // The ninth tick, 2.7 s after the port opened; the window goes 1.5 s after that, once
+        // the port has been closed (which takes 300 ms).
+        QVERIFY2(qAbs(gaveUp->ms - opened->ms - 2700) < 150,
+                 qPrintable(QString::number(gaveUp->ms - opened->ms)));
+        QVERIFY2(qAbs(log.goneAt() - gaveUp->ms - 1500 - 300) < 150,
+                 qPrintable(QString::number(log.goneAt() - gaveUp->ms)));
+        QCOMPARE(w().RadioGroup1->Tag, 0);
+    }
+
+    void aStateReadOfASilentUnitGivesUpAndKeepsTheLeds()
+    {
+        h_.unit->setReg(517, 0x0002);
+        h_.unit->setReg(518, 0x0004);
+        h_.pressStatusButton();
+        QVERIFY(w().VrBlinkLed1->isLit() && w().VrBlinkLedBit3->isLit());
+        h_.unit->setReg(517, 0x0000);
+        h_.unit->setReg(518, 0x0000);
+        setFaults([](ksb7sim::Faults &f) { f.silent = true; });
+        h_.unit->clearReceivedFrames();
+        ExchangeLog log;
+        h_.pressStatusButton();
+        QCOMPARE(h_.frames().size(), size_t(8));
+        QCOMPARE(log.texts().last(), QStringLiteral("Чтение состояний прервано!"));
+        QVERIFY(log.lastOpen()->red);
+        QVERIFY(w().VrBlinkLed1->isLit() && w().VrBlinkLedBit3->isLit());
+    }
+
+    void wrongCrcsAreRepeatedUntilTheStepIsAnswered()
+    {
+        // Every third reply spoilt: the write gets through all the same, with every register.
+        w().RxSpinEdit5->setValue(2345);
+        w().RxSpinEdit21->setValue(77050);
+        w().SetListIndex(w().ComboBox13, 6);
+        const std::map<int, uint16_t> expected = unitImageOf(w());
+        setFaults([](ksb7sim::Faults &f) { f.badCrcEvery = 3; });
+        ExchangeLog log;
+        w().SIWrite->click();
+        QVERIFY(log.showed(crcText));
+        QVERIFY(!log.firstWhere([](const Look &l) { return l.red; }));
+        QCOMPARE(log.texts().last(), QStringLiteral("Все параметры успешно записаны!"));
+        QVERIFY(h_.frames().size() > 7);
+        for (int a : configurationRegisters())
+            QVERIFY2(h_.unit->reg(a) == expected.at(a), qPrintable(QString::number(a)));
+
+        // A command keeps counting towards its give-up tick while every reply is spoilt: sent,
+        // examined, sent again ... four times, then the red abort.
+        setFaults([](ksb7sim::Faults &f) { f.badCrcEvery = 1; });
+        h_.unit->clearReceivedFrames();
+        ExchangeLog command;
+        h_.pressCommandButton();
+        QCOMPARE(h_.frames().size(), size_t(4));
+        QCOMPARE(command.texts(),
+                 QStringList({QStringLiteral("Исполнение КОМАНДЫ УПРАВЛЕНИЯ ..."), crcText,
+                              QStringLiteral("Исполнение команды прервано!")}));
+        QVERIFY(command.lastOpen()->red);
+    }
+
+    void splitAndSpoiltRepliesStillReadEveryRegister()
+    {
+        // Each reply in two halves 150 ms apart, every fourth with a wrong CRC.
+        std::mt19937 rng(std::random_device{}());
+        randomise(w(), rng);
+        const Controls unitSettings = Controls::of(w());
+        for (const auto &[a, v] : unitImageOf(w()))
+            h_.unit->setReg(a, v);
+        for (int a = 529; a <= 531; ++a)
+            h_.unit->setReg(a, 0); // no trip recorded
+        do
+            randomise(w(), rng);
+        while (Controls::of(w()).countDifferencesFrom(unitSettings) < 20);
+        setFaults([](ksb7sim::Faults &f) {
+            f.splitPauseMs = 150;
+            f.badCrcEvery = 4;
+        });
+        ExchangeLog log;
+        w().SIRead->click();
+        QCOMPARE(log.texts().last(), QStringLiteral("Чтение всех параметров успешно завершено!"));
+        QVERIFY(log.showed(crcText));
+        const QStringList diff = Controls::of(w()).differencesFrom(unitSettings);
+        QVERIFY2(diff.isEmpty(), qPrintable(diff.join("; ")));
+        QVERIFY(h_.boxes.isEmpty());
+        QCOMPARE(w().EEvent->text(), QStringLiteral("СОБЫТИЯ ОТСУТСТВУЮТ"));
+        QCOMPARE(w().EDt->text(), QStringLiteral("0.0.2000 0:0:0"));
+    }
+
+    void repliesThatAnswerNothingAreRepeated()
+    {
+        // The unit answers the write with the wrong function: the step is repeated, never
+        // counted as done, until the unit answers properly.
+        w().RxSpinEdit3->setValue(4005);
+        setFaults([](ksb7sim::Faults &f) { f.malformed = true; });
+        int stepWhenHealed = 0;
+        ExchangeLog log([&](TFrs232 &, const Look &l) {
+            if (l.ms < 2000)
+                return false;
+            stepWhenHealed = l.step;
+            h_.unit->setFaults({});
+            return true;
+        });
+        w().SIWrite->click();
+        QCOMPARE(stepWhenHealed, 1);
+        QVERIFY(log.showed(wrongReplyText));
+        QVERIFY(!log.firstWhere([](const Look &l) { return l.red; }));
+        QCOMPARE(log.texts().last(), QStringLiteral("Все параметры успешно записаны!"));
+        QCOMPARE(h_.unit->reg(259), uint16_t(4005));
+
+        // A state reply one register short lights nothing.
+        h_.unit->setReg(517, 0x000F);
+        h_.unit->setReg(518, 0x000F);
+        setFaults([](ksb7sim::Faults &f) { f.malformed = true; });
+        ExchangeLog state;
+        h_.pressStatusButton();
+        QVERIFY(state.showed(wrongReplyText));
+        QCOMPARE(state.texts().last(), QStringLiteral("Чтение состояний прервано!"));
+        QVERIFY(!anyLit(w()));
+        QVERIFY(h_.boxes.isEmpty());
+    }
+
+    void aRefusalStopsTheExchangeAndIsNeverReportedAsSuccess()
+    {
+        // The unit refuses the phase-overcurrent block: steps 1 to 3 are written, the fourth
+        // refused, and the window stays with the refusal until the user closes it.
+        setFaults([](ksb7sim::Faults &f) {
+            f.exceptionBlockStart = 384;
+            f.exceptionCode = 3;
+        });
+        ExchangeLog log(abortAfter(4000));
+        w().SIWrite->click();
+        QVERIFY(log.actionDone());
+        const std::vector<Frame> frames = h_.frames();
+        QCOMPARE(frames.size(), size_t(4));
+        QCOMPARE(int(wordAt(frames[3], 2)), 384);
+        const Look last = *log.lastOpen();
+        QVERIFY2(last.text.startsWith(refusalPrefix) &&
+                     last.text.endsWith(QStringLiteral(" (код 3)")) &&
+                     last.text.size() > refusalPrefix.size() + 8,
+                 qPrintable(last.text));
+        QVERIFY(last.red);
+        QVERIFY(!last.timerRunning);
+        QCOMPARE(last.step, 4);
+        QVERIFY(!log.showed(QStringLiteral("Все параметры успешно записаны!")));
+
+        // A refused command never shows success, a refused state read lights nothing; the
+        // meaning names the code.
+        setFaults([](ksb7sim::Faults &f) {
+            f.exceptionBlockStart = 128;
+            f.exceptionCode = 4;
+        });
+        ExchangeLog command(abortAfter(1500));
+        h_.pressCommandButton();
+        QVERIFY(command.actionDone());
+        QVERIFY(!command.showed(QStringLiteral("Команда успешно выполнена!")));
+        QVERIFY(command.lastOpen()->text.endsWith(QStringLiteral(" (код 4)")));
+        QVERIFY(command.lastOpen()->text != last.text);
+        QCOMPARE(h_.unit->lastCommand(), 0);
+
+        h_.unit->setReg(517, 0x000F);
+        setFaults([](ksb7sim::Faults &f) {
+            f.exceptionBlockStart = 517;
+            f.exceptionCode = 2;
+        });
+        ExchangeLog state(abortAfter(1500));
+        h_.pressStatusButton();
+        QVERIFY(state.lastOpen()->text.startsWith(refusalPrefix));
+        QVERIFY(state.lastOpen()->red);
+        QVERIFY(!anyLit(w()));
+    }
+
+    void aVanishedPortIsReportedAndTheWindowClosable()
+    {
+        // The unit's terminal goes away halfway through the reply to the second request, and
+        // comes back half a second later.
+        setFaults([](ksb7sim::Faults &f) {
+            f.vanishAtRequest = 2;
+            f.vanishDowntimeMs = 500;
+        });
+        ExchangeLog log(abortAfter(2500));
+        w().SIWrite->click();
+        log.sample();
+        QVERIFY(log.actionDone());
+        QVERIFY(Frs232 == nullptr);
+        QVERIFY2(log.showed(QStringLiteral("ОШИБКА: Ошибка ввода-вывода при работе с портом")),
+                 qPrintable(log.texts().join(" | ")));
+        const auto reported = log.firstWhere([](const Look &l) { return l.red; });
+        QVERIFY(reported && reported->step == 2);
+        QVERIFY(log.lastOpen()->red); // red for good
+        QVERIFY(!log.showed(QStringLiteral("Все параметры успешно записаны!")));
+        QVERIFY(!log.looks().last().portOpen);
+
+        // The window let go of the port: once the unit's terminal is back, the next exchange
+        // runs normally.
+        h_.unit->clearReceivedFrames();
+        h_.unit->setReg(518, 0x0002);
+        h_.pressStatusButton();
+        QCOMPARE(h_.frames().size(), size_t(1));
+        QVERIFY(w().VrBlinkLedBit2->isLit());
+    }
+
+    void abortingAtEveryMoment()
+    {
+        // Before the first tick: the port is open, nothing has been sent, nothing ever is.
+        {
+            ExchangeLog log([](TFrs232 &x, const Look &l) {
+                if (!l.portOpen)
+                    return false;
+                x.BExit->click();
+                return true;
+            });
+            QElapsedTimer clock;
+            clock.start();
+            w().SIRead->click();
+            QVERIFY(log.actionDone());
+            QVERIFY2(clock.elapsed() < 300 + 250, qPrintable(QString::number(clock.elapsed())));
+            QVERIFY(!h_.unit->waitForFrames(1, 600));
+        }
+        // While the steps run: the steps sent stay sent, nothing follows.
+        {
+            h_.unit->clearReceivedFrames();
+            ExchangeLog log([](TFrs232 &x, const Look &l) {
+                if (l.step < 4)
+                    return false;
+                x.BExit->click();
+                return true;
+            });
+            w().SIWrite->click();
+            QVERIFY(log.actionDone());
+            const size_t sent = h_.frames().size();
+            QVERIFY(sent == 3 || sent == 4);
+            QVERIFY(!h_.unit->waitForFrames(sent + 1, 700));
+        }
+        // During the pause after the outcome: the window goes as soon as the port is closed.
+        {
+            h_.unit->clearReceivedFrames();
+            qint64 pressedAt = -1;
+            ExchangeLog log([&](TFrs232 &x, const Look &l) {
+                if (l.text != QStringLiteral("Команда успешно выполнена!"))
+                    return false;
+                pressedAt = l.ms;
+                x.BExit->click();
+                return true;
+            });
+            h_.pressCommandButton();
+            log.sample();
+            QVERIFY(log.actionDone());
+            QVERIFY2(log.goneAt() - pressedAt < 300 + 100,
+                     qPrintable(QString::number(log.goneAt() - pressedAt)));
+            const auto closed =
+                log.firstWhere([&](const Look &l) { return l.ms > pressedAt && !l.portOpen; });
+            QVERIFY(closed && closed->ms - pressedAt < 400);
+            QCOMPARE(h_.unit->lastCommand(), 1);
+        }
+        // The port is free again for the next exchange.
+        h_.unit->clearReceivedFrames();
+        h_.pressStatusButton();
+        QCOMPARE(h_.frames().size(), size_t(1));
+    }
+
+    void aBusyPortIsReportedAndNothingRuns()
+    {
+        TestHandOff handOff;
+        qvoksb::SerialPort other(&handOff);
+        other.PortNum = 1;
+        other.Open(); // another program holds COM1
+        QVERIFY(other.Active());
+        ExchangeLog log(abortAfter(1000));
+        w().SIWrite->click();
+        QVERIFY(log.actionDone());
+        const Look last = *log.lastOpen();
+        // "СОМ" in Cyrillic letters.
+        QCOMPARE(last.text, QString::fromUtf8("Порт: \u0421\u041E\u041C1\r\nзанят другим "
+                                              "приложением или недоступен!"));
+        QVERIFY(last.red);
+        QVERIFY(!log.firstWhere([](const Look &l) { return l.timerRunning || l.portOpen; }));
+        QVERIFY(!h_.unit->waitForFrames(1, 300));
+        other.Close();
+    }
+
+    void aPortWithoutADeviceIsReportedWithItsNumber()
+    {
+        // COM9's entry points at nothing, so no built-in port is ever tried.
+        const QString entry = h_.portDir() + QStringLiteral("/COM9");
+        QVERIFY(QFile::link(h_.portDir() + QStringLiteral("/unplugged-adapter"), entry));
+        QCOMPARE(QString::fromStdString(qvoksb::serialDevicePath(9)), entry);
+        w().COM[8]->trigger();
+        QCOMPARE(w().FComPort, 9);
+        ExchangeLog log(abortAfter(500));
+        h_.pressStatusButton();
+        QVERIFY(log.actionDone());
+        QCOMPARE(log.lastOpen()->text,
+                 QString::fromUtf8("Порт: \u0421\u041E\u041C9\r\nзанят другим приложением или "
+                                   "недоступен!"));
+        QVERIFY(log.lastOpen()->red);
+        QVERIFY(!log.firstWhere([](const Look &l) { return l.timerRunning; }));
+    }
+};
+
+QTEST_MAIN(TestExchangeFaults)
+#include "tst_exchange_faults.moc"
