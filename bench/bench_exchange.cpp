@@ -1,0 +1,234 @@
+// The four exchanges of the real main window with the simulated unit on a pseudo-terminal:
+//  - for each kind, the time from the button to the exchange window's close, next to the pacing
+//    the 300 ms ticks and the 1.5 s outcome pause give, and the time from the port's opening to
+//    the outcome;
+//  - the CPU time the program spent on it (the whole process less the simulated unit's own
+//    threads, which run in this process too);
+//  - after many state reads in a row, the change in open descriptors, threads and resident
+//    memory.
+//
+// bench_exchange [--repeat N] [--rounds N]
+#include "exchange_harness.h"
+
+#include <QApplication>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+using namespace exchangetest;
+
+namespace
+{
+
+double processCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+std::set<pid_t> threadIds()
+{
+    std::set<pid_t> ids;
+    for (const auto &e : std::filesystem::directory_iterator("/proc/self/task"))
+        ids.insert(pid_t(std::stol(e.path().filename().string())));
+    return ids;
+}
+
+// The CPU time of another thread of this process (the clock id glibc's pthread_getcpuclockid
+// builds from a thread id).
+double threadCpuMs(pid_t tid)
+{
+    const clockid_t clock = clockid_t((~clockid_t(tid) << 3) | 6);
+    timespec ts{};
+    if (clock_gettime(clock, &ts) != 0)
+        return 0;
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+size_t entriesOf(const char *dir)
+{
+    size_t n = 0;
+    for ([[maybe_unused]] const auto &e : std::filesystem::directory_iterator(dir))
+        ++n;
+    return n;
+}
+
+long residentKb()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+struct Kind {
+    const char *name;
+    double pacingMs; // ticks to the outcome
+    double pauseMs;  // the outcome's pause
+    std::function<void()> press;
+};
+
+struct Sample {
+    double buttonToCloseMs = 0;
+    double openToOutcomeMs = 0;
+    double programCpuMs = 0;
+    double unitCpuMs = 0;
+    bool ok = false;
+};
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    int repeat = 3;
+    int rounds = 100;
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (!std::strcmp(argv[i], "--repeat"))
+            repeat = std::max(1, std::atoi(argv[++i]));
+        else if (!std::strcmp(argv[i], "--rounds"))
+            rounds = std::max(1, std::atoi(argv[++i]));
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    Harness h;
+    const std::set<pid_t> before = threadIds();
+    std::string error;
+    if (!h.start(&error)) {
+        std::fprintf(stderr, "cannot start the simulated unit: %s\n", error.c_str());
+        return 1;
+    }
+    // The simulated unit's threads: those that came with it.
+    std::vector<pid_t> unitThreads;
+    for (pid_t t : threadIds())
+        if (!before.count(t))
+            unitThreads.push_back(t);
+    const auto unitCpuMs = [&] {
+        double sum = 0;
+        for (pid_t t : unitThreads)
+            sum += threadCpuMs(t);
+        return sum;
+    };
+    TFKsb &w = *h.window;
+
+    const Kind kinds[] = {
+        {"write configuration", 4500, 1500, [&] { w.SIWrite->click(); }},
+        {"read configuration", 5100, 1500, [&] { w.SIRead->click(); }},
+        {"control command", 600, 1500, [&] { h.pressCommandButton(); }},
+        {"input/output state", 600, 0, [&] { h.pressStatusButton(); }},
+    };
+    const QString outcomes[] = {
+        QStringLiteral("Все параметры успешно записаны!"),
+        QStringLiteral("Чтение всех параметров успешно завершено!"),
+        QStringLiteral("Команда успешно выполнена!"),
+        QString(),
+    };
+
+    // Timed runs look at the window every 2 ms; the CPU is measured in runs of their own
+    // without that look, so that it is the program's alone.
+    const auto timed = [&](size_t k) {
+        Sample s;
+        ExchangeLog log;
+        const qint64 pressedAt = log.elapsed();
+        kinds[k].press();
+        log.sample();
+        const qint64 gone = log.goneAt();
+        s.buttonToCloseMs = double((gone >= 0 ? gone : log.elapsed()) - pressedAt);
+        const auto opened = log.firstWhere([](const Look &l) { return l.portOpen; });
+        // The outcome: the tick that stops the kind's timer.
+        const auto outcome = log.firstWhere([&](const Look &l) {
+            return opened && l.ms > opened->ms && l.open && !l.timerRunning;
+        });
+        const bool closesAtOnce = outcomes[k].isEmpty();
+        if (opened && outcome)
+            s.openToOutcomeMs = double(outcome->ms - opened->ms);
+        s.ok = opened && (closesAtOnce || (outcome && log.showed(outcomes[k]))) &&
+               !log.firstWhere([](const Look &l) { return l.red; });
+        return s;
+    };
+    const auto measured = [&](size_t k, Sample &s) {
+        const double cpu0 = processCpuMs();
+        const double unit0 = unitCpuMs();
+        kinds[k].press();
+        const double cpu = processCpuMs() - cpu0;
+        s.unitCpuMs = unitCpuMs() - unit0;
+        s.programCpuMs = cpu - s.unitCpuMs;
+    };
+
+    std::printf("exchange with the simulated unit, %d runs each (medians)\n", repeat);
+    std::printf("%-20s %10s %10s %8s %10s %7s %8s %8s %7s %4s\n", "kind", "button-to", "ticks",
+                "off by", "open-to", "ticks", "off by", "program", "unit", "ok");
+    std::printf("%-20s %10s %10s %8s %10s %7s %8s %8s %7s %4s\n", "", "close, ms", "+pause,ms", "",
+                "outcome,ms", "ms", "", "CPU, ms", "CPU, ms", "");
+    for (size_t k = 0; k < std::size(kinds); ++k) {
+        std::vector<double> close, outcome, program, unit;
+        bool ok = true;
+        for (int i = 0; i < repeat; ++i) {
+            Sample s = timed(k);
+            measured(k, s);
+            close.push_back(s.buttonToCloseMs);
+            outcome.push_back(s.openToOutcomeMs);
+            program.push_back(s.programCpuMs);
+            unit.push_back(s.unitCpuMs);
+            ok = ok && s.ok;
+        }
+        const double pacing = kinds[k].pacingMs + kinds[k].pauseMs;
+        const double ticks = kinds[k].pacingMs;
+        // The state read closes in the tick that decodes the reply, so its outcome is not seen
+        // apart from the closing.
+        char outcomeText[32] = "-";
+        char outcomeOff[32] = "-";
+        if (median(outcome) > 0) {
+            std::snprintf(outcomeText, sizeof outcomeText, "%.0f", median(outcome));
+            std::snprintf(outcomeOff, sizeof outcomeOff, "%+.1f%%",
+                          100.0 * (median(outcome) - ticks) / ticks);
+        }
+        std::printf("%-20s %10.0f %10.0f %+7.1f%% %10s %7.0f %8s %8.1f %7.1f %4s\n", kinds[k].name,
+                    median(close), pacing, 100.0 * (median(close) - pacing) / pacing, outcomeText,
+                    ticks, outcomeOff, median(program), median(unit), ok ? "yes" : "NO");
+    }
+
+    // Many state reads in a row: nothing may pile up.
+    h.pressStatusButton();
+    const size_t fd0 = entriesOf("/proc/self/fd");
+    const size_t threads0 = entriesOf("/proc/self/task");
+    const long rss0 = residentKb();
+    int failed = 0;
+    for (int i = 0; i < rounds; ++i) {
+        h.unit->setReg(518, uint16_t(i & 0xF));
+        h.pressStatusButton();
+        failed += w.VrBlinkLedBit1->isLit() == bool(i & 1) ? 0 : 1;
+    }
+    const size_t fd1 = entriesOf("/proc/self/fd");
+    const size_t threads1 = entriesOf("/proc/self/task");
+    const long rss1 = residentKb();
+    std::printf("(button-to-close includes the port's closing, which waits 300 ms after the "
+                "device is closed)\n");
+    std::printf("\n%d state reads in a row (%d wrong LEDs)\n", rounds, failed);
+    std::printf("  open descriptors  %zu -> %zu  (%+ld)\n", fd0, fd1, long(fd1) - long(fd0));
+    std::printf("  threads           %zu -> %zu  (%+ld)\n", threads0, threads1,
+                long(threads1) - long(threads0));
+    std::printf("  resident memory   %ld kB -> %ld kB  (%+ld kB)\n", rss0, rss1, rss1 - rss0);
+
+    h.stop();
+    return failed == 0 ? 0 : 2;
+}
