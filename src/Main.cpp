@@ -13,6 +13,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
 #include <QScreen>
 #include <QToolBar>
 #include <QToolButton>
@@ -193,6 +194,8 @@ void TFKsb::createFrame()
     setCentralWidget(client);
 
     createPages();
+    connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
 
     // The client area (tool bar, pages, status line) is fixed; the menu bar comes on top.
     setFixedSize(clientWidthPx, clientHeightPx + menuBar()->sizeHint().height());
