@@ -133,8 +133,8 @@ int main(int argc, char **argv)
     const Kind kinds[] = {
         {"write configuration", 4500, 1500, [&] { w.SIWrite->click(); }},
         {"read configuration", 5100, 1500, [&] { w.SIRead->click(); }},
-        {"control command", 600, 1500, [&] { h.pressCommandButton(); }},
-        {"input/output state", 600, 0, [&] { h.pressStatusButton(); }},
+        {"control command", 600, 1500, [&] { w.Button1->click(); }},
+        {"input/output state", 600, 0, [&] { w.Button2->click(); }},
     };
     const QString outcomes[] = {
         QStringLiteral("Все параметры успешно записаны!"),
@@ -208,14 +208,14 @@ int main(int argc, char **argv)
     }
 
     // Many state reads in a row: nothing may pile up.
-    h.pressStatusButton();
+    w.Button2->click();
     const size_t fd0 = entriesOf("/proc/self/fd");
     const size_t threads0 = entriesOf("/proc/self/task");
     const long rss0 = residentKb();
     int failed = 0;
     for (int i = 0; i < rounds; ++i) {
         h.unit->setReg(518, uint16_t(i & 0xF));
-        h.pressStatusButton();
+        w.Button2->click();
         failed += w.VrBlinkLedBit1->isLit() == bool(i & 1) ? 0 : 1;
     }
     const size_t fd1 = entriesOf("/proc/self/fd");

@@ -356,27 +356,6 @@ struct Harness {
     }
 
     std::vector<Frame> frames() const { return unit->receivedFrames(); }
-
-    // Presses "ВЫПОЛНИТЬ КОМАНДУ ..." and "ОБНОВИТЬ СОСТОЯНИЕ" as a user would. A button that
-    // does nothing (no question asked, no exchange window) is not wired to its handler:
-    // buttonsOfThePagesStartTheirExchanges reports that, and the handler is then called so that
-    // the exchange itself is still checked.
-    void pressCommandButton()
-    {
-        const qsizetype asked = boxes.size();
-        window->Button1->click();
-        if (boxes.size() == asked)
-            window->Button1Click();
-    }
-    void pressStatusButton()
-    {
-        // A window that comes up runs its modal loop, which runs this at once.
-        auto windowSeen = std::make_shared<bool>(false);
-        QTimer::singleShot(0, [windowSeen] { *windowSeen = *windowSeen || Frs232 != nullptr; });
-        window->Button2->click();
-        if (!*windowSeen)
-            window->Button2Click();
-    }
 };
 
 } // namespace exchangetest

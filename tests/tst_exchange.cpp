@@ -83,7 +83,7 @@ private slots:
 
     void buttonsOfThePagesStartTheirExchanges()
     {
-        // The user's two buttons on the pages "УПРАВЛЕНИЕ" and the input/output state.
+        // The two buttons of the pages "УПРАВЛЕНИЕ" and the input/output state.
         h_.answer = false;
         w().Button1->click();
         QCOMPARE(h_.boxes.size(), qsizetype(1));
@@ -172,7 +172,7 @@ private slots:
         // The unit records a trip of its own when tripped over the link; reading shows it with
         // today's date.
         w().RadioGroup1->item(1)->click();
-        h_.pressCommandButton();
+        w().Button1->click();
         QCOMPARE(h_.unit->lastCommand(), 2);
         w().SIRead->click();
         QCOMPARE(w().EEvent->text(), QStringLiteral("ОТКЛЮЧЕНИЕ ВЫКЛ. ПО ПОСЛЕД. КАНАЛУ СВЯЗИ"));
@@ -211,7 +211,7 @@ private slots:
             });
             QElapsedTimer clock;
             clock.start();
-            h_.pressCommandButton();
+            w().Button1->click();
             const qint64 took = clock.elapsed();
 
             QCOMPARE(h_.boxes.size(), qsizetype(1));
@@ -234,7 +234,7 @@ private slots:
         // The reset command sends exactly this frame.
         w().RadioGroup1->item(0)->click();
         h_.unit->clearReceivedFrames();
-        h_.pressCommandButton();
+        w().Button1->click();
         QCOMPARE(hexOf(h_.frames().at(0)), QStringLiteral("01 06 00 80 00 01 49 E2"));
     }
 
@@ -243,7 +243,7 @@ private slots:
         w().RadioGroup1->item(5)->click();
         h_.answer = false;
         ExchangeLog log;
-        h_.pressCommandButton();
+        w().Button1->click();
         QCOMPARE(h_.boxes.size(), qsizetype(1));
         QCOMPARE(h_.boxes[0].second, QStringLiteral("Вы действительно хотите активировать ВЫХ.2?"));
         QVERIFY(!log.anyWindow());
@@ -270,7 +270,7 @@ private slots:
             ExchangeLog log;
             QElapsedTimer clock;
             clock.start();
-            h_.pressStatusButton();
+            w().Button2->click();
             const qint64 took = clock.elapsed();
             QVERIFY(Frs232 == nullptr);
             for (int b = 0; b < 4; ++b) {
@@ -314,7 +314,7 @@ private slots:
         h_.unit->clearReceivedFrames();
         h_.unit->setReg(518, 0x0001);
         ExchangeLog next;
-        h_.pressStatusButton();
+        w().Button2->click();
         const auto first = next.firstWhere([](const Look &l) { return l.portOpen; });
         QVERIFY(first.has_value());
         QCOMPARE(first->step, 1);

@@ -91,7 +91,7 @@ private slots:
         setFaults([](ksb7sim::Faults &f) { f.silent = true; });
         w().RadioGroup1->item(3)->click();
         ExchangeLog log;
-        h_.pressCommandButton();
+        w().Button1->click();
         log.sample();
         QVERIFY(Frs232 == nullptr);
         QCOMPARE(h_.frames().size(), size_t(8));
@@ -116,14 +116,14 @@ private slots:
     {
         h_.unit->setReg(517, 0x0002);
         h_.unit->setReg(518, 0x0004);
-        h_.pressStatusButton();
+        w().Button2->click();
         QVERIFY(w().VrBlinkLed1->isLit() && w().VrBlinkLedBit3->isLit());
         h_.unit->setReg(517, 0x0000);
         h_.unit->setReg(518, 0x0000);
         setFaults([](ksb7sim::Faults &f) { f.silent = true; });
         h_.unit->clearReceivedFrames();
         ExchangeLog log;
-        h_.pressStatusButton();
+        w().Button2->click();
         QCOMPARE(h_.frames().size(), size_t(8));
         QCOMPARE(log.texts().last(), QStringLiteral("Чтение состояний прервано!"));
         QVERIFY(log.lastOpen()->red);
@@ -152,7 +152,7 @@ private slots:
         setFaults([](ksb7sim::Faults &f) { f.badCrcEvery = 1; });
         h_.unit->clearReceivedFrames();
         ExchangeLog command;
-        h_.pressCommandButton();
+        w().Button1->click();
         QCOMPARE(h_.frames().size(), size_t(4));
         QCOMPARE(command.texts(),
                  QStringList({QStringLiteral("Исполнение КОМАНДЫ УПРАВЛЕНИЯ ..."), crcText,
@@ -214,7 +214,7 @@ private slots:
         h_.unit->setReg(518, 0x000F);
         setFaults([](ksb7sim::Faults &f) { f.malformed = true; });
         ExchangeLog state;
-        h_.pressStatusButton();
+        w().Button2->click();
         QVERIFY(state.showed(wrongReplyText));
         QCOMPARE(state.texts().last(), QStringLiteral("Чтение состояний прервано!"));
         QVERIFY(!anyLit(w()));
@@ -252,7 +252,7 @@ private slots:
             f.exceptionCode = 4;
         });
         ExchangeLog command(abortAfter(1500));
-        h_.pressCommandButton();
+        w().Button1->click();
         QVERIFY(command.actionDone());
         QVERIFY(!command.showed(QStringLiteral("Команда успешно выполнена!")));
         QVERIFY(command.lastOpen()->text.endsWith(QStringLiteral(" (код 4)")));
@@ -265,7 +265,7 @@ private slots:
             f.exceptionCode = 2;
         });
         ExchangeLog state(abortAfter(1500));
-        h_.pressStatusButton();
+        w().Button2->click();
         QVERIFY(state.lastOpen()->text.startsWith(refusalPrefix));
         QVERIFY(state.lastOpen()->red);
         QVERIFY(!anyLit(w()));
@@ -296,7 +296,7 @@ private slots:
         // runs normally.
         h_.unit->clearReceivedFrames();
         h_.unit->setReg(518, 0x0002);
-        h_.pressStatusButton();
+        w().Button2->click();
         QCOMPARE(h_.frames().size(), size_t(1));
         QVERIFY(w().VrBlinkLedBit2->isLit());
     }
@@ -344,7 +344,7 @@ private slots:
                 x.BExit->click();
                 return true;
             });
-            h_.pressCommandButton();
+            w().Button1->click();
             log.sample();
             QVERIFY(log.actionDone());
             QVERIFY2(log.goneAt() - pressedAt < 300 + 100,
@@ -356,7 +356,7 @@ private slots:
         }
         // The port is free again for the next exchange.
         h_.unit->clearReceivedFrames();
-        h_.pressStatusButton();
+        w().Button2->click();
         QCOMPARE(h_.frames().size(), size_t(1));
     }
 
@@ -389,7 +389,7 @@ private slots:
         w().COM[8]->trigger();
         QCOMPARE(w().FComPort, 9);
         ExchangeLog log(abortAfter(500));
-        h_.pressStatusButton();
+        w().Button2->click();
         QVERIFY(log.actionDone());
         QCOMPARE(log.lastOpen()->text,
                  QString::fromUtf8("Порт: \u0421\u041E\u041C9\r\nзанят другим приложением или "
