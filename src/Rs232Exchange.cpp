@@ -156,6 +156,10 @@ void TFrs232::VaComm1RxBuf(const uint8_t *data, size_t count)
 void TFrs232::VaComm1Error(uint32_t flags)
 {
     const char *message = qvoksb::lineErrorMessage(flags);
+    // A device error means the port has gone (an adapter pulled out): no later request can
+    // reach the unit, so the exchange stops and the message stays until the user closes.
+    if (flags & qvoksb::CE_IOE)
+        stopTimers();
     showError(message ? QString::fromUtf8(message) : Label1->text());
 }
 

@@ -71,7 +71,7 @@ std::string_view exceptionMeaning(uint8_t code)
     case ExceptionCode::IllegalDataAddress:
         return "недопустимый адрес регистра";
     case ExceptionCode::IllegalDataValue:
-        return "недопустимое значение";
+        return "недопустимое значение данных";
     case ExceptionCode::ServerDeviceFailure:
         return "внутренняя ошибка блока";
     case ExceptionCode::Acknowledge:
