@@ -241,9 +241,14 @@ void TFrs232::finishWith(const QString &text, bool red)
         showError(text);
     else
         Label1->setText(text);
+    // The outcome stays readable for the pause, as Delay would keep it, but a user who closes
+    // the window meanwhile gets the main window back at once rather than after the pause.
     QPointer<TFrs232> self(this);
-    Delay(outcomePauseMs);
-    if (self)
+    QEventLoop pause;
+    QTimer::singleShot(outcomePauseMs, Qt::PreciseTimer, &pause, &QEventLoop::quit);
+    connect(this, &QDialog::finished, &pause, &QEventLoop::quit);
+    pause.exec();
+    if (self && isVisible())
         close();
 }
 

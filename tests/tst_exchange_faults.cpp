@@ -345,7 +345,14 @@ private slots:
                 x.BExit->click();
                 return true;
             });
+            QElapsedTimer clock;
+            clock.start();
             w().Button1->click();
+            // The main window is back without sitting out the rest of the 1500 ms pause: the
+            // first tick (600 ms), the port's close (300 ms) and slack, well short of 600 + 1500
+            // ms.
+            QVERIFY2(clock.elapsed() < 600 + 300 + 800,
+                     qPrintable(QString::number(clock.elapsed())));
             log.sample();
             QVERIFY(log.actionDone());
             QVERIFY2(log.goneAt() - pressedAt < 300 + 100,
