@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QTest>
 
+#include "frame_bytes.h"
 #include "libmodbus_slave.h"
 
 #include <fcntl.h>
@@ -22,38 +23,8 @@
 #include <unistd.h>
 #include <vector>
 
-using Bytes = std::vector<uint8_t>;
-
 namespace
 {
-
-Bytes hex(const char *text)
-{
-    Bytes out;
-    for (const char *p = text; *p;) {
-        if (*p == ' ') {
-            ++p;
-            continue;
-        }
-        out.push_back(uint8_t(std::strtoul(std::string(p, 2).c_str(), nullptr, 16)));
-        p += 2;
-    }
-    return out;
-}
-
-// CRC-16/MODBUS bit by bit: the test's own, to spoil and mend replies.
-Bytes withCrc(Bytes frame)
-{
-    unsigned crc = 0xFFFF;
-    for (size_t i = 0; i + 2 < frame.size(); ++i) {
-        crc ^= frame[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-    }
-    frame[frame.size() - 2] = uint8_t(crc & 0xFF);
-    frame[frame.size() - 1] = uint8_t(crc >> 8);
-    return frame;
-}
 
 // A function-4 reply of unit 1 carrying these registers.
 Bytes readReply(const std::vector<uint16_t> &registers, uint8_t unit = 1)

@@ -4,6 +4,7 @@
 #include "modbus_rtu.h"
 #include "trip_record.h"
 
+#include "../frame_bytes.h"
 #include "../libmodbus_slave.h"
 
 #include <gtest/gtest.h>
@@ -23,45 +24,9 @@
 
 using namespace qvoksb;
 using namespace qvoksb::modbus;
-using Bytes = std::vector<uint8_t>;
 
 namespace
 {
-
-Bytes hex(const char *text)
-{
-    Bytes out;
-    for (const char *p = text; *p;) {
-        if (*p == ' ') {
-            ++p;
-            continue;
-        }
-        out.push_back(static_cast<uint8_t>(std::strtoul(std::string(p, 2).c_str(), nullptr, 16)));
-        p += 2;
-    }
-    return out;
-}
-
-// CRC-16/MODBUS bit by bit, without tables: the test's own reference.
-uint16_t referenceCrc(const Bytes &bytes, size_t length)
-{
-    unsigned crc = 0xFFFF;
-    for (size_t i = 0; i < length; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
-    }
-    return static_cast<uint16_t>(crc);
-}
-
-// Replaces the last two bytes with the frame's correct CRC, low byte first.
-Bytes withCrc(Bytes frame)
-{
-    const uint16_t crc = referenceCrc(frame, frame.size() - 2);
-    frame[frame.size() - 2] = static_cast<uint8_t>(crc & 0xFF);
-    frame[frame.size() - 1] = static_cast<uint8_t>(crc >> 8);
-    return frame;
-}
 
 Bytes readFrame(int step, uint8_t unit)
 {
