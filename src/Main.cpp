@@ -256,10 +256,21 @@ void TFKsb::createMenus()
     SetTag(DTR1, 1);
     SetTag(RTS1, 2);
 
+    // Our own commands beyond the unit's documents; the menu shows once it holds one.
+    ServiceMenu = menuBar()->addMenu(QStringLiteral("&Сервис"));
+    ServiceMenu->setObjectName(QStringLiteral("ServiceMenu"));
+    ServiceMenu->menuAction()->setVisible(false);
+
     N3 = menuBar()->addMenu(QStringLiteral("&?"));
     N3->setObjectName(QStringLiteral("N3"));
     N4 = item(N3, "N4", QStringLiteral("О программе ..."));
     connect(N4, &QAction::triggered, this, [this] { N4Click(); });
+}
+
+QAction *TFKsb::addServiceCommand(const QString &caption)
+{
+    ServiceMenu->menuAction()->setVisible(true);
+    return ServiceMenu->addAction(caption);
 }
 
 void TFKsb::createSpeedBar()

@@ -146,6 +146,9 @@ public:
     QWidget *TabSheet1, *TabSheet2, *TabSheet3, *TabSheet4, *TabSheet5, *TabSheet6, *TabSheet7;
     QLabel *StaticText1;
     QMenu *MenuItem1, *MenuItem2, *MenuItem3, *N3;
+    QMenu *ServiceMenu; // "Сервис", between "Настройки" and "?"
+    // Appends a command to "Сервис" and shows the menu.
+    QAction *addServiceCommand(const QString &caption);
     QAction *N1, *N2, *N6, *NExit, *DTR1, *RTS1, *N4;
     std::array<QAction *, 16> COM{}; // COM[0] is the menu item COM1 ... COM[15] is COM16
     FileDialog OpenDialog1;
