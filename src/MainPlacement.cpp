@@ -102,7 +102,7 @@ bool PlacementStore::Save()
     // Other sections of the file (another program's, or a later version's) are kept.
     if (!ini.load(file, &error)) {
         Messages::Error(&w, QStringLiteral("Ошибка записи файла %1:\n%2")
-                                .arg(path(), QString::fromLocal8Bit(error.c_str())));
+                                .arg(path(), QString::fromStdString(error)));
         return false;
     }
     auto put = [&](const char *section, const QString &key, const std::string &value) {
@@ -162,7 +162,7 @@ bool PlacementStore::Save()
     QDir().mkpath(QString::fromStdString(qvoksb::configHome()));
     if (!ini.save(file, &error)) {
         Messages::Error(&w, QStringLiteral("Ошибка записи файла %1:\n%2")
-                                .arg(path(), QString::fromLocal8Bit(error.c_str())));
+                                .arg(path(), QString::fromStdString(error)));
         return false;
     }
     return true;
@@ -176,7 +176,7 @@ bool PlacementStore::Restore()
     std::string error;
     if (!ini.load(path().toStdString(), &error)) {
         Messages::Error(&w, QStringLiteral("Ошибка чтения файла %1:\n%2")
-                                .arg(path(), QString::fromLocal8Bit(error.c_str())));
+                                .arg(path(), QString::fromStdString(error)));
         return false;
     }
     auto text = [&](const char *section, const QString &key) {

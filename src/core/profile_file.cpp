@@ -1,5 +1,7 @@
 #include "profile_file.h"
 
+#include "system_error.h"
+
 #include "cp1251.h"
 
 #include <algorithm>
@@ -63,7 +65,7 @@ std::string systemError(const char *what, const std::string &path, int err)
     text += ' ';
     text += path;
     text += ": ";
-    text += std::strerror(err);
+    text += errnoText(err);
     return text;
 }
 
@@ -186,7 +188,9 @@ ProfileFile ProfileFile::parse(std::string_view bytes)
 
     Section *current = nullptr; // null: entries here belong to no section and are skipped
     std::size_t pos = 0;
+    int lineNumber = 0;
     while (pos < bytes.size()) {
+        ++lineNumber;
         const std::size_t end = bytes.find_first_of("\r\n", pos);
         std::string_view line;
         if (end == std::string_view::npos) {
@@ -230,45 +234,57 @@ ProfileFile ProfileFile::parse(std::string_view bytes)
         std::string_view value = trim(line.substr(eq + 1));
         if (isQuoted(value))
             value = value.substr(1, value.size() - 2);
-        addEntry(*current, key, value.substr(0, maxValueLength));
+        addEntry(*current, key, value.substr(0, maxValueLength), lineNumber);
     }
     return profile;
 }
 
-void ProfileFile::addEntry(Section &section, std::string_view key, std::string_view value)
+void ProfileFile::addEntry(Section &section, std::string_view key, std::string_view value,
+                           int line)
 {
     // try_emplace leaves an existing key alone: the first entry of a key counts.
     if (section.keyIndex.try_emplace(folded(key), section.entries.size()).second)
-        section.entries.push_back(Entry{std::string(key), std::string(value)});
+        section.entries.push_back(Entry{std::string(key), std::string(value), line});
 }
 
-bool ProfileFile::load(const std::string &path, std::string *error)
+int ProfileFile::lineOf(std::string_view section, std::string_view key) const
 {
+    const Section *s = findSection(section);
+    const Entry *e = s ? findEntry(*s, key) : nullptr;
+    return e ? e->line : 0;
+}
+
+bool ProfileFile::load(const std::string &path, std::string *error, bool *missing)
+{
+    if (missing)
+        *missing = false;
     // O_NONBLOCK keeps the open of a named pipe from waiting for a writer; it is refused below.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         if (errno == ENOENT) {
+            if (missing)
+                *missing = true;
             *this = ProfileFile();
             return true;
         }
-        setError(error, systemError("cannot open", path, errno));
+        setError(error, systemError("не удаётся открыть", path, errno));
         return false;
     }
     struct stat st {
     };
     if (::fstat(fd, &st) != 0) {
-        setError(error, systemError("cannot read", path, errno));
+        setError(error, systemError("не удаётся прочитать", path, errno));
         ::close(fd);
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
-        setError(error, S_ISDIR(st.st_mode) ? systemError("cannot read", path, EISDIR)
-                                            : "cannot read " + path + ": not a regular file");
+        setError(error, S_ISDIR(st.st_mode) ? systemError("не удаётся прочитать", path, EISDIR)
+                                            : "не удаётся прочитать " + path + ": это не обычный файл");
         ::close(fd);
         return false;
     }
-    const std::string tooLarge = "cannot read " + path + ": larger than " +
-                                 std::to_string(maxFileSize / (1024 * 1024)) + " MiB";
+    const std::string tooLarge = "не удаётся прочитать " + path + ": файл больше " +
+                                 std::to_string(maxFileSize / (1024 * 1024)) + " МБ";
     if (static_cast<unsigned long long>(st.st_size) > maxFileSize) {
         setError(error, tooLarge);
         ::close(fd);
@@ -290,7 +306,7 @@ bool ProfileFile::load(const std::string &path, std::string *error)
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            setError(error, systemError("cannot read", path, errno));
+            setError(error, systemError("не удаётся прочитать", path, errno));
             ::close(fd);
             return false;
         }
@@ -432,7 +448,7 @@ std::string ProfileFile::serialize() const
 bool ProfileFile::save(const std::string &path, std::string *error) const
 {
     if (path.empty()) {
-        setError(error, systemError("cannot write", path, ENOENT));
+        setError(error, systemError("не удаётся записать", path, ENOENT));
         return false;
     }
     const std::string target = resolvedTarget(path);
@@ -441,16 +457,16 @@ bool ProfileFile::save(const std::string &path, std::string *error) const
     const bool exists = ::stat(target.c_str(), &st) == 0;
     if (exists) {
         if (S_ISDIR(st.st_mode)) {
-            setError(error, systemError("cannot write", path, EISDIR));
+            setError(error, systemError("не удаётся записать", path, EISDIR));
             return false;
         }
         if (!S_ISREG(st.st_mode)) {
-            setError(error, "cannot write " + path + ": not a regular file");
+            setError(error, "не удаётся записать " + path + ": это не обычный файл");
             return false;
         }
         // The superuser passes access(), so the permission bits are looked at as well.
         if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(target.c_str(), W_OK)) {
-            setError(error, systemError("cannot write", path, EACCES));
+            setError(error, systemError("не удаётся записать", path, EACCES));
             return false;
         }
     }
@@ -469,7 +485,7 @@ bool ProfileFile::save(const std::string &path, std::string *error) const
             break;
     }
     if (fd < 0) {
-        setError(error, systemError("cannot create a temporary file in", folder, errno));
+        setError(error, systemError("не удаётся создать временный файл в папке", folder, errno));
         return false;
     }
 
@@ -486,20 +502,20 @@ bool ProfileFile::save(const std::string &path, std::string *error) const
         if (::fchown(fd, st.st_uid, st.st_gid) != 0) {
         }
         if (::fchmod(fd, st.st_mode & 07777) != 0)
-            return fail("cannot set the mode of", errno);
+            return fail("не удаётся задать права файла", errno);
     }
     if (!writeAll(fd, text))
-        return fail("cannot write", errno);
+        return fail("не удаётся записать", errno);
     if (::fsync(fd) != 0)
-        return fail("cannot sync", errno);
+        return fail("не удаётся сохранить на диск", errno);
     const int closed = ::close(fd);
     fd = -1;
     if (closed != 0)
-        return fail("cannot write", errno);
+        return fail("не удаётся записать", errno);
     if (::rename(temp.c_str(), target.c_str()) != 0) {
         const int err = errno;
         ::unlink(temp.c_str());
-        setError(error, systemError("cannot replace", path, err));
+        setError(error, systemError("не удаётся заменить", path, err));
         return false;
     }
     // Make the rename itself durable. The new text is in place whatever this gives, so a folder

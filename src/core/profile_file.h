@@ -48,8 +48,9 @@ public:
     // Reads a whole file and replaces this profile with it. A missing file (or a path through a
     // missing folder) gives an empty profile and returns true. A path that exists but cannot be
     // read (a directory, a device, a pipe, no permission) or a file larger than maxFileSize
-    // returns false with *error set and leaves this profile unchanged.
-    bool load(const std::string &path, std::string *error = nullptr);
+    // returns false with *error set (in Russian, UTF-8) and leaves this profile unchanged.
+    // *missing tells a missing file from an empty one.
+    bool load(const std::string &path, std::string *error = nullptr, bool *missing = nullptr);
 
     bool empty() const { return sections_.empty(); }
     std::vector<std::string> sectionNames() const;                     // file order
@@ -59,6 +60,8 @@ public:
     std::optional<std::string> value(std::string_view section, std::string_view key) const;
     std::string valueOr(std::string_view section, std::string_view key,
                         std::string_view fallback) const;
+    // The line (from 1) of the file an entry was read from; 0 for an entry not read from a file.
+    int lineOf(std::string_view section, std::string_view key) const;
 
     // Replaces the value of an existing key (keeping its place) or appends the key at the end of
     // its section, appending a new section after the existing ones. Returns false and changes
@@ -78,7 +81,7 @@ public:
     // Writes the file atomically: the whole text goes to a temporary file beside the target, is
     // synced to disk and renamed over the target. When anything fails, the old file stays as it
     // was, the temporary file is removed and false comes back with *error set (the failing step,
-    // the path and the system's reason). Keeps the mode of an existing target; a symbolic link is
+    // the path and the system's reason, in Russian, UTF-8). Keeps the mode of an existing target; a symbolic link is
     // followed and the file it names is replaced. An existing target that is read-only (no write
     // permission bit, or no write access for this user) is refused, as the platform's own profile
     // writer refuses it. A file size limit of the process (ulimit -f) makes the save fail instead
@@ -89,6 +92,7 @@ private:
     struct Entry {
         std::string key;
         std::string value;
+        int line = 0; // where parse() found it; 0 when set by setValue
     };
     struct Section {
         std::string name;
@@ -99,7 +103,8 @@ private:
     const Section *findSection(std::string_view name) const;
     Section &sectionFor(std::string_view name); // finds or appends
     static const Entry *findEntry(const Section &section, std::string_view key);
-    static void addEntry(Section &section, std::string_view key, std::string_view value);
+    static void addEntry(Section &section, std::string_view key, std::string_view value,
+                         int line = 0);
 
     std::vector<Section> sections_;
     std::unordered_map<std::string, std::size_t> sectionIndex_; // folded name -> sections_ index

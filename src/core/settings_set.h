@@ -1,0 +1,51 @@
+#pragma once
+// One complete settings set of a KSB-7: a value for every row of the settings catalogue. The
+// window's controls, a configuration file and the unit's registers each give one; comparing two
+// sets says what a write or an open would change.
+#include "settings_catalogue.h"
+
+#include <array>
+#include <string>
+#include <vector>
+
+namespace qvoksb
+{
+
+class SettingsSet
+{
+public:
+    // The factory values, as the pages show them at a fresh start.
+    SettingsSet();
+
+    int value(Setting s) const { return values_[indexOf(s)]; }
+    bool checked(Setting s) const { return values_[indexOf(s)] != 0; }
+    // Numbers are clamped to the setting's range (not moved onto its step); an index outside
+    // the list is -1, no item chosen; a relay box is checked by any value but 0. Ignored for
+    // texts.
+    void setValue(Setting s, long long value);
+    // A number from outside (a file, the unit, a person) rounded to the nearest integer first.
+    void setNumber(Setting s, double value);
+
+    const std::string &text(Setting s) const { return texts_[indexOf(s)]; }
+    void setText(Setting s, std::string utf8);
+
+    bool operator==(const SettingsSet &other) const = default;
+    // The settings whose values differ, in catalogue order.
+    std::vector<Setting> differences(const SettingsSet &other) const;
+
+private:
+    std::array<int, SettingCount> values_{};
+    std::array<std::string, SettingCount> texts_{}; // only the text rows use theirs
+};
+
+// The value as a person reads it: the number, the list item's words ("не выбрано" for none),
+// "да" or "нет" for a relay box, the text itself. No unit.
+std::string valueText(Setting s, int value);
+std::string valueText(const SettingsSet &set, Setting s);
+
+// A relay-output set drives a relay when its "ВЫКЛ", "ВЫХ.1" or "ВЫХ.2" box is checked, or its
+// "ВЫХ.3" box while output 3 is free of the self-diagnosis (ComboBox2 not at "ДА"). The
+// parameters of a function whose set is not active do not matter to the unit.
+bool relaySetActive(const SettingsSet &set, int number);
+
+} // namespace qvoksb
