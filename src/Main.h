@@ -9,6 +9,7 @@
 #include "PageControl.h"
 #include "RadioGroup.h"
 #include "SpinEdit.h"
+#include "settings_set.h"
 
 #include <QStringList>
 
@@ -89,6 +90,16 @@ public:
     // Configuration files.
     void SaveConfigFile();
     void LoadConfigFile();
+
+    // --- the settings as a set --------------------------------------------------------------------
+    // Every control of the settings catalogue read into a set.
+    qvoksb::SettingsSet currentSettings() const;
+    // Puts a set into the controls in catalogue order, as a user or a file would: every check
+    // box and spin edit runs its rule when what it shows changes, every list with a rule runs
+    // it. The phase cut-off's trip box stays checked whatever the set says.
+    void applySettings(const qvoksb::SettingsSet &set);
+    // The control of a setting.
+    QWidget *settingControl(qvoksb::Setting s) const { return settingControls_[qvoksb::indexOf(s)]; }
 
     // --- the settings, by page (the numbered names of the settings catalogue) ------------------
     // Page 1 "КОНФИГУРАЦИЯ"
@@ -188,6 +199,7 @@ private:
     void layoutSpeedBar(Qt::Orientation orientation);
     friend class PlacementStore;
 
+    std::array<QWidget *, qvoksb::SettingCount> settingControls_{};
     std::array<SpinEdit *, 27> spinEdits_{};
     std::array<QComboBox *, 14> comboBoxes_{};
     std::array<QCheckBox *, 35> checkBoxes_{};

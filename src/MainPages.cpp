@@ -151,6 +151,8 @@ void TFKsb::createPages()
                    CheckBox19, CheckBox20, CheckBox21, CheckBox22, CheckBox23, CheckBox24,
                    CheckBox25, CheckBox26, CheckBox27, CheckBox28, CheckBox29, CheckBox30,
                    CheckBox31, CheckBox32, CheckBox33, CheckBox34, CheckBox35};
+    for (const qvoksb::SettingRow &r : qvoksb::settingsCatalogue())
+        settingControls_[qvoksb::indexOf(r.id)] = findChild<QWidget *>(QLatin1String(r.control));
 }
 
 // A relay-output row: the caption and the boxes "ВЫКЛ", "ВЫХ.1", "ВЫХ.2", "ВЫХ.3" (the first is

@@ -98,7 +98,12 @@ void TFrs232::MakeRequest(uint8_t address, uint8_t function, uint16_t reg, uint1
 
 bool TFrs232::ReplyCrcOk()
 {
-    return modbus::replyCrcOk(reply());
+    // Crc16 puts the byte sent first (the low byte of the CRC) in the high half.
+    const std::span<const uint8_t> r = reply();
+    if (r.size() < modbus::MinimumFrameBytes)
+        return false;
+    const uint16_t crc = Crc16(r.data(), uint16_t(r.size() - 2));
+    return r[r.size() - 2] == (crc >> 8) && r[r.size() - 1] == (crc & 0xFF);
 }
 
 modbus::ReplyCheck TFrs232::ClassifyReply()

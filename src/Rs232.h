@@ -8,6 +8,7 @@
 // FKsb), decoding a reply writes them, both by the register map in Rs232RegisterMap.cpp.
 #include "modbus_rtu.h"
 #include "serial_port.h"
+#include "settings_set.h"
 
 #include <QDialog>
 #include <QPointer>
@@ -22,8 +23,9 @@ class QPushButton;
 class QTimer;
 
 // A pause that keeps the windows alive: it waits in an event loop of its own until the time has
-// passed, so windows repaint, port events arrive and buttons work meanwhile.
-void Delay(int milliseconds);
+// passed, so windows repaint, port events arrive and buttons work meanwhile. With `endsWith`
+// it ends early when that window closes.
+void Delay(int milliseconds, QDialog *endsWith = nullptr);
 
 // The frame sent next, RequestLength bytes of it, CRC included; and the bytes received since the
 // last reply was examined.
@@ -68,11 +70,16 @@ public:
     // The received bytes measured against the request that was sent: correct, the unit's
     // exception, malformed, or a CRC error. Only a correct reply should be decoded.
     static qvoksb::modbus::ReplyCheck ClassifyReply();
-    // Puts the registers of read step 1..8 or status step 99 into the main window's controls.
+    // Decodes the reply of read step 1..8 or status step 99. The configuration blocks (steps
+    // 1..7) collect into ReadSettings, which a configuration read puts into the main window's
+    // controls when step 7 is in; the last trip and the state go to their fields at once.
     // The reply must be the correct answer to that step's request; anything else, and any error
     // while the controls take the values, shows "Параметры конфигурации содержат ошибки!" and
-    // returns false (the rest of the step is not applied).
+    // returns false.
     bool ParseReadReply(int step);
+    // The unit's settings as read so far, starting from the window's when the exchange began
+    // (a field the registers leave open keeps the window's value).
+    qvoksb::SettingsSet ReadSettings;
     // EEvent's text for a cause code of the last trip.
     static void ShowTripCause(uint16_t code);
 
@@ -84,6 +91,16 @@ public:
     static uint8_t UnitAddress();
 
     // --- the window --------------------------------------------------------------------------
+private:
+    // Hands the port's events to this window's thread as queued calls. Declared before the
+    // port, so that it is destroyed after the port's event thread has stopped using it.
+    struct QtHandOff : qvoksb::GuiHandOff {
+        QPointer<QObject> window;
+        bool post(std::function<void()> task) override;
+    };
+    QtHandOff handOff_;
+
+public:
     // The port: its number and lines are set by the main window before showing; the window
     // opens it when shown and closes it when it closes.
     qvoksb::SerialPort VaComm1;
@@ -125,12 +142,6 @@ public slots:
 private:
     enum class Examined { Correct, Repeat, Refused };
 
-    // Hands the port's events to this window's thread as queued calls.
-    struct QtHandOff : qvoksb::GuiHandOff {
-        QPointer<QObject> window;
-        bool post(std::function<void()> task) override;
-    };
-
     void setupExchange();
     QTimer *kindTimer() const;
     int step() const;
@@ -142,10 +153,10 @@ private:
     void refuse(const qvoksb::modbus::ReplyCheck &check);
     bool decode(int stepNumber);
     void stopTimers();
+    void decodeConfiguration(int step);
     void finishWith(const QString &text, bool red);
     void showError(const QString &text);
 
-    QtHandOff handOff_;
     bool shown_ = false;
     bool decoding_ = false;
 };

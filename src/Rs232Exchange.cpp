@@ -56,12 +56,14 @@ bool TFrs232::QtHandOff::post(std::function<void()> task)
     return QMetaObject::invokeMethod(window, std::move(task), Qt::QueuedConnection);
 }
 
-void Delay(int milliseconds)
+void Delay(int milliseconds, QDialog *endsWith)
 {
     // Waits in an event loop of its own: the windows repaint, port events arrive and buttons
     // work, and no core is kept busy meanwhile.
     QEventLoop loop;
     QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    if (endsWith)
+        QObject::connect(endsWith, &QDialog::finished, &loop, &QEventLoop::quit);
     loop.exec();
 }
 
@@ -127,6 +129,8 @@ void TFrs232::FormShow()
     // are no answer to this one.
     ClearReply();
     VaBuffer1.clear();
+    if (FKsb)
+        ReadSettings = FKsb->currentSettings();
     try {
         VaComm1.Open();
     } catch (const qvoksb::SerialPortError &) {
@@ -244,10 +248,7 @@ void TFrs232::finishWith(const QString &text, bool red)
     // The outcome stays readable for the pause, as Delay would keep it, but a user who closes
     // the window meanwhile gets the main window back at once rather than after the pause.
     QPointer<TFrs232> self(this);
-    QEventLoop pause;
-    QTimer::singleShot(outcomePauseMs, Qt::PreciseTimer, &pause, &QEventLoop::quit);
-    connect(this, &QDialog::finished, &pause, &QEventLoop::quit);
-    pause.exec();
+    Delay(outcomePauseMs, this);
     if (self && isVisible())
         close();
 }
@@ -257,6 +258,10 @@ void TFrs232::finishWith(const QString &text, bool red)
 // stops the exchange.
 TFrs232::Examined TFrs232::examine()
 {
+    if (!ReplyCrcOk()) {
+        Label1->setText(crcErrorText);
+        return Examined::Repeat;
+    }
     const modbus::ReplyCheck check = ClassifyReply();
     switch (check.kind) {
     case modbus::ReplyKind::Correct:

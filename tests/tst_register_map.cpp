@@ -163,11 +163,22 @@ class TestRegisterMap : public QObject
         const int at = 7 + 2 * (reg - block.first);
         return uint16_t(RequestBuffer[size_t(at)] << 8 | RequestBuffer[size_t(at + 1)]);
     }
-    // Decodes a reply to step carrying these registers.
+    // Decodes a reply to step carrying these registers and puts the outcome into the window,
+    // as a read does once its last block is in.
     bool read(int step, const std::vector<uint16_t> &registers)
     {
         receive(readReply(registers, TFrs232::UnitAddress()));
-        return x().ParseReadReply(step);
+        x().ReadSettings = w().currentSettings();
+        const bool ok = x().ParseReadReply(step);
+        if (ok && step <= qvoksb::modbus::WriteSteps)
+            w().applySettings(x().ReadSettings);
+        return ok;
+    }
+    // The exchange window set up as a configuration read into `into` begins.
+    void startRead(TFKsb &into)
+    {
+        SetTag(&x(), TFrs232::ReadConfiguration);
+        x().ReadSettings = into.currentSettings();
     }
     // Step 1's registers with register 257 set to value, the rest valid.
     bool readStep1(uint16_t r257) { return read(1, {r257, 100, 100}); }
@@ -599,6 +610,7 @@ private slots:
             TFKsb fresh;
             FKsb = &fresh;
             const int previousMethod = fresh.ComboBox1->currentIndex();
+            startRead(fresh);
             for (int step : {1, 2, 3, 4, 5, 6, 7, 8, 99}) {
                 x().MakeReadRequest(step);
                 QVERIFY(transact(unit));
@@ -658,6 +670,7 @@ private slots:
             }
             TFKsb fresh;
             FKsb = &fresh;
+            startRead(fresh);
             for (int step = 1; step <= 7; ++step) {
                 x().MakeReadRequest(step);
                 QVERIFY(transact(unit));
