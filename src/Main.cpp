@@ -164,18 +164,12 @@ void TFKsb::createFrame()
     PageControl1->setObjectName(QStringLiteral("PageControl1"));
     const char *const sheetNames[7] = {"TabSheet1", "TabSheet2", "TabSheet3", "TabSheet4",
                                        "TabSheet5", "TabSheet6", "TabSheet7"};
-    const QString captions[7] = {
-        QStringLiteral("КОНФИГУРАЦИЯ"), QStringLiteral("УСТАВКИ МТЗ"),
-        QStringLiteral("УСТАВКИ ОЗЗ"), QStringLiteral("ВЫХОДНЫЕ РЕЛЕ"),
-        QStringLiteral("ВХОДЫ ЦИФРОВЫЕ"), QStringLiteral("УПРАВЛЕНИЕ"),
-        // The caption of the last page begins with a Latin C before the Cyrillic word.
-        QStringLiteral("CСОСТОЯНИЕ ВХОДОВ/ВЫХОДОВ")};
     QWidget **sheets[7] = {&TabSheet1, &TabSheet2, &TabSheet3, &TabSheet4,
                            &TabSheet5, &TabSheet6, &TabSheet7};
     for (int i = 0; i < 7; ++i) {
         *sheets[i] = new QWidget;
         (*sheets[i])->setObjectName(QLatin1String(sheetNames[i]));
-        PageControl1->addPage(*sheets[i], captions[i]);
+        PageControl1->addPage(*sheets[i], QString::fromUtf8(qvoksb::PageCaptions[i]));
     }
     layout->addWidget(PageControl1, 1);
 

@@ -20,6 +20,7 @@ class QAction;
 class QCheckBox;
 class QComboBox;
 class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QMenu;
@@ -185,11 +186,10 @@ private:
     void createMenus();
     void createSpeedBar();
     void createPages();
-    void createConfigurationPage();
-    void createOvercurrentPage();
-    void createEarthFaultPage();
-    void createOutputRelaysPage();
-    void createDigitalInputsPage();
+    // The rows of the catalogue's settings on one page, top to bottom.
+    void createSettingRows(qvoksb::Page page, QWidget *tab);
+    QWidget *createSettingControl(const qvoksb::SettingRow &row, QWidget *parent);
+    QHBoxLayout *createRelayRow(QWidget *host, const qvoksb::RelaySet &set, QLabel *caption);
     void createControlPage();
     void createStatePage();
     void connectInterlocks();
@@ -200,6 +200,7 @@ private:
     friend class PlacementStore;
 
     std::array<QWidget *, qvoksb::SettingCount> settingControls_{};
+    std::array<QLabel *, qvoksb::SettingCount> settingLabels_{}; // null for the relay boxes
     std::array<SpinEdit *, 27> spinEdits_{};
     std::array<QComboBox *, 14> comboBoxes_{};
     std::array<QCheckBox *, 35> checkBoxes_{};

@@ -56,59 +56,14 @@ QLabel *TFKsb::labelFor(QWidget *control) const
 {
     // Every setting with the caption at its left; the relay boxes share the caption of their row
     // and have none of their own.
-    const std::pair<const QWidget *, QLabel *> rows[] = {
-        // КОНФИГУРАЦИЯ
-        {RxSpinEdit1, LSystem1},
-        {RxSpinEdit2, LSystem2},
-        {ComboBox1, LSystem3},
-        {RxSpinEdit3, LSystem4},
-        {Edit1, LSystem5},
-        {ComboBox2, LSystem6},
-        {RxSpinEdit4, LSystem7},
-        {RxSpinEdit5, LSystem9},
-        {RxSpinEdit6, LSystem11},
-        {RxSpinEdit7, LSystem13},
-        // УСТАВКИ МТЗ
-        {RxSpinEdit8, LMTZ2},
-        {ComboBox3, LMTZ3},
-        {RxSpinEdit9, LMTZ4},
-        {RxSpinEdit10, LMTZ5},
-        {RxSpinEdit11, LMTZ7},
-        {RxSpinEdit12, LMTZ8},
-        {RxSpinEdit13, LMTZ10},
-        {RxSpinEdit14, LMTZ11},
-        // УСТАВКИ ОЗЗ
-        {RxSpinEdit15, LOZZ2},
-        {ComboBox4, LOZZ3},
-        {RxSpinEdit16, LOZZ4},
-        {RxSpinEdit17, LOZZ5},
-        {RxSpinEdit18, LOZZ7},
-        {RxSpinEdit19, LOZZ8},
-        {RxSpinEdit20, LOZZ10},
-        {RxSpinEdit21, LOZZ11},
-        // ВЫХОДНЫЕ РЕЛЕ
-        {ComboBox5, LDO1},
-        {RxSpinEdit22, LDO2},
-        {ComboBox6, LDO3},
-        {RxSpinEdit23, LDO4},
-        {ComboBox7, LDO5},
-        {RxSpinEdit24, LDO6},
-        {ComboBox8, LDO7},
-        {RxSpinEdit25, LDO8},
-        // ВХОДЫ ЦИФРОВЫЕ
-        {ComboBox9, LDI1},
-        {ComboBox10, LDI2},
-        {ComboBox11, LDI3},
-        {ComboBox12, LDI4},
-        {ComboBox13, LDI5},
-        {ComboBox14, LDI6},
-        // УПРАВЛЕНИЕ
-        {EEvent, Label4},
-        {EDt, Label3},
-        {RxSpinEdit26, Label1},
-        {RxSpinEdit27, Label2},
-    };
-    for (const auto &[c, label] : rows)
+    if (!control)
+        return nullptr;
+    if (const qvoksb::SettingRow *r = qvoksb::findRow(control->objectName().toLatin1().constData()))
+        return settingLabels_[qvoksb::indexOf(r->id)];
+    // The controls of the pages that are no stored settings.
+    const std::pair<const QWidget *, QLabel *> others[] = {
+        {Edit1, LSystem5}, {RxSpinEdit26, Label1}, {RxSpinEdit27, Label2}};
+    for (const auto &[c, label] : others)
         if (c == control)
             return label;
     return nullptr;

@@ -11,42 +11,16 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <cstring>
+#include <optional>
+#include <string_view>
+
 namespace
 {
 
 constexpr int spinWidthPx = 84;
 constexpr int relayBoxWidthPx = 58;
 const QColor captionRed(Qt::red);
-
-const QStringList characteristicItems = {
-    QStringLiteral("НЕЗАВИСИМОЕ"),
-    QStringLiteral("ANSI слабая зависимость"),
-    QStringLiteral("ANSI нормальная зависимость"),
-    QStringLiteral("ANSI сильная зависимость"),
-    QStringLiteral("ANSI чрезвычайно сильная зависимость"),
-    QStringLiteral("IAC слабая зависимость"),
-    QStringLiteral("IAC нормальная зависимость"),
-    QStringLiteral("IAC сильная зависимость"),
-    QStringLiteral("IAC чрезвычайно сильная зависимость"),
-    QStringLiteral("IEC слабая зависимость"),
-    QStringLiteral("IEC-A нормальная зависимость"),
-    QStringLiteral("IEC-B сильная зависимость"),
-    QStringLiteral("IEC-C очень сильная зависимость"),
-};
-const QStringList relayModeItems = {QStringLiteral("ЗАЩЕЛКА"), QStringLiteral("ИМПУЛЬСНЫЙ")};
-const QStringList inputFunctionItems = {
-    QStringLiteral("НЕТ"),
-    QStringLiteral("ВЫКЛЮЧАТЕЛЬ ЗАЗЕМЛЕН"),
-    QStringLiteral("ВНЕШНИЙ СБРОС"),
-    QStringLiteral("ДИСТАНЦИОННОЕ ОТКЛЮЧЕНИЕ"),
-    QStringLiteral("БЛОКИРОВКА ВЫКЛЮЧАТЕЛЯ"),
-    QStringLiteral("АКТИВИРОВАТЬ ВЫХОД 1"),
-    QStringLiteral("АКТИВИРОВАТЬ ВЫХОД 2"),
-    QStringLiteral("АКТИВИРОВАТЬ ВЫХОД 3"),
-};
-const QStringList contactItems = {QStringLiteral("ЗАМКНУТ"), QStringLiteral("РАЗОМКНУТ")};
-const QString multiplierHint =
-    QStringLiteral("значение должно быть в 10 раз больше реально записываемого в блок");
 
 void paintRed(QWidget *w)
 {
@@ -111,29 +85,133 @@ SpinEdit *makeSpin(QWidget *parent, const char *name, int min, int max, int step
     return s;
 }
 
-QComboBox *makeList(QWidget *parent, const char *name, const QStringList &items, int tag)
+QComboBox *makeList(QWidget *parent, const char *name, std::span<const char *const> items)
 {
     auto *c = new QComboBox(parent);
     c->setObjectName(QLatin1String(name));
-    c->addItems(items);
+    for (const char *item : items)
+        c->addItem(QString::fromUtf8(item));
     c->setCurrentIndex(-1); // the start-up order chooses the first items
-    c->setMaxVisibleItems(items.size());
-    if (tag)
-        SetTag(c, tag);
+    c->setMaxVisibleItems(int(items.size()));
+    // The lists with a rule (ComboBox1 to ComboBox8) carry their number as the rule's selector.
+    const int number = QByteArray(name).mid(int(std::strlen("ComboBox"))).toInt();
+    if (number >= 1 && number <= 8)
+        SetTag(c, number);
     return c;
+}
+
+// What only the screen needs, beside the catalogue's rows: widths, frames and colours.
+int controlWidthPx(const qvoksb::SettingRow &r)
+{
+    switch (r.items) {
+    case qvoksb::ItemList::EarthMethod:
+        return 240;
+    case qvoksb::ItemList::Characteristic:
+        return 230;
+    case qvoksb::ItemList::RelayMode:
+        return 130;
+    case qvoksb::ItemList::InputFunction:
+        return 200;
+    case qvoksb::ItemList::Contact:
+        return 120;
+    case qvoksb::ItemList::SelfDiagnosis:
+    case qvoksb::ItemList::None:
+        break;
+    }
+    return r.kind == qvoksb::Kind::Text ? 270 : spinWidthPx;
+}
+
+// The frames of pages 4 and 5 by the group caption of their rows; ВЫКЛ and ВЫХ.3 in red.
+struct Frame {
+    const char *group;
+    const char *name;
+    bool red;
+};
+constexpr Frame frames[] = {
+    {"ВЫКЛ", "GroupBox2", true},    {"ВЫХ.1", "GroupBox3", false},  {"ВЫХ.2", "GroupBox4", false},
+    {"ВЫХ.3", "GroupBox1", true},   {"ВХОД 1", "GroupBox5", false}, {"ВХОД 2", "GroupBox6", false},
+    {"ВХОД 3", "GroupBox7", false},
+};
+
+const Frame &frameOf(const char *group)
+{
+    for (const Frame &f : frames)
+        if (std::strcmp(f.group, group) == 0)
+            return f;
+    return frames[0];
+}
+
+// Captions shown in red: the self-diagnosis mode, which takes output 3 away.
+bool redCaption(const char *label)
+{
+    return std::strcmp(label, "LSystem6") == 0;
 }
 
 } // namespace
 
+// The window's fields bound to the catalogue's rows by the control's name.
+#define FIELD(name) std::pair{#name, &TFKsb::name}
+
 void TFKsb::createPages()
 {
-    createConfigurationPage();
-    createOvercurrentPage();
-    createEarthFaultPage();
-    createOutputRelaysPage();
-    createDigitalInputsPage();
+    using qvoksb::Page;
+    createSettingRows(Page::Configuration, TabSheet1);
+    createSettingRows(Page::Overcurrent, TabSheet2);
+    createSettingRows(Page::EarthFault, TabSheet3);
+    createSettingRows(Page::OutputRelays, TabSheet4);
+    createSettingRows(Page::DigitalInputs, TabSheet5);
     createControlPage();
     createStatePage();
+
+    const auto control = [this](const char *name) {
+        return settingControl(qvoksb::findRow(name)->id);
+    };
+    for (auto [name, field] : {FIELD(RxSpinEdit1), FIELD(RxSpinEdit2), FIELD(RxSpinEdit3),
+                               FIELD(RxSpinEdit4), FIELD(RxSpinEdit5), FIELD(RxSpinEdit6),
+                               FIELD(RxSpinEdit7), FIELD(RxSpinEdit8), FIELD(RxSpinEdit9),
+                               FIELD(RxSpinEdit10), FIELD(RxSpinEdit11), FIELD(RxSpinEdit12),
+                               FIELD(RxSpinEdit13), FIELD(RxSpinEdit14), FIELD(RxSpinEdit15),
+                               FIELD(RxSpinEdit16), FIELD(RxSpinEdit17), FIELD(RxSpinEdit18),
+                               FIELD(RxSpinEdit19), FIELD(RxSpinEdit20), FIELD(RxSpinEdit21),
+                               FIELD(RxSpinEdit22), FIELD(RxSpinEdit23), FIELD(RxSpinEdit24),
+                               FIELD(RxSpinEdit25)})
+        this->*field = static_cast<SpinEdit *>(control(name));
+    for (auto [name, field] :
+         {FIELD(ComboBox1), FIELD(ComboBox2), FIELD(ComboBox3), FIELD(ComboBox4), FIELD(ComboBox5),
+          FIELD(ComboBox6), FIELD(ComboBox7), FIELD(ComboBox8), FIELD(ComboBox9), FIELD(ComboBox10),
+          FIELD(ComboBox11), FIELD(ComboBox12), FIELD(ComboBox13), FIELD(ComboBox14)})
+        this->*field = static_cast<QComboBox *>(control(name));
+    for (auto [name, field] :
+         {FIELD(CheckBox1),  FIELD(CheckBox2),  FIELD(CheckBox3),  FIELD(CheckBox4),
+          FIELD(CheckBox5),  FIELD(CheckBox6),  FIELD(CheckBox7),  FIELD(CheckBox8),
+          FIELD(CheckBox9),  FIELD(CheckBox10), FIELD(CheckBox11), FIELD(CheckBox12),
+          FIELD(CheckBox13), FIELD(CheckBox14), FIELD(CheckBox15), FIELD(CheckBox16),
+          FIELD(CheckBox17), FIELD(CheckBox18), FIELD(CheckBox19), FIELD(CheckBox20),
+          FIELD(CheckBox21), FIELD(CheckBox22), FIELD(CheckBox23), FIELD(CheckBox24),
+          FIELD(CheckBox25), FIELD(CheckBox26), FIELD(CheckBox27), FIELD(CheckBox28),
+          FIELD(CheckBox29), FIELD(CheckBox30), FIELD(CheckBox31), FIELD(CheckBox32),
+          FIELD(CheckBox33), FIELD(CheckBox34), FIELD(CheckBox35)})
+        this->*field = static_cast<QCheckBox *>(control(name));
+    const auto label = [this](const char *name) { return findChild<QLabel *>(QLatin1String(name)); };
+    for (auto [name, field] :
+         {FIELD(LSystem1), FIELD(LSystem2),  FIELD(LSystem3),  FIELD(LSystem4),  FIELD(LSystem5),
+          FIELD(LSystem6), FIELD(LSystem7),  FIELD(LSystem8),  FIELD(LSystem9),  FIELD(LSystem10),
+          FIELD(LSystem11), FIELD(LSystem12), FIELD(LSystem13), FIELD(LMTZ1),   FIELD(LMTZ2),
+          FIELD(LMTZ3),    FIELD(LMTZ4),    FIELD(LMTZ5),     FIELD(LMTZ6),     FIELD(LMTZ7),
+          FIELD(LMTZ8),    FIELD(LMTZ9),    FIELD(LMTZ10),    FIELD(LMTZ11),    FIELD(LOZZ1),
+          FIELD(LOZZ2),    FIELD(LOZZ3),    FIELD(LOZZ4),     FIELD(LOZZ5),     FIELD(LOZZ6),
+          FIELD(LOZZ7),    FIELD(LOZZ8),    FIELD(LOZZ9),     FIELD(LOZZ10),    FIELD(LOZZ11),
+          FIELD(LDO1),     FIELD(LDO2),     FIELD(LDO3),      FIELD(LDO4),      FIELD(LDO5),
+          FIELD(LDO6),     FIELD(LDO7),     FIELD(LDO8),      FIELD(LDI1),      FIELD(LDI2),
+          FIELD(LDI3),     FIELD(LDI4),     FIELD(LDI5),      FIELD(LDI6),      FIELD(Label4),
+          FIELD(Label3)})
+        this->*field = label(name);
+    for (auto [name, field] : {FIELD(GroupBox2), FIELD(GroupBox3), FIELD(GroupBox4),
+                               FIELD(GroupBox1), FIELD(GroupBox5), FIELD(GroupBox6),
+                               FIELD(GroupBox7)})
+        this->*field = findChild<QGroupBox *>(QLatin1String(name));
+    EEvent = static_cast<QLineEdit *>(settingControl(qvoksb::Setting::EEvent));
+    EDt = static_cast<QLineEdit *>(settingControl(qvoksb::Setting::EDt));
 
     const std::array<SpinEdit *, 27> spins = {
         RxSpinEdit1,  RxSpinEdit2,  RxSpinEdit3,  RxSpinEdit4,  RxSpinEdit5,  RxSpinEdit6,
@@ -151,232 +229,116 @@ void TFKsb::createPages()
                    CheckBox19, CheckBox20, CheckBox21, CheckBox22, CheckBox23, CheckBox24,
                    CheckBox25, CheckBox26, CheckBox27, CheckBox28, CheckBox29, CheckBox30,
                    CheckBox31, CheckBox32, CheckBox33, CheckBox34, CheckBox35};
-    for (const qvoksb::SettingRow &r : qvoksb::settingsCatalogue())
-        settingControls_[qvoksb::indexOf(r.id)] = findChild<QWidget *>(QLatin1String(r.control));
+}
+#undef FIELD
+
+QWidget *TFKsb::createSettingControl(const qvoksb::SettingRow &r, QWidget *parent)
+{
+    QWidget *c = nullptr;
+    switch (r.kind) {
+    case qvoksb::Kind::Numeric:
+        c = makeSpin(parent, r.control, r.min, r.max, r.step, r.start);
+        break;
+    case qvoksb::Kind::Choice:
+        c = makeList(parent, r.control, qvoksb::itemsOf(r.items));
+        break;
+    case qvoksb::Kind::Text: {
+        auto *e = new QLineEdit(parent);
+        e->setObjectName(QLatin1String(r.control));
+        e->setReadOnly(true);
+        paintRed(e);
+        c = e;
+        break;
+    }
+    case qvoksb::Kind::RelayBox:
+        break;
+    }
+    if (c && *r.hint)
+        c->setToolTip(QString::fromUtf8(r.hint));
+    settingControls_[qvoksb::indexOf(r.id)] = c;
+    return c;
 }
 
-// A relay-output row: the caption and the boxes "ВЫКЛ", "ВЫХ.1", "ВЫХ.2", "ВЫХ.3" (the first is
-// absent for the auxiliary-contact alarm, which cannot trip the breaker).
-static void relayRow(Rows &rows, QLabel *caption, std::array<QCheckBox **, 4> boxes,
-                     std::array<const char *, 4> names, std::array<bool, 4> checked)
+// A relay-output row: the set's caption and its boxes "ВЫКЛ", "ВЫХ.1", "ВЫХ.2", "ВЫХ.3" (the
+// first is absent for the auxiliary-contact alarm, which cannot trip the breaker).
+QHBoxLayout *TFKsb::createRelayRow(QWidget *host, const qvoksb::RelaySet &set, QLabel *caption)
 {
-    static const char *const captions[4] = {"ВЫКЛ", "ВЫХ.1", "ВЫХ.2", "ВЫХ.3"};
     auto *h = new QHBoxLayout;
     h->setSpacing(2);
     h->addWidget(caption, 1);
     const QString rowName = caption->text().simplified();
     for (int i = 0; i < 4; ++i) {
-        if (!boxes[i]) {
+        if (i == 0 && !set.hasTripBox) {
             h->addSpacing(relayBoxWidthPx + 2);
             continue;
         }
-        auto *box = new QCheckBox(QString::fromUtf8(captions[i]), rows.host());
-        box->setObjectName(QLatin1String(names[i]));
+        const qvoksb::SettingRow &r = qvoksb::rowOf(set.boxes[size_t(i)]);
+        const QString boxCaption = QString::fromUtf8(qvoksb::RelayBoxCaptions[i]);
+        auto *box = new QCheckBox(boxCaption, host);
+        box->setObjectName(QLatin1String(r.control));
         box->setFixedWidth(relayBoxWidthPx);
-        box->setChecked(checked[i]);
-        box->setAccessibleName(rowName + QStringLiteral(" ") + QString::fromUtf8(captions[i]));
+        box->setChecked(r.start != 0);
+        box->setAccessibleName(rowName + QStringLiteral(" ") + boxCaption);
         if (i == 0 || i == 3)
             paintRed(box);
-        *boxes[i] = box;
+        settingControls_[qvoksb::indexOf(r.id)] = box;
         h->addWidget(box);
     }
     // The caption names the row; the first box carries the keyboard focus for it.
-    caption->setBuddy(boxes[0] ? *boxes[0] : *boxes[1]);
-    rows.addLayout(h);
+    caption->setBuddy(settingControl(set.boxes[set.hasTripBox ? 0 : 1]));
+    return h;
 }
 
-void TFKsb::createConfigurationPage()
+void TFKsb::createSettingRows(qvoksb::Page page, QWidget *tab)
 {
-    Rows r(TabSheet1);
-    RxSpinEdit1 = r.row(LSystem1 = r.label("LSystem1", "Частота сети (Гц):"),
-                        makeSpin(TabSheet1, "RxSpinEdit1", 50, 60, 10, 50), spinWidthPx);
-    RxSpinEdit2 =
-        r.row(LSystem2 = r.label("LSystem2", "Ток первичной обмотки применяемого ТТ (А):"),
-              makeSpin(TabSheet1, "RxSpinEdit2", 5, 5000, 5, 100), spinWidthPx);
-    ComboBox1 =
-        r.row(LSystem3 = r.label("LSystem3", "Способ выявления ОЗЗ:"),
-              makeList(TabSheet1, "ComboBox1",
-                       {QStringLiteral("УТЕЧКА"), QStringLiteral("НУЛЕВАЯ ПОСЛЕДОВАТЕЛЬНОСТЬ")}, 1),
-              240);
-    RxSpinEdit3 =
-        r.row(LSystem4 = r.label("LSystem4", "Ток первичной обмотки применяемого ТНП (А):"),
-              makeSpin(TabSheet1, "RxSpinEdit3", 5, 5000, 5, 100), spinWidthPx);
-    Edit1 = new QLineEdit(QStringLiteral("ВЫКЛ (Выключатель нагрузки)"), TabSheet1);
-    Edit1->setObjectName(QStringLiteral("Edit1"));
-    Edit1->setReadOnly(true);
-    paintRed(Edit1);
-    r.row(LSystem5 = r.label("LSystem5", "Тип выключателя:"), Edit1, 230);
-    LSystem5->setEnabled(false);
-    Edit1->setEnabled(false);
-    ComboBox2 =
-        r.row(LSystem6 = r.label("LSystem6", "Режим самодиагностики (ВЫХ.3):"),
-              makeList(TabSheet1, "ComboBox2", {QStringLiteral("ДА"), QStringLiteral("НЕТ")}, 2),
-              spinWidthPx);
-    paintRed(LSystem6);
-    RxSpinEdit4 = r.row(LSystem7 = r.label("LSystem7", "Блокировка выключателя. Задержка (мсек):"),
-                        makeSpin(TabSheet1, "RxSpinEdit4", 50, 1000, 10, 150), spinWidthPx);
-    relayRow(r, LSystem8 = r.label("LSystem8", "Доп. контакт выключателя (Реле):"),
-             {nullptr, &CheckBox1, &CheckBox2, &CheckBox3},
-             {nullptr, "CheckBox1", "CheckBox2", "CheckBox3"}, {});
-    RxSpinEdit5 =
-        r.row(LSystem9 = r.label("LSystem9", "Доп. контакт выключателя. Задержка (мсек):"),
-              makeSpin(TabSheet1, "RxSpinEdit5", 10, 2500, 5, 1000), spinWidthPx);
-    relayRow(r, LSystem10 = r.label("LSystem10", "Превышение числа\r\nмехан.срабатываний (Реле):"),
-             {&CheckBox7, &CheckBox4, &CheckBox5, &CheckBox6},
-             {"CheckBox7", "CheckBox4", "CheckBox5", "CheckBox6"}, {});
-    RxSpinEdit6 = r.row(LSystem11 = r.label("LSystem11", "Число механ.срабатываний:"),
-                        makeSpin(TabSheet1, "RxSpinEdit6", 5, 9995, 5, 3000), spinWidthPx);
-    relayRow(r, LSystem12 = r.label("LSystem12", "Накопленный ток (Реле):"),
-             {&CheckBox8, &CheckBox9, &CheckBox10, &CheckBox11},
-             {"CheckBox8", "CheckBox9", "CheckBox10", "CheckBox11"}, {});
-    RxSpinEdit7 = r.row(LSystem13 = r.label("LSystem13", "Величина накопленного тока (кА):"),
-                        makeSpin(TabSheet1, "RxSpinEdit7", 10, 5000, 1, 300), spinWidthPx);
-    r.stretch();
-}
-
-void TFKsb::createOvercurrentPage()
-{
-    Rows r(TabSheet2);
-    relayRow(r, LMTZ1 = r.label("LMTZ1", "Времязависимая МТЗ в фазах (Реле):"),
-             {&CheckBox12, &CheckBox13, &CheckBox14, &CheckBox15},
-             {"CheckBox12", "CheckBox13", "CheckBox14", "CheckBox15"}, {true, false, false, false});
-    RxSpinEdit8 = r.row(LMTZ2 = r.label("LMTZ2", "Времязависимая МТЗ в фазах. Порог (%ТТ):"),
-                        makeSpin(TabSheet2, "RxSpinEdit8", 4, 300, 1, 4), spinWidthPx);
-    ComboBox3 = r.row(LMTZ3 = r.label("LMTZ3", "Вид МТЗ в фазах:"),
-                      makeList(TabSheet2, "ComboBox3", characteristicItems, 3), 230);
-    RxSpinEdit9 = r.row(LMTZ4 = r.label("LMTZ4", "Времязависимая МТЗ в фазах. Задержка (мсек):"),
-                        makeSpin(TabSheet2, "RxSpinEdit9", 50, 600000, 100, 1000), spinWidthPx);
-    RxSpinEdit10 = r.row(LMTZ5 = r.label("LMTZ5", "Вид МТЗ в фазах. Множитель (x10):"),
-                         makeSpin(TabSheet2, "RxSpinEdit10", 1, 200, 1, 10), spinWidthPx);
-    LMTZ5->setToolTip(multiplierHint);
-    RxSpinEdit10->setToolTip(multiplierHint);
-    relayRow(r, LMTZ6 = r.label("LMTZ6", "Токовая отсечка в фазах (Реле):"),
-             {&CheckBox16, &CheckBox17, &CheckBox18, &CheckBox19},
-             {"CheckBox16", "CheckBox17", "CheckBox18", "CheckBox19"}, {true, false, false, false});
-    RxSpinEdit11 = r.row(LMTZ7 = r.label("LMTZ7", "Токовая отсечка в фазах. Порог (%ТТ):"),
-                         makeSpin(TabSheet2, "RxSpinEdit11", 4, 1800, 1, 40), spinWidthPx);
-    RxSpinEdit12 = r.row(LMTZ8 = r.label("LMTZ8", "Токовая отсечка в фазах. Задержка (мсек):"),
-                         makeSpin(TabSheet2, "RxSpinEdit12", 0, 2000, 10, 0), spinWidthPx);
-    relayRow(r, LMTZ9 = r.label("LMTZ9", "Тревога-ТП в фазах (Реле):"),
-             {&CheckBox20, &CheckBox21, &CheckBox22, &CheckBox23},
-             {"CheckBox20", "CheckBox21", "CheckBox22", "CheckBox23"}, {});
-    RxSpinEdit13 = r.row(LMTZ10 = r.label("LMTZ10", "Тревога-ТП в фазах. Порог (%ТТ):"),
-                         makeSpin(TabSheet2, "RxSpinEdit13", 4, 300, 1, 4), spinWidthPx);
-    RxSpinEdit14 = r.row(LMTZ11 = r.label("LMTZ11", "Тревога-ТП в фазах. Задержка (мсек):"),
-                         makeSpin(TabSheet2, "RxSpinEdit14", 50, 600000, 100, 1000), spinWidthPx);
-    r.stretch();
-}
-
-void TFKsb::createEarthFaultPage()
-{
-    Rows r(TabSheet3);
-    relayRow(r, LOZZ1 = r.label("LOZZ1", "Времязависимая МТЗ на землю (Реле):"),
-             {&CheckBox24, &CheckBox25, &CheckBox26, &CheckBox27},
-             {"CheckBox24", "CheckBox25", "CheckBox26", "CheckBox27"}, {true, false, false, false});
-    RxSpinEdit15 = r.row(LOZZ2 = r.label("LOZZ2", "Времязависимая МТЗ на землю. Порог (%ТТ):"),
-                         makeSpin(TabSheet3, "RxSpinEdit15", 4, 300, 1, 12), spinWidthPx);
-    ComboBox4 = r.row(LOZZ3 = r.label("LOZZ3", "Вид МТЗ на землю:"),
-                      makeList(TabSheet3, "ComboBox4", characteristicItems, 4), 230);
-    RxSpinEdit16 = r.row(LOZZ4 = r.label("LOZZ4", "Времязависимая МТЗ на землю. Задержка (мсек):"),
-                         makeSpin(TabSheet3, "RxSpinEdit16", 50, 600000, 100, 1000), spinWidthPx);
-    RxSpinEdit17 = r.row(LOZZ5 = r.label("LOZZ5", "Вид МТЗ на землю. Множитель (x10):"),
-                         makeSpin(TabSheet3, "RxSpinEdit17", 1, 200, 1, 10), spinWidthPx);
-    LOZZ5->setToolTip(multiplierHint);
-    RxSpinEdit17->setToolTip(multiplierHint);
-    relayRow(r, LOZZ6 = r.label("LOZZ6", "Токовая отсечка на землю (Реле):"),
-             {&CheckBox28, &CheckBox29, &CheckBox30, &CheckBox31},
-             {"CheckBox28", "CheckBox29", "CheckBox30", "CheckBox31"}, {true, false, false, false});
-    RxSpinEdit18 = r.row(LOZZ7 = r.label("LOZZ7", "Токовая отсечка на землю. Порог (%ТТ):"),
-                         makeSpin(TabSheet3, "RxSpinEdit18", 4, 1800, 1, 40), spinWidthPx);
-    RxSpinEdit19 = r.row(LOZZ8 = r.label("LOZZ8", "Токовая отсечка на землю. Задержка (мсек):"),
-                         makeSpin(TabSheet3, "RxSpinEdit19", 0, 2000, 10, 0), spinWidthPx);
-    relayRow(r, LOZZ9 = r.label("LOZZ9", "Тревога-КЗ на землю (Реле):"),
-             {&CheckBox32, &CheckBox33, &CheckBox34, &CheckBox35},
-             {"CheckBox32", "CheckBox33", "CheckBox34", "CheckBox35"}, {});
-    RxSpinEdit20 = r.row(LOZZ10 = r.label("LOZZ10", "Тревога-КЗ на землю. Порог (%ТТ):"),
-                         makeSpin(TabSheet3, "RxSpinEdit20", 4, 300, 1, 12), spinWidthPx);
-    RxSpinEdit21 = r.row(LOZZ11 = r.label("LOZZ11", "Тревога-КЗ на землю. Задержка (мсек):"),
-                         makeSpin(TabSheet3, "RxSpinEdit21", 50, 600000, 100, 1000), spinWidthPx);
-    r.stretch();
-}
-
-void TFKsb::createOutputRelaysPage()
-{
-    Rows page(TabSheet4, 6);
-    struct Relay {
-        const char *caption, *frame, *list, *modeLabel, *spin, *pulseLabel;
-        int tag;
-        bool red;
-        QGroupBox **frameField;
-        QComboBox **listField;
-        QLabel **modeLabelField;
-        SpinEdit **spinField;
-        QLabel **pulseLabelField;
-    };
-    const Relay relays[] = {
-        {"ВЫКЛ", "GroupBox2", "ComboBox5", "LDO1", "RxSpinEdit22", "LDO2", 5, true, &GroupBox2,
-         &ComboBox5, &LDO1, &RxSpinEdit22, &LDO2},
-        {"ВЫХ.1", "GroupBox3", "ComboBox6", "LDO3", "RxSpinEdit23", "LDO4", 6, false, &GroupBox3,
-         &ComboBox6, &LDO3, &RxSpinEdit23, &LDO4},
-        {"ВЫХ.2", "GroupBox4", "ComboBox7", "LDO5", "RxSpinEdit24", "LDO6", 7, false, &GroupBox4,
-         &ComboBox7, &LDO5, &RxSpinEdit24, &LDO6},
-        {"ВЫХ.3", "GroupBox1", "ComboBox8", "LDO7", "RxSpinEdit25", "LDO8", 8, true, &GroupBox1,
-         &ComboBox8, &LDO7, &RxSpinEdit25, &LDO8},
-    };
-    for (const Relay &relay : relays) {
-        auto *frame = new QGroupBox(QString::fromUtf8(relay.caption), TabSheet4);
-        frame->setObjectName(QLatin1String(relay.frame));
-        if (relay.red)
-            frame->setStyleSheet(QStringLiteral("QGroupBox#%1::title { color: red; }")
-                                     .arg(QLatin1String(relay.frame)));
-        Rows r(frame);
-        *relay.listField =
-            r.row(*relay.modeLabelField = r.label(relay.modeLabel, QStringLiteral("Режим работы:")),
-                  makeList(frame, relay.list, relayModeItems, relay.tag), 130);
-        *relay.spinField =
-            r.row(*relay.pulseLabelField =
-                      r.label(relay.pulseLabel, QStringLiteral("Длительность импульса (мсек):")),
-                  makeSpin(frame, relay.spin, 100, 2000, 100, 200), spinWidthPx);
-        *relay.frameField = frame;
-        page.addWidget(frame);
+    const bool framed = page == qvoksb::Page::OutputRelays || page == qvoksb::Page::DigitalInputs;
+    Rows pageRows(tab, framed ? 6 : 3);
+    std::optional<Rows> frameRows;
+    std::string_view group;
+    for (const qvoksb::SettingRow &r : qvoksb::settingsCatalogue()) {
+        if (r.page != page)
+            continue;
+        if (framed && group != r.group) {
+            // Pages 4 and 5 frame the rows of one relay or input.
+            group = r.group;
+            const Frame &f = frameOf(r.group);
+            auto *frame = new QGroupBox(QString::fromUtf8(r.group), tab);
+            frame->setObjectName(QLatin1String(f.name));
+            if (f.red)
+                frame->setStyleSheet(QStringLiteral("QGroupBox#%1::title { color: red; }")
+                                         .arg(QLatin1String(f.name)));
+            pageRows.addWidget(frame);
+            frameRows.emplace(frame);
+        }
+        Rows &rows = framed ? *frameRows : pageRows;
+        if (r.kind == qvoksb::Kind::RelayBox) {
+            const qvoksb::RelaySet &set = qvoksb::RelaySets[size_t(r.relaySet - 1)];
+            const bool firstBox = r.id == set.boxes[set.hasTripBox ? 0 : 1];
+            if (firstBox)
+                rows.addLayout(createRelayRow(
+                    rows.host(), set, rows.label(r.label, QString::fromUtf8(r.caption))));
+            continue;
+        }
+        QLabel *label = rows.label(r.label, QString::fromUtf8(r.caption));
+        if (*r.hint)
+            label->setToolTip(QString::fromUtf8(r.hint));
+        if (redCaption(r.label))
+            paintRed(label);
+        settingLabels_[qvoksb::indexOf(r.id)] = label;
+        rows.row(label, createSettingControl(r, rows.host()), controlWidthPx(r));
+        if (r.id == qvoksb::Setting::RxSpinEdit3) {
+            // The breaker type is no setting: a fixed text between the transformers and the
+            // self-diagnosis mode, always disabled.
+            Edit1 = new QLineEdit(QStringLiteral("ВЫКЛ (Выключатель нагрузки)"), tab);
+            Edit1->setObjectName(QStringLiteral("Edit1"));
+            Edit1->setReadOnly(true);
+            paintRed(Edit1);
+            rows.row(LSystem5 = rows.label("LSystem5", QStringLiteral("Тип выключателя:")), Edit1, 230);
+            LSystem5->setEnabled(false);
+            Edit1->setEnabled(false);
+        }
     }
-    page.stretch();
-}
-
-void TFKsb::createDigitalInputsPage()
-{
-    Rows page(TabSheet5, 6);
-    struct Input {
-        const char *caption, *frame, *function, *functionLabel, *contact, *contactLabel;
-        QGroupBox **frameField;
-        QComboBox **functionField;
-        QLabel **functionLabelField;
-        QComboBox **contactField;
-        QLabel **contactLabelField;
-    };
-    const Input inputs[] = {
-        {"ВХОД 1", "GroupBox5", "ComboBox9", "LDI1", "ComboBox10", "LDI2", &GroupBox5, &ComboBox9,
-         &LDI1, &ComboBox10, &LDI2},
-        {"ВХОД 2", "GroupBox6", "ComboBox11", "LDI3", "ComboBox12", "LDI4", &GroupBox6, &ComboBox11,
-         &LDI3, &ComboBox12, &LDI4},
-        {"ВХОД 3", "GroupBox7", "ComboBox13", "LDI5", "ComboBox14", "LDI6", &GroupBox7, &ComboBox13,
-         &LDI5, &ComboBox14, &LDI6},
-    };
-    for (const Input &input : inputs) {
-        auto *frame = new QGroupBox(QString::fromUtf8(input.caption), TabSheet5);
-        frame->setObjectName(QLatin1String(input.frame));
-        Rows r(frame);
-        *input.functionField = r.row(*input.functionLabelField = r.label(
-                                         input.functionLabel, QStringLiteral("Функция активации:")),
-                                     makeList(frame, input.function, inputFunctionItems, 0), 200);
-        *input.contactField =
-            r.row(*input.contactLabelField = r.label(
-                      input.contactLabel, QStringLiteral("Состояние контактов при активации:")),
-                  makeList(frame, input.contact, contactItems, 0), 120);
-        *input.frameField = frame;
-        page.addWidget(frame);
-    }
-    page.stretch();
+    pageRows.stretch();
 }
 
 void TFKsb::createControlPage()
@@ -398,17 +360,12 @@ void TFKsb::createControlPage()
     GroupBox9->setObjectName(QStringLiteral("GroupBox9"));
     {
         Rows r(GroupBox9);
-        auto makeDisplay = [this](const char *name) {
-            auto *e = new QLineEdit(GroupBox9);
-            e->setObjectName(QLatin1String(name));
-            e->setReadOnly(true);
-            paintRed(e);
-            return e;
-        };
-        EEvent = r.row(Label4 = r.label("Label4", QStringLiteral("Причина откл:")),
-                       makeDisplay("EEvent"), 270);
-        EDt = r.row(Label3 = r.label("Label3", QStringLiteral("Дата и время:")), makeDisplay("EDt"),
-                    270);
+        for (qvoksb::Setting s : {qvoksb::Setting::EEvent, qvoksb::Setting::EDt}) {
+            const qvoksb::SettingRow &row = qvoksb::rowOf(s);
+            QLabel *label = r.label(row.label, QString::fromUtf8(row.caption));
+            settingLabels_[qvoksb::indexOf(s)] = label;
+            r.row(label, createSettingControl(row, GroupBox9), controlWidthPx(row));
+        }
     }
     page.addWidget(GroupBox9);
 
