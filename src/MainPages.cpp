@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -85,9 +86,29 @@ SpinEdit *makeSpin(QWidget *parent, const char *name, int min, int max, int step
     return s;
 }
 
+// A list takes the mouse wheel only while it has the focus: a user rolling the wheel to look
+// over a page must not change a protection setting that happens to pass under the pointer.
+class FocusedWheelOnly : public QObject
+{
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (event->type() == QEvent::Wheel && !static_cast<QWidget *>(watched)->hasFocus()) {
+            event->ignore();
+            return true;
+        }
+        return false;
+    }
+};
+
 QComboBox *makeList(QWidget *parent, const char *name, std::span<const char *const> items)
 {
     auto *c = new QComboBox(parent);
+    c->setFocusPolicy(Qt::StrongFocus); // not the wheel's focus
+    c->installEventFilter(new FocusedWheelOnly(c));
     c->setObjectName(QLatin1String(name));
     for (const char *item : items)
         c->addItem(QString::fromUtf8(item));

@@ -12,6 +12,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <array>
@@ -821,6 +822,26 @@ private slots:
                                   "phase multiplier", "earth idle", "earth delay",
                                   "earth multiplier", "set left as it was", "no item chosen"})
             QVERIFY2(reached.contains(QLatin1String(state)), state);
+    }
+
+    void aListTakesTheWheelOnlyWithTheFocus()
+    {
+        w_->PageControl1->setActivePage(w_->TabSheet2);
+        QComboBox *list = w_->ComboBox3;
+        const auto roll = [list] {
+            const QPointF at(list->width() / 2.0, list->height() / 2.0);
+            QWheelEvent down(at, list->mapToGlobal(at), {}, {0, -120}, Qt::NoButton, Qt::NoModifier,
+                             Qt::NoScrollPhase, false);
+            QApplication::sendEvent(list, &down);
+        };
+        w_->Button1->setFocus();
+        roll();
+        QCOMPARE(list->currentIndex(), 1);
+        QVERIFY(!w_->RxSpinEdit9->isEnabled()); // no rule ran either
+        list->setFocus();
+        QVERIFY(list->hasFocus());
+        roll();
+        QCOMPARE(list->currentIndex(), 2);
     }
 };
 

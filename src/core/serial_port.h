@@ -134,7 +134,9 @@ public:
     int PortNum = 1; // 1 to 16
     DtrControl ControlDtr = dtrDisabled;
     RtsControl ControlRts = rtsDisabled;
-    int CloseDelayMs = 300; // Close waits this long after closing the device
+    // A device closed by Close is opened again only this long afterwards: the next Open waits
+    // for what is left of it, Close itself returns at once.
+    int CloseDelayMs = 300;
     void setGuiHandOff(GuiHandOff *gui) { gui_ = gui; }
     void attachStore(ReceiveStore *store) { store_ = store; } // nullptr detaches
 
@@ -149,8 +151,8 @@ public:
     // Throws SerialPortError when the port is already open, the device is missing, held by
     // another program or cannot be set up (the device is then closed again). Needs a GuiHandOff.
     void Open();
-    // Stops both threads, closes the device, fires OnClose and waits CloseDelayMs. Nothing when
-    // the port is not open.
+    // Stops both threads, closes the device and fires OnClose. Nothing when the port is not
+    // open.
     void Close();
     bool Active() const;
     // Appends count bytes to the transmit queue and returns count at once; the transmit thread

@@ -1,6 +1,8 @@
 // The serial port on POSIX termios.
 #include "serial_port.h"
 
+#include "port_settle.h"
+
 #include "line_errors.h"
 #include "port_directory.h"
 
@@ -56,7 +58,7 @@ bool noModemLines(int error)
     return error == ENOTTY || error == EINVAL || error == ENOTSUP;
 }
 
-void signal(int eventFd)
+void wake(int eventFd)
 {
     const uint64_t one = 1;
     // Cannot fail short of a counter overflow, which a pending wake-up already covers.
@@ -244,7 +246,7 @@ void transmitLoop(const std::shared_ptr<SerialPort::Session> &s)
             lock.unlock();
             if (!vanishedError(error) || !s->ioErrorReported.exchange(true)) {
                 s->pendingFlags |= CE_IOE;
-                signal(s->eventWake);
+                wake(s->eventWake);
             }
             break;
         }
@@ -262,6 +264,7 @@ void SerialPort::Open()
         throw portError(port, "no GUI thread to deliver the port's events to");
     devicePath_ = serialDevicePath(PortNum);
     const std::string name = port + " (" + devicePath_ + ")";
+    waitForPortToSettle(devicePath_, CloseDelayMs);
 
     auto s = std::make_shared<Session>();
     s->port = port;
@@ -333,7 +336,7 @@ void SerialPort::Open()
             transmitThread_ = std::thread([s] { transmitLoop(s); });
         } catch (...) {
             s->stopping = true;
-            signal(s->eventWake);
+            wake(s->eventWake);
             eventThread_.join();
             throw;
         }
@@ -362,8 +365,8 @@ void SerialPort::Close()
         s->stopping = true;
         s->handOffDone.notify_all();
     }
-    signal(s->eventWake);
-    signal(s->transmitWake);
+    wake(s->eventWake);
+    wake(s->transmitWake);
     // A GuiHandOff that runs tasks at once would put us on the event thread here.
     for (std::thread *t : {&eventThread_, &transmitThread_}) {
         if (!t->joinable())
@@ -389,9 +392,8 @@ void SerialPort::Close()
             reportHandlerError("OnClose");
         }
     }
-    // Give the device time to settle before it is opened again.
-    if (CloseDelayMs > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(CloseDelayMs));
+    // The device wants time to settle before it is opened again; the next Open waits for it.
+    notePortClosed(devicePath_);
 }
 
 bool SerialPort::Active() const
@@ -416,7 +418,7 @@ int SerialPort::WriteBuf(const void *data, int count)
         const auto *bytes = static_cast<const uint8_t *>(data);
         s.queue.insert(s.queue.end(), bytes, bytes + count);
     }
-    signal(s.transmitWake);
+    wake(s.transmitWake);
     return count;
 }
 
