@@ -1,7 +1,5 @@
 #include "About.h"
 
-#include "Main.h"
-
 #include <QBitmap>
 #include <QGraphicsDropShadowEffect>
 #include <QGuiApplication>
@@ -130,8 +128,5 @@ void TFAbout::paintEvent(QPaintEvent *)
 void TFAbout::Timer1Timer()
 {
     Timer1->stop();
-    if (FAbout)
-        FAbout->close();
-    else
-        close();
+    close();
 }

@@ -178,6 +178,12 @@ public:
     QCheckBox *checkBox(int n) const { return checkBoxes_.at(n - 1); }
     QLabel *labelFor(QWidget *control) const;
 
+    // The tool bar's buttons in their order, the section that holds them, and their layout for
+    // the bar's orientation (the placement store restores and saves them).
+    QList<QToolButton *> speedBarButtons() const;
+    QWidget *speedBarSection() const { return speedSection_; }
+    void layoutSpeedBar(Qt::Orientation orientation);
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -195,9 +201,6 @@ private:
     void connectInterlocks();
     void applyRelaySetRule(int set);
     bool FormClose();
-    QList<QToolButton *> speedBarButtons() const;
-    void layoutSpeedBar(Qt::Orientation orientation);
-    friend class PlacementStore;
 
     std::array<QWidget *, qvoksb::SettingCount> settingControls_{};
     std::array<QLabel *, qvoksb::SettingCount> settingLabels_{}; // null for the relay boxes

@@ -45,15 +45,6 @@ int screenPixelsPerInch()
     return screen ? int(std::lround(screen->logicalDotsPerInch())) : 96;
 }
 
-// A whole decimal number, blanks around it allowed; nothing else.
-std::optional<long long> parseInteger(const std::string &text)
-{
-    bool ok = false;
-    const long long v =
-        QString::fromLatin1(text.data(), qsizetype(text.size())).trimmed().toLongLong(&ok);
-    return ok ? std::optional<long long>(v) : std::nullopt;
-}
-
 std::optional<bool> parseBoolean(const std::string &text)
 {
     const QString t = QString::fromLatin1(text.data(), qsizetype(text.size())).trimmed();
@@ -151,7 +142,7 @@ bool PlacementStore::Save()
     putInt(speedBarSection, "BtnHeight", w.SILoad->height());
     int count = 0;
     for (QToolButton *b : w.speedBarButtons()) {
-        if (!b->isVisibleTo(w.speedSection_))
+        if (!b->isVisibleTo(w.speedBarSection()))
             continue;
         ++count;
         put(speedBarSection, QStringLiteral("Button%1").arg(count),
@@ -184,7 +175,7 @@ bool PlacementStore::Restore()
     };
     auto number = [&](const char *section, const char *key) -> std::optional<long long> {
         const auto v = text(section, QLatin1String(key));
-        return v ? parseInteger(*v) : std::nullopt;
+        return v ? qvoksb::parseInteger(*v) : std::nullopt;
     };
     const auto version = number(formSection, "FormVersion");
     if (!version || *version < formVersion)

@@ -36,30 +36,6 @@ const std::string &sectionOf(const SettingRow &r)
     return fileNames().sections[std::size_t(r.section)];
 }
 
-// An optionally signed decimal integer. Numbers too long for any setting saturate: they are still
-// numbers, and every setting clamps or rejects them as out of range.
-std::optional<long long> parseInteger(std::string_view s)
-{
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-        negative = s[i] == '-';
-        ++i;
-    }
-    if (i == s.size())
-        return std::nullopt;
-    constexpr long long saturation = 1'000'000'000'000'000LL;
-    long long v = 0;
-    for (; i < s.size(); ++i) {
-        const char c = s[i];
-        if (c < '0' || c > '9')
-            return std::nullopt;
-        if (v < saturation)
-            v = v * 10 + (c - '0');
-    }
-    return negative ? -v : v;
-}
-
 std::string quoted(std::string_view cp1251)
 {
     constexpr std::size_t shown = 40;

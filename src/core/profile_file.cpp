@@ -180,6 +180,28 @@ bool ProfileFile::isStorableValue(std::string_view value)
 
 // --- reading ----------------------------------------------------------------------------------
 
+std::optional<long long> parseInteger(std::string_view s)
+{
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+        negative = s[i] == '-';
+        ++i;
+    }
+    if (i == s.size())
+        return std::nullopt;
+    constexpr long long saturation = 1'000'000'000'000'000LL;
+    long long v = 0;
+    for (; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        if (v < saturation)
+            v = v * 10 + (c - '0');
+    }
+    return negative ? -v : v;
+}
+
 ProfileFile ProfileFile::parse(std::string_view bytes)
 {
     ProfileFile profile;

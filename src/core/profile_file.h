@@ -37,6 +37,11 @@
 namespace qvoksb
 {
 
+// A number as profile files hold it: an optionally signed decimal integer, nothing else (the
+// reader has already removed blanks around a value). Numbers too long for any setting saturate:
+// they are still numbers, and every setting clamps or rejects them as out of range.
+std::optional<long long> parseInteger(std::string_view text);
+
 class ProfileFile
 {
 public:
