@@ -3,6 +3,7 @@
 // plays the unit on a pseudo-terminal inside the test: what our function-16 frames write into it
 // is checked register by register, and its answers to our function-4 frames are decoded.
 #include "Main.h"
+#include "unit_image.h"
 #include "Messages.h"
 #include "Rs232.h"
 
@@ -93,51 +94,6 @@ struct Snapshot {
     }
     bool operator==(const Snapshot &) const = default;
 };
-
-// The registers the unit expects for the controls, written out one by one.
-std::map<int, uint16_t> registersFor(const TFKsb &w)
-{
-    const auto s = [&](int n) { return w.spinEdit(n)->value(); };
-    const auto c = [&](int n) { return w.comboBox(n)->currentIndex(); };
-    const auto b = [&](int n) { return n && w.checkBox(n)->isChecked() ? 1 : 0; };
-    const auto mask = [&](int off, int o1, int o2, int o3) {
-        return uint16_t(b(off) | b(o1) << 1 | b(o2) << 2 | b(o3) << 3);
-    };
-    std::map<int, uint16_t> r;
-    r[257] = uint16_t((s(1) == 60 ? 1 : 0) | (c(1) == 0 ? 1 << 5 : 0) | (c(1) == 1 ? 1 << 6 : 0) |
-                      1 << 9 | (c(2) == 0 ? 1 << 10 : 0));
-    r[258] = uint16_t(s(2));
-    r[259] = uint16_t(s(3));
-    r[267] = uint16_t(s(4) / 10);
-    r[277] = mask(0, 1, 2, 3);
-    r[278] = uint16_t(s(5));
-    r[279] = mask(7, 4, 5, 6);
-    r[280] = uint16_t(s(6));
-    r[281] = mask(8, 9, 10, 11);
-    r[282] = uint16_t(s(7));
-    for (int e = 0; e < 2; ++e) { // phase (384..394), earth (395..405)
-        const int base = 384 + 11 * e, box = 12 + 12 * e, spin = 8 + 7 * e;
-        r[base] = mask(box, box + 1, box + 2, box + 3);
-        r[base + 1] = uint16_t(s(spin));
-        r[base + 2] = uint16_t(c(3 + e));
-        r[base + 3] = uint16_t(s(spin + 2)); // the multiplier, as shown
-        r[base + 4] = uint16_t(s(spin + 1) / 10);
-        r[base + 5] = mask(box + 4, box + 5, box + 6, box + 7);
-        r[base + 6] = uint16_t(s(spin + 3));
-        r[base + 7] = uint16_t(s(spin + 4));
-        r[base + 8] = mask(box + 8, box + 9, box + 10, box + 11);
-        r[base + 9] = uint16_t(s(spin + 5));
-        r[base + 10] = uint16_t(s(spin + 6) / 10);
-    }
-    r[262] = uint16_t((c(5) & 1) | (c(6) & 1) << 2 | (c(7) & 1) << 4 | (c(8) & 1) << 6);
-    for (int k = 0; k < 4; ++k)
-        r[263 + k] = uint16_t(s(22 + k) / 100);
-    r[269] = uint16_t((c(10) & 1) | (c(12) & 1) << 1 | (c(14) & 1) << 2);
-    r[270] = uint16_t(c(9));
-    r[271] = uint16_t(c(11));
-    r[272] = uint16_t(c(13));
-    return r;
-}
 
 } // namespace
 
@@ -563,7 +519,7 @@ private slots:
                 QCOMPARE(int(TFrs232::ClassifyReply().kind),
                          int(qvoksb::modbus::ReplyKind::Correct));
             }
-            for (const auto &[reg, value] : registersFor(w()))
+            for (const auto &[reg, value] : unitImageOf(w()))
                 QVERIFY2(unit.reg(reg) == value,
                          qPrintable(QStringLiteral("register %1 holds %2, the controls give %3")
                                         .arg(reg)
@@ -620,7 +576,7 @@ private slots:
             QVERIFY(boxes_.isEmpty());
 
             // Each control holds what its register says.
-            std::map<int, uint16_t> expected = registersFor(fresh);
+            std::map<int, uint16_t> expected = unitImageOf(fresh);
             const uint16_t r257 = unit.reg(257);
             QCOMPARE(fresh.RxSpinEdit1->value(), (r257 & 1) ? 60 : 50);
             QCOMPARE(fresh.ComboBox1->currentIndex(), (r257 & 0x40)   ? 1
