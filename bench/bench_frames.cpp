@@ -173,8 +173,11 @@ int main(int argc, char *argv[])
         }
     });
 
-    // Decoding the eight read replies into the controls (interlocks and texts included).
+    // Decoding the eight read replies into the controls (interlocks and texts included), as a
+    // configuration read does: the blocks collect in a set that reaches the controls at the end.
+    SetTag(&exchange, TFrs232::ReadConfiguration);
     const Result decoding = measure([&] {
+        exchange.ReadSettings = window.currentSettings();
         for (int step = 1; step <= 8; ++step) {
             exchange.MakeReadRequest(step);
             TFrs232::ClearReply();

@@ -15,6 +15,7 @@
 
 #include <array>
 #include <memory>
+#include <span>
 
 class QAction;
 class QCheckBox;
@@ -95,6 +96,8 @@ public:
     // --- the settings as a set --------------------------------------------------------------------
     // Every control of the settings catalogue read into a set.
     qvoksb::SettingsSet currentSettings() const;
+    // Only these settings of the window read into `set`.
+    void readSettings(qvoksb::SettingsSet &set, std::span<const qvoksb::Setting> which) const;
     // Puts a set into the controls in catalogue order, as a user or a file would: every check
     // box and spin edit runs its rule when what it shows changes, every list with a rule runs
     // it. The phase cut-off's trip box stays checked whatever the set says.
@@ -197,6 +200,7 @@ private:
     QWidget *createSettingControl(const qvoksb::SettingRow &row, QWidget *parent);
     QHBoxLayout *createRelayRow(QWidget *host, const qvoksb::RelaySet &set, QLabel *caption);
     void createControlPage();
+    void readSetting(qvoksb::SettingsSet &set, const qvoksb::SettingRow &row) const;
     void createStatePage();
     void connectInterlocks();
     void applyRelaySetRule(int set);

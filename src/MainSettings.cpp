@@ -11,24 +11,34 @@ using qvoksb::SettingsSet;
 SettingsSet TFKsb::currentSettings() const
 {
     SettingsSet set;
-    for (const qvoksb::SettingRow &r : qvoksb::settingsCatalogue()) {
-        QWidget *c = settingControl(r.id);
-        switch (r.kind) {
-        case Kind::Numeric:
-            set.setValue(r.id, static_cast<SpinEdit *>(c)->value());
-            break;
-        case Kind::Choice:
-            set.setValue(r.id, static_cast<QComboBox *>(c)->currentIndex());
-            break;
-        case Kind::RelayBox:
-            set.setValue(r.id, static_cast<QCheckBox *>(c)->isChecked());
-            break;
-        case Kind::Text:
-            set.setText(r.id, static_cast<QLineEdit *>(c)->text().toStdString());
-            break;
-        }
-    }
+    for (const qvoksb::SettingRow &r : qvoksb::settingsCatalogue())
+        readSetting(set, r);
     return set;
+}
+
+void TFKsb::readSettings(SettingsSet &set, std::span<const qvoksb::Setting> which) const
+{
+    for (qvoksb::Setting s : which)
+        readSetting(set, qvoksb::rowOf(s));
+}
+
+void TFKsb::readSetting(SettingsSet &set, const qvoksb::SettingRow &r) const
+{
+    QWidget *c = settingControl(r.id);
+    switch (r.kind) {
+    case Kind::Numeric:
+        set.setValue(r.id, static_cast<SpinEdit *>(c)->value());
+        break;
+    case Kind::Choice:
+        set.setValue(r.id, static_cast<QComboBox *>(c)->currentIndex());
+        break;
+    case Kind::RelayBox:
+        set.setValue(r.id, static_cast<QCheckBox *>(c)->isChecked());
+        break;
+    case Kind::Text:
+        set.setText(r.id, static_cast<QLineEdit *>(c)->text().toStdString());
+        break;
+    }
 }
 
 void TFKsb::applySettings(const SettingsSet &set)

@@ -101,8 +101,11 @@ void TFrs232::MakeWriteRequest(int step)
     if (!FKsb || step < 1 || step > modbus::WriteSteps)
         return;
     setLabel(Label1, steps[size_t(step - 1)].writeLabel);
-    RequestLength = int32_t(
-        registers::buildWriteRequest(RequestBuffer, UnitAddress(), step, FKsb->currentSettings()));
+    // Only the settings of this step's block are read from the window.
+    qvoksb::SettingsSet settings;
+    FKsb->readSettings(settings, registers::settingsOfBlock(step));
+    RequestLength =
+        int32_t(registers::buildWriteRequest(RequestBuffer, UnitAddress(), step, settings));
 }
 
 void TFrs232::MakeReadRequest(int step)

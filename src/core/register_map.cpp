@@ -1,5 +1,7 @@
 #include "register_map.h"
 
+#include <vector>
+
 namespace qvoksb::registers
 {
 
@@ -94,6 +96,21 @@ bool inBlock(const SettingRow &r, modbus::Block b)
 }
 
 } // namespace
+
+std::span<const Setting> settingsOfBlock(int step)
+{
+    static const auto blocks = [] {
+        std::array<std::vector<Setting>, modbus::WriteSteps> b;
+        for (int s = 1; s <= modbus::WriteSteps; ++s)
+            for (const SettingRow &r : settingsCatalogue())
+                if (inBlock(r, blockOf(s)))
+                    b[std::size_t(s - 1)].push_back(r.id);
+        return b;
+    }();
+    if (step < 1 || step > modbus::WriteSteps)
+        return {};
+    return blocks[std::size_t(step - 1)];
+}
 
 BlockValues packBlock(int step, const SettingsSet &set)
 {

@@ -26,6 +26,9 @@ BlockValues packBlock(int step, const SettingsSet &set);
 // of its bits is set.
 void decodeBlock(int step, std::span<const uint16_t> registers, SettingsSet &set);
 
+// The settings block `step` (1..7) carries, in catalogue order; empty for any other step.
+std::span<const Setting> settingsOfBlock(int step);
+
 // The function-16 request of write step 1..7, CRC included; 0 for any other step.
 std::size_t buildWriteRequest(std::span<uint8_t> frame, uint8_t unit, int step,
                               const SettingsSet &set);

@@ -44,7 +44,7 @@ void SettingsSet::setNumber(Setting s, double value)
 void SettingsSet::setText(Setting s, std::string utf8)
 {
     if (rowOf(s).kind == Kind::Text)
-        texts_[indexOf(s)] = std::move(utf8);
+        texts_[textSlot(s)] = std::move(utf8);
 }
 
 std::vector<Setting> SettingsSet::differences(const SettingsSet &other) const
@@ -52,7 +52,9 @@ std::vector<Setting> SettingsSet::differences(const SettingsSet &other) const
     std::vector<Setting> differ;
     for (const SettingRow &r : settingsCatalogue()) {
         const std::size_t i = indexOf(r.id);
-        if (values_[i] != other.values_[i] || texts_[i] != other.texts_[i])
+        const bool differs = r.kind == Kind::Text ? text(r.id) != other.text(r.id)
+                                                  : values_[i] != other.values_[i];
+        if (differs)
             differ.push_back(r.id);
     }
     return differ;

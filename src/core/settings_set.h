@@ -26,7 +26,7 @@ public:
     // A number from outside (a file, the unit, a person) rounded to the nearest integer first.
     void setNumber(Setting s, double value);
 
-    const std::string &text(Setting s) const { return texts_[indexOf(s)]; }
+    const std::string &text(Setting s) const { return texts_[textSlot(s)]; }
     void setText(Setting s, std::string utf8);
 
     bool operator==(const SettingsSet &other) const = default;
@@ -34,8 +34,11 @@ public:
     std::vector<Setting> differences(const SettingsSet &other) const;
 
 private:
+    // The two last-trip texts; every other setting is a number.
+    static std::size_t textSlot(Setting s) { return s == Setting::EDt ? 1 : 0; }
+
     std::array<int, SettingCount> values_{};
-    std::array<std::string, SettingCount> texts_{}; // only the text rows use theirs
+    std::array<std::string, 2> texts_{};
 };
 
 // The value as a person reads it: the number, the list item's words ("не выбрано" for none),
