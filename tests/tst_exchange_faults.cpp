@@ -268,6 +268,26 @@ private slots:
         QVERIFY(!anyLit(w()));
     }
 
+    void aReadThatStopsHalfWayChangesNoControl()
+    {
+        // The unit holds other settings than the window, and refuses its phase-overcurrent
+        // block: the three blocks read before it do not reach the controls either.
+        h_.unit->setReg(258, 1000);
+        h_.unit->setReg(278, 2000);
+        setFaults([](ksb7sim::Faults &f) {
+            f.exceptionBlockStart = 384;
+            f.exceptionCode = 2;
+        });
+        const Controls before = Controls::of(w());
+        ExchangeLog log(abortAfter(4000));
+        w().SIRead->click();
+        QVERIFY(log.actionDone());
+        QCOMPARE(h_.frames().size(), size_t(4));
+        QVERIFY(log.lastOpen()->red);
+        QVERIFY(Controls::of(w()).values == before.values);
+        QCOMPARE(w().RxSpinEdit2->value(), 100);
+    }
+
     void aVanishedPortIsReportedAndTheWindowClosable()
     {
         // The unit's terminal goes away halfway through the reply to the second request, and
