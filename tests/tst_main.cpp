@@ -381,6 +381,9 @@ private slots:
         QCOMPARE(boxes_.shown[0].first, Messages::Kind::Error);
         QCOMPARE(boxes_.shown[1].first, Messages::Kind::Error);
         QVERIFY(boxes_.shown[1].second.contains(QStringLiteral("QvoKsb.ini")));
+        // The system's reason reads in Russian, like the rest of the box.
+        QVERIFY2(boxes_.shown[1].second.contains(QStringLiteral("не является папкой")),
+                 qPrintable(boxes_.shown[1].second));
         QCOMPARE(boxes_.shown[2].first, Messages::Kind::Confirmation);
     }
 
