@@ -1,0 +1,397 @@
+#include "characteristics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <charconv>
+
+namespace qvoksb::characteristics
+{
+
+// The unit's characteristics. IEC 60255-151: short-time, standard, very and extremely inverse.
+// ANSI: moderately, normally, very and extremely inverse; IAC: short, normal, very and extremely
+// inverse, both in the five-constant form. Should the unit's own documentation give other
+// constants, this table is the one place to correct them.
+const std::array<CurveRow, 13> curveTable = {{
+    {"НЕЗАВИСИМОЕ", CurveForm::DefiniteTime, 0, 0, 0, 0, 0, 0, 0},
+    {"ANSI слабая зависимость", CurveForm::FiveConstant, 0, 0, 0.1735, 0.6791, 0.80, -0.0800, 0.1271},
+    {"ANSI нормальная зависимость", CurveForm::FiveConstant, 0, 0, 0.0274, 2.2614, 0.30, -4.1899, 9.1272},
+    {"ANSI сильная зависимость", CurveForm::FiveConstant, 0, 0, 0.0615, 0.7989, 0.34, -0.2840, 4.0505},
+    {"ANSI чрезвычайно сильная зависимость", CurveForm::FiveConstant, 0, 0, 0.0399, 0.2294, 0.50, 3.0094, 0.7222},
+    {"IAC слабая зависимость", CurveForm::FiveConstant, 0, 0, 0.0428, 0.0609, 0.62, -0.0010, 0.0221},
+    {"IAC нормальная зависимость", CurveForm::FiveConstant, 0, 0, 0.2078, 0.8630, 0.80, -0.4180, 0.1947},
+    {"IAC сильная зависимость", CurveForm::FiveConstant, 0, 0, 0.0900, 0.7955, 0.10, -1.2885, 7.9586},
+    {"IAC чрезвычайно сильная зависимость", CurveForm::FiveConstant, 0, 0, 0.0040, 0.6379, 0.62, 1.7872, 0.2461},
+    {"IEC слабая зависимость", CurveForm::Iec, 0.05, 0.04, 0, 0, 0, 0, 0},
+    {"IEC-A нормальная зависимость", CurveForm::Iec, 0.14, 0.02, 0, 0, 0, 0, 0},
+    {"IEC-B сильная зависимость", CurveForm::Iec, 13.5, 1, 0, 0, 0, 0, 0},
+    {"IEC-C очень сильная зависимость", CurveForm::Iec, 80, 2, 0, 0, 0, 0, 0},
+}};
+
+namespace
+{
+
+std::optional<double> positiveFinite(double t)
+{
+    if (std::isfinite(t) && t > 0)
+        return t;
+    return std::nullopt;
+}
+
+// A current at a threshold computed another way (1.5 × 40 A against 60 A) may differ in the
+// last bit; it still counts as reaching it.
+bool reaches(double currentA, double thresholdA)
+{
+    return currentA >= thresholdA * (1 - 1e-12);
+}
+
+} // namespace
+
+std::optional<double> curveTimeS(int index, double multiplier, double multiple)
+{
+    if (index < 0 || index >= int(curveTable.size()) || !(multiple >= curveStartMultiple))
+        return std::nullopt;
+    const CurveRow &row = curveTable[std::size_t(index)];
+    const double x = std::min(multiple, curveEndMultiple);
+    switch (row.form) {
+    case CurveForm::Iec:
+        return positiveFinite(multiplier * row.k / (std::pow(x, row.alpha) - 1));
+    case CurveForm::FiveConstant: {
+        const double y = x - row.c;
+        return positiveFinite(multiplier *
+                              (row.a + row.b / y + row.d / (y * y) + row.e / (y * y * y)));
+    }
+    case CurveForm::DefiniteTime:
+        break;
+    }
+    return std::nullopt;
+}
+
+Base base(const Settings &settings, Protection protection)
+{
+    const bool zeroSequence = protection == Protection::Earth && settings.earthByZeroSequence;
+    const int primaryA = zeroSequence ? settings.zeroSequenceCtPrimaryA : settings.phaseCtPrimaryA;
+    std::string text = zeroSequence ? "первичный ток ТНП " : "первичный ток ТТ фаз ";
+    text += std::to_string(primaryA) + " А";
+    return {double(std::max(primaryA, 0)), text};
+}
+
+const char *stageName(Stage stage)
+{
+    switch (stage) {
+    case Stage::TimeDependent:
+        return "Времязависимая ступень";
+    case Stage::CutOff:
+        return "Токовая отсечка";
+    case Stage::Alarm:
+        return "Сигнал";
+    }
+    return "";
+}
+
+ProtectionCurves::ProtectionCurves(const Settings &settings, Protection protection)
+    : settings_(protection == Protection::Phases ? settings.phases : settings.earth),
+      base_(base(settings, protection))
+{
+}
+
+bool ProtectionCurves::active(Stage stage) const
+{
+    switch (stage) {
+    case Stage::TimeDependent:
+        return settings_.timeDependent.active;
+    case Stage::CutOff:
+        return settings_.cutOff.active;
+    case Stage::Alarm:
+        return settings_.alarm.active;
+    }
+    return false;
+}
+
+double ProtectionCurves::pickupA(Stage stage) const
+{
+    int percent = 0;
+    switch (stage) {
+    case Stage::TimeDependent:
+        percent = settings_.timeDependent.thresholdPercent;
+        break;
+    case Stage::CutOff:
+        percent = settings_.cutOff.thresholdPercent;
+        break;
+    case Stage::Alarm:
+        percent = settings_.alarm.thresholdPercent;
+        break;
+    }
+    return std::max(percent, 0) / 100.0 * base_.primaryA;
+}
+
+bool ProtectionCurves::inverse() const
+{
+    const int index = settings_.timeDependent.characteristic;
+    return index > 0 && index < int(curveTable.size());
+}
+
+double ProtectionCurves::startA(Stage stage) const
+{
+    const double pickup = pickupA(stage);
+    return stage == Stage::TimeDependent && inverse() ? pickup * curveStartMultiple : pickup;
+}
+
+std::optional<double> ProtectionCurves::timeS(Stage stage, double currentA) const
+{
+    const double pickup = pickupA(stage);
+    if (!active(stage) || !(pickup > 0) || !reaches(currentA, startA(stage)))
+        return std::nullopt;
+    if (stage == Stage::TimeDependent && inverse()) {
+        // A current just at the start may come out a hair below 1.05 times the pick-up.
+        const double multiple = std::max(currentA / pickup, curveStartMultiple);
+        return curveTimeS(settings_.timeDependent.characteristic,
+                          settings_.timeDependent.multiplierX10 / 10.0, multiple);
+    }
+    int delayMs = 0;
+    switch (stage) {
+    case Stage::TimeDependent:
+        delayMs = settings_.timeDependent.delayMs;
+        break;
+    case Stage::CutOff:
+        delayMs = settings_.cutOff.delayMs;
+        break;
+    case Stage::Alarm:
+        delayMs = settings_.alarm.delayMs;
+        break;
+    }
+    // An instantaneous cut-off (0 ms) operates at once: zero is a valid time, a negative one not.
+    if (delayMs < 0)
+        return std::nullopt;
+    return delayMs / 1000.0;
+}
+
+std::optional<ProtectionCurves::Trip> ProtectionCurves::trip(double currentA) const
+{
+    std::optional<Trip> best;
+    for (Stage stage : allStages) {
+        if (!stageTrips(stage))
+            continue;
+        if (const auto t = timeS(stage, currentA); t && (!best || *t < best->timeS))
+            best = Trip{*t, stage};
+    }
+    return best;
+}
+
+Stage ProtectionCurves::referenceStage() const
+{
+    for (Stage stage : allStages)
+        if (active(stage))
+            return stage;
+    return Stage::TimeDependent;
+}
+
+// --- the plot -----------------------------------------------------------------------------------
+
+namespace
+{
+
+double decadeBelow(double v)
+{
+    return std::pow(10.0, std::floor(std::log10(v) + 1e-9));
+}
+
+double decadeAbove(double v)
+{
+    return std::pow(10.0, std::ceil(std::log10(v) - 1e-9));
+}
+
+constexpr int samplesPerDecade = 60;
+
+} // namespace
+
+PlotData plotData(const Settings &settings, Protection protection)
+{
+    const ProtectionCurves curves(settings, protection);
+    PlotData data;
+    data.baseText = curves.baseCurrent().text;
+    data.referenceStage = curves.referenceStage();
+    data.referenceA = curves.referenceA();
+
+    // The current axis spans every active stage's start and reaches well past the end of the
+    // inverse curve, the cut-off and the alarm.
+    double lowA = 0, highA = 0;
+    for (Stage stage : allStages) {
+        const double start = curves.startA(stage);
+        if (!curves.active(stage) || !(start > 0))
+            continue;
+        const double end = stage == Stage::TimeDependent && curves.inverse()
+                               ? curves.pickupA(stage) * curveEndMultiple * 1.5
+                               : start * 3;
+        const double pickup = curves.pickupA(stage);
+        lowA = lowA > 0 ? std::min(lowA, pickup) : pickup;
+        highA = std::max(highA, end);
+    }
+    if (data.referenceA > 0)
+        highA = std::max(highA, data.referenceA * 10);
+    if (!(lowA > 0)) {
+        lowA = data.referenceA > 0 ? data.referenceA : 1;
+        highA = lowA * 10;
+    }
+    data.currentMinA = decadeBelow(lowA);
+    data.currentMaxA = std::max(decadeAbove(highA), data.currentMinA * 10);
+
+    // Sample the axis evenly on a log scale, and add each stage's start so that the steps of
+    // the resulting characteristic stand upright.
+    std::vector<double> currents;
+    const double decades = std::log10(data.currentMaxA / data.currentMinA);
+    const int n = int(std::ceil(decades * samplesPerDecade));
+    for (int i = 0; i <= n; ++i)
+        currents.push_back(data.currentMinA * std::pow(10.0, decades * i / n));
+    std::vector<double> starts;
+    for (Stage stage : allStages)
+        if (curves.active(stage) && curves.startA(stage) > 0) {
+            starts.push_back(curves.startA(stage));
+            if (stage == Stage::TimeDependent && curves.inverse())
+                starts.push_back(curves.pickupA(stage) * curveEndMultiple);
+        }
+    currents.insert(currents.end(), starts.begin(), starts.end());
+    std::sort(currents.begin(), currents.end());
+    currents.erase(std::unique(currents.begin(), currents.end()), currents.end());
+
+    double lowS = 0, highS = 0;
+    auto note = [&](double t) {
+        if (t > 0)
+            lowS = lowS > 0 ? std::min(lowS, t) : t;
+        highS = std::max(highS, t);
+    };
+    for (Stage stage : allStages) {
+        if (!curves.active(stage))
+            continue;
+        StageCurve curve{stage, curves.startA(stage), {}};
+        for (double c : currents)
+            if (const auto t = curves.timeS(stage, c)) {
+                curve.points.push_back({c, *t});
+                note(*t);
+            }
+        if (!curve.points.empty())
+            data.stages.push_back(std::move(curve));
+    }
+    for (double c : currents) {
+        const bool start = std::find(starts.begin(), starts.end(), c) != starts.end();
+        if (start && !data.resulting.empty())
+            if (const auto before = curves.trip(c * (1 - 1e-9)))
+                data.resulting.push_back({c, before->timeS});
+        if (const auto t = curves.trip(c))
+            data.resulting.push_back({c, t->timeS});
+    }
+
+    data.timeMinS = lowS > 0 ? std::max(decadeBelow(lowS), 0.01) : 0.01;
+    data.timeMaxS = std::max(highS > 0 ? decadeAbove(highS * 1.01) : 10.0, data.timeMinS * 100);
+    return data;
+}
+
+// --- the test sheet -----------------------------------------------------------------------------
+
+const std::array<const char *, 5> sheetHeader = {
+    "Кратность", "Первичный ток, А", "Вторичный ток, А", "Время, с", "Ступень"};
+
+Sheet testSheet(const Settings &settings, Protection protection, int ctSecondaryA)
+{
+    const ProtectionCurves curves(settings, protection);
+    const double reference = curves.referenceA();
+    const double basePrimary = curves.baseCurrent().primaryA;
+    Sheet sheet;
+    sheet.reference = std::string("кратность к току срабатывания: ") +
+                      stageName(curves.referenceStage()) + ", " +
+                      formatSignificant(reference) + " А";
+
+    auto row = [&](double currentA, std::optional<ProtectionCurves::Trip> operation) {
+        SheetRow r;
+        r.primaryA = currentA;
+        if (reference > 0)
+            r.multiple = currentA / reference;
+        if (basePrimary > 0)
+            r.secondaryA = currentA / basePrimary * ctSecondaryA;
+        if (operation) {
+            r.timeS = operation->timeS;
+            r.stage = stageName(operation->stage);
+        } else {
+            r.stage = "не срабатывает";
+        }
+        sheet.rows.push_back(std::move(r));
+    };
+
+    if (reference > 0)
+        for (double m : sheetMultiples)
+            row(m * reference, curves.trip(m * reference));
+    for (Stage stage : {Stage::CutOff, Stage::Alarm}) {
+        if (!curves.active(stage) || !(curves.pickupA(stage) > 0))
+            continue;
+        const double current = curves.pickupA(stage) * sheetAboveThreshold;
+        // Just above the cut-off the resulting characteristic decides; the alarm row shows the
+        // alarm itself, which trips nothing.
+        if (stage == Stage::Alarm) {
+            const auto t = curves.timeS(stage, current);
+            row(current, t ? std::optional(ProtectionCurves::Trip{*t, stage}) : std::nullopt);
+        } else {
+            row(current, curves.trip(current));
+        }
+    }
+    for (Stage stage : allStages)
+        if (!curves.active(stage)) {
+            SheetRow r;
+            r.stage = std::string(stageName(stage)) + ": не используется";
+            sheet.rows.push_back(std::move(r));
+        }
+    return sheet;
+}
+
+std::string formatSignificant(double value)
+{
+    if (!std::isfinite(value))
+        return {};
+    if (value == 0)
+        return "0";
+    // Decimals for three significant figures; a value that rounds up to the next power of ten
+    // (9.996 to 10.0) loses one.
+    int decimals = std::max(0, 2 - int(std::floor(std::log10(std::fabs(value)))));
+    // to_chars, not printf: the C locale of a Qt program may write a comma already.
+    char text[64];
+    auto print = [&] {
+        return std::string(text, std::to_chars(text, text + sizeof text, value,
+                                               std::chars_format::fixed, decimals)
+                                     .ptr);
+    };
+    std::string s = print();
+    double rounded = 0;
+    std::from_chars(s.data(), s.data() + s.size(), rounded);
+    if (decimals > 0 && std::fabs(rounded) >= std::pow(10.0, 3 - decimals) - 1e-12) {
+        --decimals;
+        s = print();
+    }
+    std::replace(s.begin(), s.end(), '.', ',');
+    return s;
+}
+
+std::array<std::string, 5> sheetCells(const SheetRow &row)
+{
+    auto cell = [](const std::optional<double> &v) {
+        return v ? formatSignificant(*v) : std::string();
+    };
+    return {cell(row.multiple), cell(row.primaryA), cell(row.secondaryA), cell(row.timeS),
+            row.stage};
+}
+
+std::string sheetText(const Sheet &sheet)
+{
+    std::string text;
+    auto line = [&text](const auto &cells) {
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            if (i)
+                text += '\t';
+            text += cells[i];
+        }
+        text += '\n';
+    };
+    line(sheetHeader);
+    for (const SheetRow &row : sheet.rows)
+        line(sheetCells(row));
+    return text;
+}
+
+} // namespace qvoksb::characteristics

@@ -1,0 +1,192 @@
+#pragma once
+// Time-current characteristics of the KSB-7's overcurrent protections: the curve table, the trip
+// time of each stage and of the protection as a whole, the points of a log-log plot and the
+// commissioning test sheet. Texts are UTF-8.
+//
+// Each of the two protections (phases, earth) has three stages:
+// - the time-dependent stage: above its pick-up, an inverse-time curve scaled by the multiplier,
+//   or the definite delay for "НЕЗАВИСИМОЕ";
+// - the cut-off: from its threshold on, its delay;
+// - the alarm: from its threshold on, its delay; it signals and does not trip the breaker.
+// Thresholds are percentages of the rated current of the base transformer, whose primary current
+// turns them into amperes.
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qvoksb::characteristics
+{
+
+// --- the curves ---------------------------------------------------------------------------------
+
+enum class CurveForm {
+    DefiniteTime, // the stage's delay
+    Iec,          // t = M · k / (x^α − 1)
+    FiveConstant, // t = M · (A + B/(x − C) + D/(x − C)² + E/(x − C)³)
+};
+
+struct CurveRow {
+    const char *item; // the item of the characteristic list
+    CurveForm form;
+    double k, alpha;       // Iec
+    double a, b, c, d, e;  // FiveConstant
+};
+
+// One row per item of the characteristic list, in list order (index 0 to 12).
+extern const std::array<CurveRow, 13> curveTable;
+
+// Inverse curves are drawn and operate from 1.05 times the pick-up; above 20 times it the time
+// stays at its value for 20 times.
+inline constexpr double curveStartMultiple = 1.05;
+inline constexpr double curveEndMultiple = 20.0;
+
+// The time of inverse curve `index` (1..12) at `multiple` times the pick-up with the curve
+// multiplier `multiplier` (the setting ÷ 10). No value below the curve's start, for a definite-time
+// or unknown index, or when the formula gives no finite positive time.
+std::optional<double> curveTimeS(int index, double multiplier, double multiple);
+
+// --- settings -----------------------------------------------------------------------------------
+
+struct TimeDependentStageSettings {
+    bool active = false;
+    int characteristic = 0;   // index in the characteristic list
+    int thresholdPercent = 0; // pick-up, % of the base transformer's rated current
+    int multiplierX10 = 10;   // ten times the curve multiplier
+    int delayMs = 0;          // definite delay of "НЕЗАВИСИМОЕ"
+};
+
+struct DefiniteStageSettings {
+    bool active = false;
+    int thresholdPercent = 0;
+    int delayMs = 0;
+};
+
+struct ProtectionSettings {
+    TimeDependentStageSettings timeDependent;
+    DefiniteStageSettings cutOff;
+    DefiniteStageSettings alarm;
+};
+
+enum class Protection { Phases, Earth };
+
+struct Settings {
+    int phaseCtPrimaryA = 100;
+    int zeroSequenceCtPrimaryA = 100;
+    bool earthByZeroSequence = true; // earth-fault method "НУЛЕВАЯ ПОСЛЕДОВАТЕЛЬНОСТЬ"
+    ProtectionSettings phases;
+    ProtectionSettings earth;
+};
+
+// The transformer whose primary current is 100 % for a protection's thresholds: the phase CTs,
+// or for the earth stages the zero-sequence CT when the method is "НУЛЕВАЯ ПОСЛЕДОВАТЕЛЬНОСТЬ".
+struct Base {
+    double primaryA;
+    std::string text; // e.g. "первичный ток ТТ 100 А"
+};
+Base base(const Settings &settings, Protection protection);
+
+// --- stages and the resulting characteristic ----------------------------------------------------
+
+enum class Stage { TimeDependent, CutOff, Alarm };
+inline constexpr std::array<Stage, 3> allStages = {Stage::TimeDependent, Stage::CutOff,
+                                                   Stage::Alarm};
+
+const char *stageName(Stage stage); // "Времязависимая ступень", "Токовая отсечка", "Сигнал"
+inline bool stageTrips(Stage stage) { return stage != Stage::Alarm; }
+
+// One protection's settings turned into amperes and seconds.
+class ProtectionCurves
+{
+public:
+    ProtectionCurves(const Settings &settings, Protection protection);
+
+    bool active(Stage stage) const;
+    // Pick-up current of a stage in primary amperes.
+    double pickupA(Stage stage) const;
+    // The current from which the stage operates: its pick-up, or 1.05 times it for an inverse
+    // curve.
+    double startA(Stage stage) const;
+    bool inverse() const; // the time-dependent stage follows an inverse curve
+    // The stage's time at a primary current; none below its start, for an inactive stage, or
+    // when its time is not finite and positive.
+    std::optional<double> timeS(Stage stage, double currentA) const;
+
+    struct Trip {
+        double timeS;
+        Stage stage;
+    };
+    // The resulting trip characteristic: the shortest time of the active stages that trip.
+    std::optional<Trip> trip(double currentA) const;
+
+    // The current that the multiples of plot and sheet refer to: the pick-up of the
+    // time-dependent stage, else of the cut-off, else of the alarm, whichever is active first.
+    Stage referenceStage() const;
+    double referenceA() const { return pickupA(referenceStage()); }
+
+    const Base &baseCurrent() const { return base_; }
+
+private:
+    ProtectionSettings settings_;
+    Base base_;
+};
+
+// --- the plot -----------------------------------------------------------------------------------
+
+struct Point {
+    double currentA;
+    double timeS;
+};
+using Polyline = std::vector<Point>;
+
+struct StageCurve {
+    Stage stage;
+    double startA;
+    Polyline points; // from the stage's start to the right end of the current axis
+};
+
+struct PlotData {
+    double currentMinA = 1, currentMaxA = 10; // decades
+    double timeMinS = 0.01, timeMaxS = 10;    // decades
+    double referenceA = 1;
+    Stage referenceStage = Stage::TimeDependent;
+    std::vector<StageCurve> stages; // the active stages only
+    Polyline resulting;             // empty when no stage trips
+    std::string baseText;
+};
+
+PlotData plotData(const Settings &settings, Protection protection);
+
+// --- the test sheet -----------------------------------------------------------------------------
+
+struct SheetRow {
+    std::optional<double> multiple; // of the reference current
+    std::optional<double> primaryA;
+    std::optional<double> secondaryA;
+    std::optional<double> timeS;
+    std::string stage; // what operates, "не срабатывает", or "<stage>: не используется"
+};
+
+struct Sheet {
+    std::vector<SheetRow> rows;
+    std::string reference; // what the multiples refer to
+};
+
+// Rows at 1.5, 2, 3, 5 and 10 times the reference current, one just above (1.05 times) the
+// cut-off's and the alarm's thresholds when they are active, and a line for each inactive stage.
+// Secondary currents for a transformer of `ctSecondaryA` (1 or 5) rated secondary current.
+Sheet testSheet(const Settings &settings, Protection protection, int ctSecondaryA);
+
+inline constexpr std::array<double, 5> sheetMultiples = {1.5, 2, 3, 5, 10};
+inline constexpr double sheetAboveThreshold = 1.05;
+
+// Numbers as the sheet shows them, with a decimal comma: a time to three significant figures,
+// currents and multiples to three significant figures as well ("10,0", "1,74", "0,0500", "512").
+std::string formatSignificant(double value);
+// The cells of a row: multiple, primary A, secondary A, time s, stage; empty where none.
+std::array<std::string, 5> sheetCells(const SheetRow &row);
+// Header row and rows, tab-separated, one line each ending in "\n".
+std::string sheetText(const Sheet &sheet);
+extern const std::array<const char *, 5> sheetHeader;
+
+} // namespace qvoksb::characteristics

@@ -1,0 +1,241 @@
+// Time-current characteristics: the curves against the published formulas and constants, typed
+// here once more, the resulting characteristic, the plot's points and the test sheet.
+#include "characteristics.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace qvoksb::characteristics;
+
+namespace
+{
+
+// The published forms: IEC 60255-151 t = TMS·k/(x^α − 1); ANSI and IAC t = M·(A + B/(x − C) +
+// D/(x − C)² + E/(x − C)³).
+struct Published {
+    int index;
+    double k, alpha;
+    double a, b, c, d, e;
+    double at(double m, double x) const
+    {
+        if (k > 0)
+            return m * k / (std::pow(x, alpha) - 1);
+        const double y = x - c;
+        return m * (a + b / y + d / (y * y) + e / (y * y * y));
+    }
+};
+
+const Published published[] = {
+    {1, 0, 0, 0.1735, 0.6791, 0.80, -0.0800, 0.1271},  // ANSI moderately inverse
+    {2, 0, 0, 0.0274, 2.2614, 0.30, -4.1899, 9.1272},  // ANSI normally inverse
+    {3, 0, 0, 0.0615, 0.7989, 0.34, -0.2840, 4.0505},  // ANSI very inverse
+    {4, 0, 0, 0.0399, 0.2294, 0.50, 3.0094, 0.7222},   // ANSI extremely inverse
+    {5, 0, 0, 0.0428, 0.0609, 0.62, -0.0010, 0.0221},  // IAC short inverse
+    {6, 0, 0, 0.2078, 0.8630, 0.80, -0.4180, 0.1947},  // IAC inverse
+    {7, 0, 0, 0.0900, 0.7955, 0.10, -1.2885, 7.9586},  // IAC very inverse
+    {8, 0, 0, 0.0040, 0.6379, 0.62, 1.7872, 0.2461},   // IAC extremely inverse
+    {9, 0.05, 0.04, 0, 0, 0, 0, 0},                    // IEC short-time inverse
+    {10, 0.14, 0.02, 0, 0, 0, 0, 0},                   // IEC standard inverse
+    {11, 13.5, 1, 0, 0, 0, 0, 0},                      // IEC very inverse
+    {12, 80, 2, 0, 0, 0, 0, 0},                        // IEC extremely inverse
+};
+
+// Phases: CT 200 A; time stage IEC standard inverse at 50 % (100 A), multiplier 1.0; cut-off
+// 400 % (800 A) after 50 ms; alarm off. Earth: zero-sequence CT 50 A, all three stages active.
+Settings sampleSettings()
+{
+    Settings s;
+    s.phaseCtPrimaryA = 200;
+    s.zeroSequenceCtPrimaryA = 50;
+    s.earthByZeroSequence = true;
+    s.phases.timeDependent = {true, 10, 50, 10, 1000};
+    s.phases.cutOff = {true, 400, 50};
+    s.phases.alarm = {false, 30, 5000};
+    s.earth.timeDependent = {true, 0, 20, 10, 700};
+    s.earth.cutOff = {true, 100, 0};
+    s.earth.alarm = {true, 10, 2000};
+    return s;
+}
+
+} // namespace
+
+TEST(Curves, PublishedCheckValues)
+{
+    EXPECT_NEAR(*curveTimeS(10, 1.0, 2), 10.03, 0.005);  // IEC standard inverse
+    EXPECT_NEAR(*curveTimeS(4, 1.0, 2), 1.744, 0.0005);  // ANSI extremely inverse
+    EXPECT_NEAR(*curveTimeS(11, 1.0, 10), 1.5, 1e-9);     // IEC very inverse: 13.5 / 9
+}
+
+TEST(Curves, EveryCurveFollowsItsFormulaAndMultiplier)
+{
+    for (const Published &p : published)
+        for (double m : {0.1, 1.0, 2.5, 20.0})
+            for (double x : {1.05, 1.5, 2.0, 5.0, 10.0, 20.0}) {
+                SCOPED_TRACE(testing::Message() << "curve " << p.index << " M " << m << " x " << x);
+                const auto t = curveTimeS(p.index, m, x);
+                ASSERT_TRUE(t.has_value());
+                EXPECT_NEAR(*t, p.at(m, x), 1e-9 * p.at(m, x));
+            }
+}
+
+TEST(Curves, OperateFromStartAndFlattenAboveTwentyTimes)
+{
+    for (const Published &p : published) {
+        EXPECT_FALSE(curveTimeS(p.index, 1.0, 1.04)) << p.index;
+        EXPECT_EQ(*curveTimeS(p.index, 1.0, 50), *curveTimeS(p.index, 1.0, 20)) << p.index;
+    }
+    EXPECT_FALSE(curveTimeS(0, 1.0, 2));   // definite time has no curve
+    EXPECT_FALSE(curveTimeS(13, 1.0, 2));  // beyond the list
+    EXPECT_FALSE(curveTimeS(-1, 1.0, 2));
+    EXPECT_FALSE(curveTimeS(10, 1.0, std::nan("")));
+    EXPECT_STREQ(curveTable[12].item, "IEC-C очень сильная зависимость");
+}
+
+TEST(Resulting, ShortestTrippingStageWinsAndCutOffActsFromItsThreshold)
+{
+    const ProtectionCurves phases(sampleSettings(), Protection::Phases);
+    EXPECT_DOUBLE_EQ(phases.pickupA(Stage::TimeDependent), 100);
+    EXPECT_FALSE(phases.trip(104)); // below 1.05 × pick-up
+    const auto below = phases.trip(799);
+    ASSERT_TRUE(below);
+    EXPECT_EQ(below->stage, Stage::TimeDependent);
+    EXPECT_NEAR(below->timeS, published[9].at(1, 7.99), 1e-9);
+    const auto at = phases.trip(800);
+    ASSERT_TRUE(at);
+    EXPECT_EQ(at->stage, Stage::CutOff);
+    EXPECT_DOUBLE_EQ(at->timeS, 0.05);
+
+    // A slow cut-off loses to a faster curve, and an alarm never trips even when fastest.
+    Settings s = sampleSettings();
+    s.phases.cutOff.delayMs = 2000;
+    s.phases.timeDependent.multiplierX10 = 5; // 1.56 s at 9 ×, 1.13 s from 20 × on
+    s.phases.alarm = {true, 10, 0};
+    const ProtectionCurves slow(s, Protection::Phases);
+    EXPECT_EQ(slow.trip(900)->stage, Stage::TimeDependent);
+    EXPECT_EQ(slow.trip(1e6)->stage, Stage::TimeDependent); // flat at 20 × : 2.27 s
+    EXPECT_DOUBLE_EQ(*slow.timeS(Stage::Alarm, 30), 0.0);
+    EXPECT_FALSE(slow.trip(30));
+
+    // Definite time from the pick-up itself; an inactive stage does not operate.
+    const ProtectionCurves earth(sampleSettings(), Protection::Earth);
+    EXPECT_DOUBLE_EQ(earth.pickupA(Stage::TimeDependent), 10); // 20 % of the 50 A ZSCT
+    EXPECT_DOUBLE_EQ(earth.trip(10)->timeS, 0.7);
+    EXPECT_EQ(earth.trip(50)->stage, Stage::CutOff);
+    s.phases.timeDependent.active = false;
+    EXPECT_EQ(ProtectionCurves(s, Protection::Phases).trip(900)->stage, Stage::CutOff);
+}
+
+TEST(Resulting, EarthBaseFollowsTheMethod)
+{
+    Settings s = sampleSettings();
+    EXPECT_DOUBLE_EQ(base(s, Protection::Earth).primaryA, 50);
+    EXPECT_NE(base(s, Protection::Earth).text.find("ТНП 50 А"), std::string::npos);
+    s.earthByZeroSequence = false;
+    EXPECT_DOUBLE_EQ(base(s, Protection::Earth).primaryA, 200);
+    EXPECT_DOUBLE_EQ(base(s, Protection::Phases).primaryA, 200);
+}
+
+TEST(Sheet, RowsAndCurrentsOfOneSettingsSet)
+{
+    const Sheet sheet = testSheet(sampleSettings(), Protection::Phases, 5);
+    ASSERT_EQ(sheet.rows.size(), 7u); // five multiples, above the cut-off, unused alarm
+    const double multiples[] = {1.5, 2, 3, 5, 10};
+    for (int i = 0; i < 5; ++i) {
+        const SheetRow &r = sheet.rows[std::size_t(i)];
+        EXPECT_DOUBLE_EQ(*r.multiple, multiples[i]);
+        EXPECT_DOUBLE_EQ(*r.primaryA, 100 * multiples[i]);
+        EXPECT_DOUBLE_EQ(*r.secondaryA, 100 * multiples[i] / 200 * 5);
+    }
+    EXPECT_NEAR(*sheet.rows[1].timeS, 10.03, 0.005);
+    EXPECT_EQ(sheet.rows[3].stage, "Времязависимая ступень");
+    EXPECT_EQ(sheet.rows[4].stage, "Токовая отсечка"); // 1000 A is beyond the 800 A cut-off
+    EXPECT_DOUBLE_EQ(*sheet.rows[4].timeS, 0.05);
+    EXPECT_DOUBLE_EQ(*sheet.rows[5].primaryA, 840);
+    EXPECT_EQ(sheet.rows[5].stage, "Токовая отсечка");
+    EXPECT_EQ(sheet.rows[6].stage, "Сигнал: не используется");
+    EXPECT_FALSE(sheet.rows[6].primaryA);
+
+    const Sheet oneAmp = testSheet(sampleSettings(), Protection::Phases, 1);
+    EXPECT_DOUBLE_EQ(*oneAmp.rows[0].secondaryA, 0.75);
+
+    const std::string text = sheetText(sheet);
+    EXPECT_EQ(text.substr(0, text.find('\n')),
+              "Кратность\tПервичный ток, А\tВторичный ток, А\tВремя, с\tСтупень");
+    EXPECT_NE(text.find("\n2,00\t200\t5,00\t10,0\tВремязависимая ступень\n"), std::string::npos);
+    EXPECT_NE(text.find("\n\t\t\t\tСигнал: не используется\n"), std::string::npos);
+
+    // The earth sheet adds a row above the alarm's threshold with the alarm's own delay.
+    const Sheet earth = testSheet(sampleSettings(), Protection::Earth, 5);
+    ASSERT_EQ(earth.rows.size(), 7u);
+    EXPECT_DOUBLE_EQ(*earth.rows[6].primaryA, 5.25);
+    EXPECT_DOUBLE_EQ(*earth.rows[6].timeS, 2.0);
+    EXPECT_EQ(earth.rows[6].stage, "Сигнал");
+}
+
+TEST(Sheet, ThreeSignificantFiguresWithADecimalComma)
+{
+    EXPECT_EQ(formatSignificant(10.0297), "10,0");
+    EXPECT_EQ(formatSignificant(1.7443), "1,74");
+    EXPECT_EQ(formatSignificant(0.05), "0,0500");
+    EXPECT_EQ(formatSignificant(512.4), "512");
+    EXPECT_EQ(formatSignificant(9.996), "10,0");
+    EXPECT_EQ(formatSignificant(0.09996), "0,100");
+    EXPECT_EQ(formatSignificant(0), "0");
+    EXPECT_EQ(formatSignificant(12345), "12345");
+}
+
+TEST(Plot, EveryCombinationTheSettingsAllowDrawsFiniteValues)
+{
+    // The extremes of each setting's range, on both tabs, including an inactive stage, the
+    // cut-off below the pick-up and a multiplier of 0.1.
+    for (int characteristic = 0; characteristic < 13; ++characteristic)
+        for (int multiplier : {1, 200})
+            for (int threshold : {4, 300})
+                for (int cutOff : {4, 1800})
+                    for (int delay : {0, 50, 600000})
+                        for (bool active : {false, true}) {
+                            Settings s;
+                            s.phaseCtPrimaryA = threshold == 4 ? 5 : 5000;
+                            s.earthByZeroSequence = false;
+                            s.phases.timeDependent = {active, characteristic, threshold,
+                                                      multiplier, std::max(delay, 50)};
+                            s.phases.cutOff = {true, cutOff, std::min(delay, 2000)};
+                            s.phases.alarm = {!active, threshold, std::max(delay, 50)};
+                            s.earth = s.phases;
+                            for (Protection p : {Protection::Phases, Protection::Earth}) {
+                                const PlotData d = plotData(s, p);
+                                ASSERT_GT(d.currentMinA, 0);
+                                ASSERT_GE(d.currentMaxA, d.currentMinA * 10);
+                                ASSERT_GE(d.timeMinS, 0.01);
+                                ASSERT_GE(d.timeMaxS, d.timeMinS * 100);
+                                ASSERT_FALSE(d.resulting.empty());
+                                for (const StageCurve &c : d.stages)
+                                    for (const Point &pt : c.points)
+                                        ASSERT_TRUE(std::isfinite(pt.timeS) && pt.timeS >= 0 &&
+                                                    pt.timeS <= d.timeMaxS &&
+                                                    pt.currentA >= d.currentMinA &&
+                                                    pt.currentA <= d.currentMaxA);
+                                for (const SheetRow &r : testSheet(s, p, 5).rows)
+                                    ASSERT_TRUE(!r.timeS || std::isfinite(*r.timeS));
+                            }
+                        }
+}
+
+TEST(Plot, ResultingCharacteristicStepsUprightAtTheCutOff)
+{
+    const PlotData d = plotData(sampleSettings(), Protection::Phases);
+    ASSERT_EQ(d.stages.size(), 2u); // alarm off: not drawn
+    bool step = false;
+    for (std::size_t i = 1; i < d.resulting.size(); ++i) {
+        ASSERT_GE(d.resulting[i].currentA, d.resulting[i - 1].currentA);
+        ASSERT_LE(d.resulting[i].timeS, d.resulting[i - 1].timeS + 1e-12);
+        if (d.resulting[i].currentA == 800 && d.resulting[i - 1].currentA == 800)
+            step = d.resulting[i].timeS == 0.05 &&
+                   std::fabs(d.resulting[i - 1].timeS - published[9].at(1, 8)) < 1e-6;
+    }
+    EXPECT_TRUE(step);
+    EXPECT_DOUBLE_EQ(d.resulting.front().currentA, 105);
+    EXPECT_DOUBLE_EQ(d.currentMinA, 100);
+    EXPECT_DOUBLE_EQ(d.currentMaxA, 10000);
+}
