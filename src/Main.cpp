@@ -3,6 +3,7 @@
 #include "Main.h"
 
 #include "About.h"
+#include "CharacteristicsWindow.h"
 #include "MainPlacement.h"
 #include "Messages.h"
 
@@ -137,6 +138,7 @@ TFKsb::TFKsb(QWidget *parent)
                    Qt::WindowCloseButtonHint);
     createFrame();
     connectInterlocks();
+    addCharacteristicsCommand(this);
     FormStorage1 = std::make_unique<PlacementStore>(this);
     FormCreate();
 }

@@ -202,6 +202,23 @@ double decadeAbove(double v)
 
 constexpr int samplesPerDecade = 60;
 
+std::string stageLegend(const ProtectionCurves &curves, Stage stage)
+{
+    std::string text = std::string(stageName(stage)) + ": ";
+    text += formatSignificant(curves.pickupA(stage)) + " А, ";
+    if (stage == Stage::TimeDependent && curves.inverse()) {
+        const TimeDependentStageSettings &s = curves.settings().timeDependent;
+        text += curveTable[std::size_t(s.characteristic)].item;
+        // The setting holds tenths exactly: 10 is 1,0.
+        const int tenths = std::max(s.multiplierX10, 0);
+        text += ", множитель " + std::to_string(tenths / 10) + "," + std::to_string(tenths % 10);
+    } else {
+        const auto t = curves.timeS(stage, curves.startA(stage) * 2);
+        text += t ? formatSignificant(*t) + " с" : std::string("—");
+    }
+    return text;
+}
+
 } // namespace
 
 PlotData plotData(const Settings &settings, Protection protection)
@@ -262,7 +279,7 @@ PlotData plotData(const Settings &settings, Protection protection)
     for (Stage stage : allStages) {
         if (!curves.active(stage))
             continue;
-        StageCurve curve{stage, curves.startA(stage), {}};
+        StageCurve curve{stage, curves.startA(stage), {}, stageLegend(curves, stage)};
         for (double c : currents)
             if (const auto t = curves.timeS(stage, c)) {
                 curve.points.push_back({c, *t});
@@ -280,7 +297,8 @@ PlotData plotData(const Settings &settings, Protection protection)
             data.resulting.push_back({c, t->timeS});
     }
 
-    data.timeMinS = lowS > 0 ? std::max(decadeBelow(lowS), 0.01) : 0.01;
+    // A time on a decade gets the decade below it, so that no line runs along the frame.
+    data.timeMinS = lowS > 0 ? std::max(decadeBelow(lowS * 0.999), 0.01) : 0.01;
     data.timeMaxS = std::max(highS > 0 ? decadeAbove(highS * 1.01) : 10.0, data.timeMinS * 100);
     return data;
 }
@@ -296,9 +314,8 @@ Sheet testSheet(const Settings &settings, Protection protection, int ctSecondary
     const double reference = curves.referenceA();
     const double basePrimary = curves.baseCurrent().primaryA;
     Sheet sheet;
-    sheet.reference = std::string("кратность к току срабатывания: ") +
-                      stageName(curves.referenceStage()) + ", " +
-                      formatSignificant(reference) + " А";
+    sheet.reference = "Iср = " + formatSignificant(reference) + " А: " +
+                      stageName(curves.referenceStage());
 
     auto row = [&](double currentA, std::optional<ProtectionCurves::Trip> operation) {
         SheetRow r;
@@ -332,6 +349,9 @@ Sheet testSheet(const Settings &settings, Protection protection, int ctSecondary
             row(current, curves.trip(current));
         }
     }
+    // A test set steps the current up: the rows in rising current.
+    std::stable_sort(sheet.rows.begin(), sheet.rows.end(),
+                     [](const SheetRow &a, const SheetRow &b) { return *a.primaryA < *b.primaryA; });
     for (Stage stage : allStages)
         if (!curves.active(stage)) {
             SheetRow r;

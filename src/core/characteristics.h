@@ -125,6 +125,7 @@ public:
     double referenceA() const { return pickupA(referenceStage()); }
 
     const Base &baseCurrent() const { return base_; }
+    const ProtectionSettings &settings() const { return settings_; }
 
 private:
     ProtectionSettings settings_;
@@ -142,7 +143,8 @@ using Polyline = std::vector<Point>;
 struct StageCurve {
     Stage stage;
     double startA;
-    Polyline points; // from the stage's start to the right end of the current axis
+    Polyline points;    // from the stage's start to the right end of the current axis
+    std::string legend; // the stage with its settings, e.g. "Токовая отсечка: 400 А, 0,0500 с"
 };
 
 struct PlotData {
@@ -169,11 +171,12 @@ struct SheetRow {
 
 struct Sheet {
     std::vector<SheetRow> rows;
-    std::string reference; // what the multiples refer to
+    std::string reference; // what the multiples refer to: "Iср = 100 А: Времязависимая ступень"
 };
 
-// Rows at 1.5, 2, 3, 5 and 10 times the reference current, one just above (1.05 times) the
-// cut-off's and the alarm's thresholds when they are active, and a line for each inactive stage.
+// Rows at 1.5, 2, 3, 5 and 10 times the reference current and one just above (1.05 times) the
+// cut-off's and the alarm's thresholds when they are active, in rising current; then a line for
+// each inactive stage.
 // Secondary currents for a transformer of `ctSecondaryA` (1 or 5) rated secondary current.
 Sheet testSheet(const Settings &settings, Protection protection, int ctSecondaryA);
 

@@ -140,19 +140,18 @@ TEST(Sheet, RowsAndCurrentsOfOneSettingsSet)
 {
     const Sheet sheet = testSheet(sampleSettings(), Protection::Phases, 5);
     ASSERT_EQ(sheet.rows.size(), 7u); // five multiples, above the cut-off, unused alarm
-    const double multiples[] = {1.5, 2, 3, 5, 10};
-    for (int i = 0; i < 5; ++i) {
+    const double currents[] = {150, 200, 300, 500, 840, 1000};
+    for (int i = 0; i < 6; ++i) {
         const SheetRow &r = sheet.rows[std::size_t(i)];
-        EXPECT_DOUBLE_EQ(*r.multiple, multiples[i]);
-        EXPECT_DOUBLE_EQ(*r.primaryA, 100 * multiples[i]);
-        EXPECT_DOUBLE_EQ(*r.secondaryA, 100 * multiples[i] / 200 * 5);
+        EXPECT_DOUBLE_EQ(*r.primaryA, currents[i]);
+        EXPECT_DOUBLE_EQ(*r.multiple, currents[i] / 100);
+        EXPECT_DOUBLE_EQ(*r.secondaryA, currents[i] / 200 * 5);
     }
     EXPECT_NEAR(*sheet.rows[1].timeS, 10.03, 0.005);
     EXPECT_EQ(sheet.rows[3].stage, "Времязависимая ступень");
-    EXPECT_EQ(sheet.rows[4].stage, "Токовая отсечка"); // 1000 A is beyond the 800 A cut-off
-    EXPECT_DOUBLE_EQ(*sheet.rows[4].timeS, 0.05);
-    EXPECT_DOUBLE_EQ(*sheet.rows[5].primaryA, 840);
+    EXPECT_EQ(sheet.rows[4].stage, "Токовая отсечка"); // just above the 800 A cut-off
     EXPECT_EQ(sheet.rows[5].stage, "Токовая отсечка");
+    EXPECT_DOUBLE_EQ(*sheet.rows[5].timeS, 0.05);
     EXPECT_EQ(sheet.rows[6].stage, "Сигнал: не используется");
     EXPECT_FALSE(sheet.rows[6].primaryA);
 
@@ -168,9 +167,9 @@ TEST(Sheet, RowsAndCurrentsOfOneSettingsSet)
     // The earth sheet adds a row above the alarm's threshold with the alarm's own delay.
     const Sheet earth = testSheet(sampleSettings(), Protection::Earth, 5);
     ASSERT_EQ(earth.rows.size(), 7u);
-    EXPECT_DOUBLE_EQ(*earth.rows[6].primaryA, 5.25);
-    EXPECT_DOUBLE_EQ(*earth.rows[6].timeS, 2.0);
-    EXPECT_EQ(earth.rows[6].stage, "Сигнал");
+    EXPECT_DOUBLE_EQ(*earth.rows[0].primaryA, 5.25);
+    EXPECT_DOUBLE_EQ(*earth.rows[0].timeS, 2.0);
+    EXPECT_EQ(earth.rows[0].stage, "Сигнал");
 }
 
 TEST(Sheet, ThreeSignificantFiguresWithADecimalComma)

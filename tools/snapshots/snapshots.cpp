@@ -1,10 +1,14 @@
 // Renders the main window on each of its seven pages, and the splash, to PNG files, so that the
 // layout can be looked at without a display: qvoksb-snapshots <output folder>.
 #include "About.h"
+#include "CharacteristicsWindow.h"
 #include "Main.h"
 #include "Rs232.h"
 
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -65,6 +69,27 @@ int main(int argc, char *argv[])
         return 1;
     }
     std::printf("%s\n", qPrintable(exchangeFile));
+
+    // The characteristics of a typical feeder: 200 A CTs, IEC standard inverse from 100 %, a
+    // cut-off at 600 % after 0.1 s and the overload alarm at 80 %.
+    window.RxSpinEdit2->setValue(200);
+    window.SetListIndex(window.ComboBox3, 10);
+    window.RxSpinEdit8->setValue(100);
+    window.RxSpinEdit10->setValue(3);
+    window.RxSpinEdit11->setValue(600);
+    window.RxSpinEdit12->setValue(100);
+    window.CheckBox21->setChecked(true);
+    window.RxSpinEdit13->setValue(80);
+    window.RxSpinEdit14->setValue(10000);
+    window.findChild<QAction *>(QStringLiteral("CharacteristicsCommand"))->trigger();
+    auto *curves = window.findChild<CharacteristicsWindow *>();
+    QApplication::processEvents();
+    const QString curvesFile = out + QStringLiteral("/characteristics.png");
+    if (!curves || !curves->grab().save(curvesFile)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(curvesFile));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(curvesFile));
     FKsb = nullptr;
     return 0;
 }

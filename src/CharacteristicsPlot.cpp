@@ -1,0 +1,283 @@
+#include "CharacteristicsPlot.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <QPainterPath>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace qvoksb::characteristics;
+
+namespace
+{
+
+QString text(const std::string &utf8)
+{
+    return QString::fromStdString(utf8);
+}
+
+// Axis numbers: whole numbers without grouping, fractions with a decimal comma.
+QString axisNumber(double v)
+{
+    if (v >= 1 && v == std::floor(v))
+        return QString::number(qRound64(v));
+    return QString::number(v, 'g', 3).replace(QLatin1Char('.'), QLatin1Char(','));
+}
+
+QColor stageColor(Stage stage)
+{
+    switch (stage) {
+    case Stage::TimeDependent:
+        return QColor(0, 90, 200);
+    case Stage::CutOff:
+        return QColor(200, 30, 30);
+    case Stage::Alarm:
+        return QColor(220, 120, 0);
+    }
+    return Qt::black;
+}
+
+QPen stagePen(Stage stage, double unit)
+{
+    QPen pen(stageColor(stage), 1.6 * unit);
+    if (stage == Stage::Alarm)
+        pen.setStyle(Qt::DashLine);
+    pen.setCapStyle(Qt::FlatCap);
+    pen.setJoinStyle(Qt::RoundJoin);
+    return pen;
+}
+
+QPen resultingPen(double unit)
+{
+    QPen pen(QColor(0, 0, 0, 110), 6 * unit);
+    pen.setJoinStyle(Qt::RoundJoin);
+    pen.setCapStyle(Qt::FlatCap);
+    return pen;
+}
+
+// The curve as the plot draws it: down from the top of the frame at the stage's start (below it
+// the stage does not operate), then along its points.
+QPolygonF curvePolygon(const CharacteristicsLayout &l, const Polyline &points)
+{
+    QPolygonF polygon;
+    if (points.empty())
+        return polygon;
+    polygon.reserve(int(points.size()) + 1);
+    polygon << QPointF(l.xOf(points.front().currentA), l.area.top());
+    for (const Point &p : points)
+        polygon << QPointF(l.xOf(p.currentA), l.yOf(p.timeS));
+    return polygon;
+}
+
+// The decades of a log axis and the steps 2 to 9 between them.
+template <typename F> void forEachGridValue(double from, double to, F &&f)
+{
+    for (double decade = from; decade <= to * 1.0001; decade *= 10)
+        for (int step = 1; step <= 9; ++step) {
+            const double v = decade * step;
+            if (v > to * 1.0001)
+                return;
+            f(v, step == 1);
+        }
+}
+
+struct LegendEntry {
+    QPen pen;
+    QString caption;
+};
+
+std::vector<LegendEntry> legendEntries(const PlotData &data, double unit)
+{
+    std::vector<LegendEntry> entries;
+    if (!data.resulting.empty())
+        entries.push_back({resultingPen(unit), QStringLiteral("Отключение (наименьшее время)")});
+    for (const StageCurve &curve : data.stages)
+        entries.push_back({stagePen(curve.stage, unit), text(curve.legend)});
+    return entries;
+}
+
+constexpr double legendLineEm = 1.45;
+
+} // namespace
+
+double CharacteristicsLayout::xOf(double currentA) const
+{
+    const double f = std::log(currentA / currentMinA) / std::log(currentMaxA / currentMinA);
+    return area.left() + f * area.width();
+}
+
+double CharacteristicsLayout::yOf(double timeS) const
+{
+    const double t = std::clamp(timeS, timeMinS, timeMaxS);
+    const double f = std::log(t / timeMinS) / std::log(timeMaxS / timeMinS);
+    return area.bottom() - f * area.height();
+}
+
+double CharacteristicsLayout::currentAt(double x) const
+{
+    return currentMinA * std::pow(currentMaxA / currentMinA, (x - area.left()) / area.width());
+}
+
+double CharacteristicsLayout::timeAt(double y) const
+{
+    return timeMinS * std::pow(timeMaxS / timeMinS, (area.bottom() - y) / area.height());
+}
+
+CharacteristicsLayout characteristicsLayout(const QRectF &rect, const PlotData &data)
+{
+    CharacteristicsLayout l;
+    l.fontPx = std::max(11.0, std::min(rect.width(), rect.height()) / 50);
+    l.currentMinA = data.currentMinA;
+    l.currentMaxA = data.currentMaxA;
+    l.timeMinS = data.timeMinS;
+    l.timeMaxS = data.timeMaxS;
+    const double f = l.fontPx;
+    // Below the frame: the current numbers, the axis title, the base current and the legend.
+    const double legendLines = double(legendEntries(data, 1).size());
+    l.area = rect.adjusted(f * 6, f * 4.2, -f * 1.8, -f * (4.9 + legendLineEm * legendLines));
+    return l;
+}
+
+void paintCharacteristics(QPainter &painter, const QRectF &rect, const PlotData &data,
+                          const QString &title)
+{
+    painter.save();
+    CharacteristicsLayout l = characteristicsLayout(rect, data);
+    if (!title.isEmpty())
+        l.area.setTop(l.area.top() + l.fontPx * 1.6);
+    const double f = l.fontPx;
+    const double unit = f / 12;
+    const QRectF &a = l.area;
+
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.fillRect(rect, Qt::white);
+    QFont font = painter.font();
+    font.setPixelSize(int(std::lround(f)));
+    painter.setFont(font);
+    const QFontMetricsF metrics(font, painter.device());
+    const QColor ink(30, 30, 30);
+
+    if (!title.isEmpty()) {
+        QFont bold = font;
+        bold.setBold(true);
+        painter.setFont(bold);
+        painter.setPen(ink);
+        painter.drawText(QRectF(rect.left(), rect.top() + f * 0.3, rect.width(), f * 1.6),
+                         Qt::AlignHCenter | Qt::AlignTop, title);
+        painter.setFont(font);
+    }
+
+    // Grid: decades bold, the steps between them faint.
+    forEachGridValue(l.currentMinA, l.currentMaxA, [&](double v, bool decade) {
+        painter.setPen(QPen(decade ? QColor(170, 170, 170) : QColor(225, 225, 225), unit));
+        const double x = l.xOf(v);
+        painter.drawLine(QPointF(x, a.top()), QPointF(x, a.bottom()));
+    });
+    forEachGridValue(l.timeMinS, l.timeMaxS, [&](double v, bool decade) {
+        painter.setPen(QPen(decade ? QColor(170, 170, 170) : QColor(225, 225, 225), unit));
+        const double y = l.yOf(v);
+        painter.drawLine(QPointF(a.left(), y), QPointF(a.right(), y));
+    });
+    painter.setPen(QPen(ink, unit));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(a);
+
+    // Primary current along the bottom; with few decades the steps 2 and 5 get numbers too.
+    const bool fewCurrentDecades = l.currentMaxA / l.currentMinA <= 100.5;
+    forEachGridValue(l.currentMinA, l.currentMaxA, [&](double v, bool decade) {
+        const int step = int(std::lround(v / std::pow(10.0, std::floor(std::log10(v) + 1e-9))));
+        if (!decade && !(fewCurrentDecades && (step == 2 || step == 5)))
+            return;
+        const double x = l.xOf(v);
+        painter.drawLine(QPointF(x, a.bottom()), QPointF(x, a.bottom() + f * 0.3));
+        painter.drawText(QRectF(x - f * 4, a.bottom() + f * 0.3, f * 8, f * 1.4),
+                         Qt::AlignHCenter | Qt::AlignTop, axisNumber(v));
+    });
+    painter.drawText(QRectF(a.left(), a.bottom() + f * 1.7, a.width(), f * 1.4),
+                     Qt::AlignHCenter | Qt::AlignTop, QStringLiteral("Первичный ток, А"));
+    painter.drawText(QRectF(rect.left() + f * 0.5, a.bottom() + f * 3.2, rect.width() - f, f * 1.4),
+                     Qt::AlignLeft | Qt::AlignTop,
+                     QStringLiteral("Базовый ток (100 %ТТ): %1").arg(text(data.baseText)));
+
+    // Time along the left.
+    forEachGridValue(l.timeMinS, l.timeMaxS, [&](double v, bool decade) {
+        if (!decade)
+            return;
+        const double y = l.yOf(v);
+        painter.drawLine(QPointF(a.left() - f * 0.3, y), QPointF(a.left(), y));
+        painter.drawText(QRectF(a.left() - f * 4.6, y - f * 0.7, f * 4.2, f * 1.4),
+                         Qt::AlignRight | Qt::AlignVCenter, axisNumber(v));
+    });
+    painter.save();
+    painter.translate(rect.left() + f * 0.4, a.center().y());
+    painter.rotate(-90);
+    painter.drawText(QRectF(-a.height() / 2, 0, a.height(), f * 1.4), Qt::AlignCenter,
+                     QStringLiteral("Время срабатывания, с"));
+    painter.restore();
+
+    // Multiples of the pick-up along the top, as many as fit without overlapping.
+    if (data.referenceA > 0) {
+        static const double multiples[] = {0.1, 0.2, 0.5, 1, 1.5, 2, 3, 5, 7, 10,
+                                           20, 30, 50, 100, 200, 500, 1000};
+        double lastRight = -1e30;
+        for (double m : multiples) {
+            const double x = l.xOf(m * data.referenceA);
+            if (x < a.left() - 0.5 || x > a.right() + 0.5)
+                continue;
+            const QString label = axisNumber(m);
+            const double w = metrics.horizontalAdvance(label);
+            if (x - w / 2 < lastRight + f * 0.6)
+                continue;
+            lastRight = x + w / 2;
+            painter.drawLine(QPointF(x, a.top()), QPointF(x, a.top() - f * 0.3));
+            painter.drawText(QRectF(x - f * 4, a.top() - f * 1.7, f * 8, f * 1.4),
+                             Qt::AlignHCenter | Qt::AlignBottom, label);
+        }
+        painter.drawText(
+            QRectF(a.left(), a.top() - f * 3.3, a.width(), f * 1.4), Qt::AlignHCenter | Qt::AlignTop,
+            QStringLiteral("Кратность к току срабатывания Iср = %1 А (%2)")
+                .arg(text(formatSignificant(data.referenceA)),
+                     text(stageName(data.referenceStage)).toLower()));
+    }
+
+    // The curves, inside the frame only.
+    painter.save();
+    painter.setClipRect(a);
+    painter.setBrush(Qt::NoBrush);
+    if (!data.resulting.empty()) {
+        painter.setPen(resultingPen(unit));
+        painter.drawPolyline(curvePolygon(l, data.resulting));
+    }
+    for (const StageCurve &curve : data.stages) {
+        painter.setPen(stagePen(curve.stage, unit));
+        painter.drawPolyline(curvePolygon(l, curve.points));
+        if (curve.stage == Stage::Alarm) {
+            // The alarm is marked where it ends on the right, above its line.
+            const QPointF end(a.right() - f * 0.4, l.yOf(curve.points.back().timeS));
+            painter.setPen(stageColor(Stage::Alarm));
+            painter.drawText(QRectF(end.x() - f * 8, end.y() - f * 1.5, f * 8, f * 1.4),
+                             Qt::AlignRight | Qt::AlignBottom, QStringLiteral("сигнал"));
+        }
+    }
+    painter.restore();
+
+    // Legend under the plot, one stage a line.
+    const std::vector<LegendEntry> entries = legendEntries(data, unit);
+    if (entries.empty()) {
+        painter.setPen(ink);
+        painter.drawText(a, Qt::AlignCenter, QStringLiteral("Ни одна ступень не используется"));
+    }
+    const double sample = f * 2.2;
+    const double lineH = f * legendLineEm;
+    const double left = rect.left() + f * 0.5;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const double y = a.bottom() + f * 4.7 + lineH * (double(i) + 0.5);
+        painter.setPen(entries[i].pen);
+        painter.drawLine(QPointF(left, y), QPointF(left + sample, y));
+        painter.setPen(ink);
+        painter.drawText(QRectF(left + sample + f * 0.5, y - lineH / 2, rect.right() - left, lineH),
+                         Qt::AlignLeft | Qt::AlignVCenter, entries[i].caption);
+    }
+    painter.restore();
+}

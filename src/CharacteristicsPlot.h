@@ -1,0 +1,33 @@
+#pragma once
+// The time-current plot on log-log axes: trip time in seconds against the primary current, with a
+// second current scale in multiples of the pick-up. One function paints it onto any paint device
+// (a widget, an image, a PDF page), so the window and the printed report show the same picture.
+#include "characteristics.h"
+
+#include <QRectF>
+#include <QString>
+
+class QPainter;
+
+// Where the axes stand inside a rectangle, and the mapping between values and points.
+struct CharacteristicsLayout {
+    QRectF area; // the plot's frame
+    double fontPx = 12;
+    double currentMinA = 1, currentMaxA = 10, timeMinS = 0.01, timeMaxS = 10;
+
+    // A time of 0 (an instantaneous stage) and anything below the axis stands on its bottom.
+    double xOf(double currentA) const;
+    double yOf(double timeS) const;
+    double currentAt(double x) const;
+    double timeAt(double y) const;
+};
+
+CharacteristicsLayout characteristicsLayout(const QRectF &rect,
+                                            const qvoksb::characteristics::PlotData &data);
+
+// Paints the whole picture into `rect`: frame, grid, both current scales, the curves of the
+// active stages, the resulting characteristic, the legend and the base current under the plot.
+// Sizes of text and lines follow the rectangle, so a PDF page at any resolution looks the same.
+void paintCharacteristics(QPainter &painter, const QRectF &rect,
+                          const qvoksb::characteristics::PlotData &data,
+                          const QString &title = QString());

@@ -1,0 +1,235 @@
+#include "CharacteristicsWindow.h"
+
+#include "CharacteristicsPlot.h"
+#include "CharacteristicsSettings.h"
+#include "Main.h"
+
+#include <QAction>
+#include <QClipboard>
+#include <QComboBox>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+using namespace qvoksb::characteristics;
+
+namespace
+{
+
+QString text(const std::string &utf8)
+{
+    return QString::fromStdString(utf8);
+}
+
+} // namespace
+
+// --- the plot on screen ---------------------------------------------------------------------------
+
+CharacteristicsView::CharacteristicsView(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("CharacteristicsView"));
+    setMouseTracking(true);
+    setMinimumSize(480, 360);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+}
+
+void CharacteristicsView::setData(const PlotData &data)
+{
+    data_ = data;
+    update();
+}
+
+void CharacteristicsView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    paintCharacteristics(painter, rect(), data_);
+    // A hairline under the pointer, to read the curves against.
+    const CharacteristicsLayout l = characteristicsLayout(rect(), data_);
+    if (pointerX_ >= l.area.left() && pointerX_ <= l.area.right()) {
+        painter.setPen(QPen(QColor(80, 80, 80), 1, Qt::DotLine));
+        painter.drawLine(QPointF(pointerX_, l.area.top()), QPointF(pointerX_, l.area.bottom()));
+    }
+}
+
+void CharacteristicsView::mouseMoveEvent(QMouseEvent *event)
+{
+    const CharacteristicsLayout l = characteristicsLayout(rect(), data_);
+    const QPointF p = event->position();
+    const bool inside = l.area.contains(p);
+    pointerX_ = inside ? p.x() : -1;
+    update();
+    emit pointed(inside ? l.currentAt(p.x()) : 0.0);
+}
+
+void CharacteristicsView::leaveEvent(QEvent *)
+{
+    pointerX_ = -1;
+    update();
+    emit pointed(0.0);
+}
+
+// --- the window -------------------------------------------------------------------------------------
+
+CharacteristicsWindow::CharacteristicsWindow(TFKsb *settings)
+    : QWidget(settings, Qt::Window), settingsWindow_(settings)
+{
+    setObjectName(QStringLiteral("CharacteristicsWindow"));
+    setWindowTitle(QStringLiteral("Характеристики срабатывания"));
+    setAttribute(Qt::WA_DeleteOnClose);
+
+    ProtectionTabs = new QTabBar(this);
+    ProtectionTabs->setObjectName(QStringLiteral("ProtectionTabs"));
+    ProtectionTabs->addTab(QStringLiteral("Фазы"));
+    ProtectionTabs->addTab(QStringLiteral("Земля"));
+    ProtectionTabs->setExpanding(false);
+
+    Plot = new CharacteristicsView(this);
+    Readout = new QLabel(this);
+    Readout->setObjectName(QStringLiteral("Readout"));
+    Readout->setMinimumHeight(Readout->fontMetrics().height() + 6);
+    Readout->setText(QStringLiteral("Наведите указатель на график: ток, кратность и время."));
+
+    auto *sheetCaption = new QLabel(QStringLiteral("<b>Проверочная таблица</b>"), this);
+    SheetReference = new QLabel(this);
+    SheetReference->setObjectName(QStringLiteral("SheetReference"));
+    SheetReference->setWordWrap(true);
+    SheetTable = new QTableWidget(this);
+    SheetTable->setObjectName(QStringLiteral("SheetTable"));
+    SheetTable->setColumnCount(int(sheetHeader.size()));
+    QStringList header;
+    for (const char *h : sheetHeader)
+        header << QString::fromUtf8(h).replace(QStringLiteral(" ток"), QStringLiteral("\nток"));
+    SheetTable->setHorizontalHeaderLabels(header);
+    SheetTable->verticalHeader()->hide();
+    SheetTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    SheetTable->setSelectionMode(QAbstractItemView::NoSelection);
+    SheetTable->setWordWrap(false);
+    SheetTable->horizontalHeader()->setStretchLastSection(true);
+
+    auto *secondaryLabel = new QLabel(QStringLiteral("Вторичный ток ТТ:"), this);
+    SecondaryList = new QComboBox(this);
+    SecondaryList->setObjectName(QStringLiteral("SecondaryList"));
+    SecondaryList->addItems({QStringLiteral("5 А"), QStringLiteral("1 А")});
+    secondaryLabel->setBuddy(SecondaryList);
+    CopyButton = new QPushButton(QStringLiteral("Копировать"), this);
+    CopyButton->setObjectName(QStringLiteral("CopyButton"));
+    CopyButton->setToolTip(QStringLiteral("таблица в буфер обмена, столбцы через табуляцию"));
+
+    auto *plotColumn = new QVBoxLayout;
+    plotColumn->addWidget(Plot, 1);
+    plotColumn->addWidget(Readout);
+    auto *sheetButtons = new QHBoxLayout;
+    sheetButtons->addWidget(secondaryLabel);
+    sheetButtons->addWidget(SecondaryList);
+    sheetButtons->addStretch(1);
+    sheetButtons->addWidget(CopyButton);
+    auto *sheetColumn = new QVBoxLayout;
+    sheetColumn->addWidget(sheetCaption);
+    sheetColumn->addWidget(SheetReference);
+    sheetColumn->addWidget(SheetTable, 1);
+    sheetColumn->addLayout(sheetButtons);
+    auto *columns = new QHBoxLayout;
+    columns->addLayout(plotColumn, 3);
+    columns->addLayout(sheetColumn, 2);
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(ProtectionTabs);
+    layout->addLayout(columns, 1);
+    resize(1240, 680);
+
+    connect(ProtectionTabs, &QTabBar::currentChanged, this, [this](int) { refresh(); });
+    connect(SecondaryList, &QComboBox::currentIndexChanged, this, [this](int) { refresh(); });
+    connect(CopyButton, &QPushButton::clicked, this, [this] { copySheet(); });
+    connect(Plot, &CharacteristicsView::pointed, this, [this](double a) { showReadout(a); });
+    connectCharacteristicsSettings(*settingsWindow_, this, [this] { refresh(); });
+    refresh();
+}
+
+Protection CharacteristicsWindow::protection() const
+{
+    return ProtectionTabs->currentIndex() == 1 ? Protection::Earth : Protection::Phases;
+}
+
+int CharacteristicsWindow::ctSecondaryA() const
+{
+    return SecondaryList->currentIndex() == 1 ? 1 : 5;
+}
+
+void CharacteristicsWindow::refresh()
+{
+    settings_ = characteristicsSettings(*settingsWindow_);
+    Plot->setData(plotData(settings_, protection()));
+    sheet_ = testSheet(settings_, protection(), ctSecondaryA());
+
+    SheetReference->setText(
+        QStringLiteral("Кратность к току срабатывания %1. Вторичный ток — для ТТ с номинальным "
+                       "вторичным током %2 А.")
+            .arg(text(sheet_.reference))
+            .arg(ctSecondaryA()));
+    SheetTable->setRowCount(int(sheet_.rows.size()));
+    for (int r = 0; r < int(sheet_.rows.size()); ++r) {
+        const auto cells = sheetCells(sheet_.rows[std::size_t(r)]);
+        for (int c = 0; c < int(cells.size()); ++c) {
+            auto *item = new QTableWidgetItem(text(cells[std::size_t(c)]));
+            item->setTextAlignment(c < 4 ? Qt::AlignRight | Qt::AlignVCenter
+                                         : Qt::AlignLeft | Qt::AlignVCenter);
+            SheetTable->setItem(r, c, item);
+        }
+    }
+    SheetTable->resizeColumnsToContents();
+}
+
+void CharacteristicsWindow::copySheet() const
+{
+    QGuiApplication::clipboard()->setText(text(sheetText(sheet_)));
+}
+
+void CharacteristicsWindow::showReadout(double currentA)
+{
+    if (!(currentA > 0)) {
+        Readout->setText(QStringLiteral("Наведите указатель на график: ток, кратность и время."));
+        return;
+    }
+    const ProtectionCurves curves(settings_, protection());
+    QString line = QStringLiteral("I = %1 А").arg(text(formatSignificant(currentA)));
+    if (curves.referenceA() > 0)
+        line += QStringLiteral(" (%1 × Iср)")
+                    .arg(text(formatSignificant(currentA / curves.referenceA())));
+    if (const auto trip = curves.trip(currentA))
+        line += QStringLiteral(";  отключение через %1 с (%2)")
+                    .arg(text(formatSignificant(trip->timeS)),
+                         text(stageName(trip->stage)).toLower());
+    else
+        line += QStringLiteral(";  не отключает");
+    if (const auto alarm = curves.timeS(Stage::Alarm, currentA))
+        line += QStringLiteral(";  сигнал через %1 с").arg(text(formatSignificant(*alarm)));
+    Readout->setText(line);
+}
+
+void addCharacteristicsCommand(TFKsb *window)
+{
+    QAction *command = window->addServiceCommand(QStringLiteral("Характеристики срабатывания"));
+    command->setObjectName(QStringLiteral("CharacteristicsCommand"));
+    QObject::connect(command, &QAction::triggered, window, [window] {
+        // A closed window is hidden until its deletion; it does not count as open.
+        CharacteristicsWindow *open = nullptr;
+        for (auto *w : window->findChildren<CharacteristicsWindow *>(QString(),
+                                                                     Qt::FindDirectChildrenOnly))
+            if (w->isVisible())
+                open = w;
+        if (!open) {
+            open = new CharacteristicsWindow(window);
+            open->show();
+        }
+        if (open->isMinimized())
+            open->showNormal();
+        open->raise();
+        open->activateWindow();
+    });
+}
