@@ -1,0 +1,196 @@
+// The window "Характеристики срабатывания" on top of the main window: opened from "Сервис", one
+// instance, following the settings as the user changes them, the sheet on the clipboard.
+#include "CharacteristicsWindow.h"
+#include "Main.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPointer>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+namespace
+{
+
+void userPick(TFKsb &w, QComboBox *list, int index)
+{
+    for (int i = 0; i < w.PageControl1->count(); ++i)
+        if (w.PageControl1->page(i)->isAncestorOf(list))
+            w.PageControl1->setCurrentIndex(i);
+    QVERIFY(list->isEnabled());
+    while (list->currentIndex() < index)
+        QTest::keyClick(list, Qt::Key_Down);
+    while (list->currentIndex() > index)
+        QTest::keyClick(list, Qt::Key_Up);
+}
+
+QString cell(const CharacteristicsWindow &c, int row, int column)
+{
+    const QTableWidgetItem *item = c.SheetTable->item(row, column);
+    return item ? item->text() : QString();
+}
+
+// The stage column of the sheet, top to bottom.
+QStringList stages(const CharacteristicsWindow &c)
+{
+    QStringList list;
+    for (int r = 0; r < c.SheetTable->rowCount(); ++r)
+        list << cell(c, r, 4);
+    return list;
+}
+
+} // namespace
+
+class TestCharacteristicsWindow : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> home_;
+    std::unique_ptr<TFKsb> w_;
+
+    CharacteristicsWindow *open()
+    {
+        QAction *command = nullptr;
+        for (QAction *a : w_->ServiceMenu->actions())
+            if (a->text() == QStringLiteral("Характеристики срабатывания"))
+                command = a;
+        if (!command)
+            return nullptr;
+        command->trigger();
+        // A closed window waits hidden for its deletion.
+        for (auto *c : w_->findChildren<CharacteristicsWindow *>())
+            if (c->isVisible())
+                return c;
+        return nullptr;
+    }
+
+private slots:
+    void init()
+    {
+        home_ = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_CONFIG_HOME", home_->path().toLocal8Bit());
+        w_ = std::make_unique<TFKsb>();
+        FKsb = w_.get();
+        w_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
+    }
+
+    void cleanup()
+    {
+        w_.reset();
+        FKsb = nullptr;
+    }
+
+    void opensOnceFromTheServiceMenuAndStaysNonModal()
+    {
+        QVERIFY(w_->ServiceMenu->menuAction()->isVisible());
+        CharacteristicsWindow *c = open();
+        QVERIFY(c);
+        QVERIFY(c->isVisible());
+        QVERIFY(!c->isModal());
+        QCOMPARE(c->windowTitle(), QStringLiteral("Характеристики срабатывания"));
+        QCOMPARE(c->ProtectionTabs->tabText(0), QStringLiteral("Фазы"));
+        QCOMPARE(c->ProtectionTabs->tabText(1), QStringLiteral("Земля"));
+        QCOMPARE(open(), c);
+        QCOMPARE(w_->findChildren<CharacteristicsWindow *>().size(), 1);
+        // Closed, it goes, and the command opens it anew.
+        QPointer<CharacteristicsWindow> closed(c);
+        c->close();
+        QTRY_VERIFY(!closed);
+        QVERIFY(open());
+    }
+
+    void followsThePhaseSettingsAtOnce()
+    {
+        CharacteristicsWindow *c = open();
+        QVERIFY(c);
+        // Start: ANSI moderately inverse from 4 % of 100 A; at 2 × (8 A) the curve gives
+        // 0.1735 + 0.6791/1.2 − 0.08/1.44 + 0.1271/1.728 = 0.757 s.
+        QCOMPARE(cell(*c, 1, 1), QStringLiteral("8,00"));
+        QCOMPARE(cell(*c, 1, 3), QStringLiteral("0,757"));
+
+        // IEC standard inverse: 10.03 s at 2 ×.
+        userPick(*w_, w_->ComboBox3, 10);
+        QCOMPARE(cell(*c, 1, 3), QStringLiteral("10,0"));
+        QVERIFY(QString::fromStdString(c->Plot->data().stages.at(0).legend).contains("IEC-A"));
+        // CT of 200 A: the same row at 16 A primary, 0.4 A secondary of a 5 A CT, 0.08 A of 1 A.
+        w_->RxSpinEdit2->setValue(200);
+        QCOMPARE(cell(*c, 1, 1), QStringLiteral("16,0"));
+        QCOMPARE(cell(*c, 1, 2), QStringLiteral("0,400"));
+        c->SecondaryList->setCurrentIndex(1);
+        QCOMPARE(cell(*c, 1, 2), QStringLiteral("0,0800"));
+
+        // The time stage drives nothing: not drawn, and the sheet says so.
+        const QString unused = QStringLiteral("Времязависимая ступень: не используется");
+        w_->CheckBox12->setChecked(false);
+        QVERIFY(stages(*c).contains(unused));
+        for (const auto &curve : c->Plot->data().stages)
+            QVERIFY(curve.stage != qvoksb::characteristics::Stage::TimeDependent);
+        // "ВЫХ.3" alone counts only while output 3 is free of the self-diagnosis.
+        w_->CheckBox15->setChecked(true);
+        QVERIFY(stages(*c).contains(unused));
+        userPick(*w_, w_->ComboBox2, 1);
+        QVERIFY(!stages(*c).contains(unused));
+        userPick(*w_, w_->ComboBox2, 0);
+        QVERIFY(stages(*c).contains(unused));
+    }
+
+    void earthStagesUseTheBaseOfTheMethod()
+    {
+        CharacteristicsWindow *c = open();
+        QVERIFY(c);
+        c->ProtectionTabs->setCurrentIndex(1);
+        // 12 % of the zero-sequence CT's 100 A; then of 50 A; with "УТЕЧКА" of the phase CTs.
+        QCOMPARE(cell(*c, 0, 1), QStringLiteral("18,0"));
+        w_->RxSpinEdit3->setValue(50);
+        QCOMPARE(cell(*c, 0, 1), QStringLiteral("9,00"));
+        QVERIFY(QString::fromStdString(c->Plot->data().baseText).contains("ТНП 50"));
+        userPick(*w_, w_->ComboBox1, 0);
+        QCOMPARE(cell(*c, 0, 1), QStringLiteral("18,0"));
+        QVERIFY(QString::fromStdString(c->Plot->data().baseText).contains("ТТ фаз 100"));
+    }
+
+    void copiesTheSheetAsTabSeparatedText()
+    {
+        CharacteristicsWindow *c = open();
+        QVERIFY(c);
+        QApplication::clipboard()->clear();
+        QTest::mouseClick(c->CopyButton, Qt::LeftButton);
+        const QStringList lines =
+            QApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), c->SheetTable->rowCount() + 1);
+        QCOMPARE(lines.at(0), QStringLiteral("Кратность\tПервичный ток, А\tВторичный ток, А\t"
+                                             "Время, с\tСтупень"));
+        QCOMPARE(lines.at(2).split(QLatin1Char('\t')),
+                 QStringList({cell(*c, 1, 0), cell(*c, 1, 1), cell(*c, 1, 2), cell(*c, 1, 3),
+                              cell(*c, 1, 4)}));
+    }
+
+    void pointerReadsOutCurrentMultipleAndTime()
+    {
+        CharacteristicsWindow *c = open();
+        QVERIFY(c);
+        QVERIFY(QTest::qWaitForWindowExposed(c));
+        const QPointF centre = QRectF(c->Plot->rect()).center();
+        QMouseEvent move(QEvent::MouseMove, centre, c->Plot->mapToGlobal(centre), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(c->Plot, &move);
+        QVERIFY(c->Readout->text().startsWith(QStringLiteral("I = ")));
+        QVERIFY(c->Readout->text().contains(QStringLiteral("× Iср")));
+        QVERIFY(c->Readout->text().contains(QStringLiteral(" с (")));
+    }
+};
+
+QTEST_MAIN(TestCharacteristicsWindow)
+#include "tst_characteristics_window.moc"
