@@ -70,15 +70,21 @@ QPolygonF curvePolygon(const CharacteristicsLayout &l, const Polyline &points)
     return polygon;
 }
 
-// The decades of a log axis and the steps 2 to 9 between them.
+double decadeOf(double v)
+{
+    return std::pow(10.0, std::floor(std::log10(v) + 1e-9));
+}
+
+// The values 1 to 9 times each power of ten within [from, to]; `decade` marks the powers.
 template <typename F> void forEachGridValue(double from, double to, F &&f)
 {
-    for (double decade = from; decade <= to * 1.0001; decade *= 10)
+    for (double decade = decadeOf(from); decade <= to * 1.0001; decade *= 10)
         for (int step = 1; step <= 9; ++step) {
             const double v = decade * step;
             if (v > to * 1.0001)
                 return;
-            f(v, step == 1);
+            if (v >= from * 0.9999)
+                f(v, step == 1);
         }
 }
 
@@ -186,8 +192,10 @@ void paintCharacteristics(QPainter &painter, const QRectF &rect, const PlotData 
     // Primary current along the bottom; with few decades the steps 2 and 5 get numbers too.
     const bool fewCurrentDecades = l.currentMaxA / l.currentMinA <= 100.5;
     forEachGridValue(l.currentMinA, l.currentMaxA, [&](double v, bool decade) {
-        const int step = int(std::lround(v / std::pow(10.0, std::floor(std::log10(v) + 1e-9))));
-        if (!decade && !(fewCurrentDecades && (step == 2 || step == 5)))
+        const int step = int(std::lround(v / decadeOf(v)));
+        const bool end = std::fabs(v / l.currentMinA - 1) < 1e-6 ||
+                         std::fabs(v / l.currentMaxA - 1) < 1e-6;
+        if (!decade && !end && !(fewCurrentDecades && (step == 2 || step == 5)))
             return;
         const double x = l.xOf(v);
         painter.drawLine(QPointF(x, a.bottom()), QPointF(x, a.bottom() + f * 0.3));

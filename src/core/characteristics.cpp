@@ -200,6 +200,26 @@ double decadeAbove(double v)
     return std::pow(10.0, std::ceil(std::log10(v) - 1e-9));
 }
 
+// The current axis ends on 1, 2 or 5 times a power of ten, a little beyond the pick-ups, so that
+// no pick-up line runs along the frame.
+double niceBelow(double v)
+{
+    const double decade = decadeBelow(v);
+    for (double step : {5.0, 2.0, 1.0})
+        if (decade * step <= v * (1 + 1e-9))
+            return decade * step;
+    return decade;
+}
+
+double niceAbove(double v)
+{
+    const double decade = decadeBelow(v);
+    for (double step : {1.0, 2.0, 5.0})
+        if (decade * step >= v * (1 - 1e-9))
+            return decade * step;
+    return decade * 10;
+}
+
 constexpr int samplesPerDecade = 60;
 
 std::string stageLegend(const ProtectionCurves &curves, Stage stage)
@@ -249,8 +269,8 @@ PlotData plotData(const Settings &settings, Protection protection)
         lowA = data.referenceA > 0 ? data.referenceA : 1;
         highA = lowA * 10;
     }
-    data.currentMinA = decadeBelow(lowA);
-    data.currentMaxA = std::max(decadeAbove(highA), data.currentMinA * 10);
+    data.currentMinA = niceBelow(lowA * 0.95);
+    data.currentMaxA = std::max(niceAbove(highA), data.currentMinA * 10);
 
     // Sample the axis evenly on a log scale, and add each stage's start so that the steps of
     // the resulting characteristic stand upright.
@@ -258,7 +278,8 @@ PlotData plotData(const Settings &settings, Protection protection)
     const double decades = std::log10(data.currentMaxA / data.currentMinA);
     const int n = int(std::ceil(decades * samplesPerDecade));
     for (int i = 0; i <= n; ++i)
-        currents.push_back(data.currentMinA * std::pow(10.0, decades * i / n));
+        currents.push_back(i == n ? data.currentMaxA
+                                  : data.currentMinA * std::pow(10.0, decades * i / n));
     std::vector<double> starts;
     for (Stage stage : allStages)
         if (curves.active(stage) && curves.startA(stage) > 0) {

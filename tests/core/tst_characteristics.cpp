@@ -235,6 +235,7 @@ TEST(Plot, ResultingCharacteristicStepsUprightAtTheCutOff)
     }
     EXPECT_TRUE(step);
     EXPECT_DOUBLE_EQ(d.resulting.front().currentA, 105);
-    EXPECT_DOUBLE_EQ(d.currentMinA, 100);
-    EXPECT_DOUBLE_EQ(d.currentMaxA, 10000);
+    // The axis starts below the 100 A pick-up and ends past 20 times it.
+    EXPECT_DOUBLE_EQ(d.currentMinA, 50);
+    EXPECT_DOUBLE_EQ(d.currentMaxA, 5000);
 }

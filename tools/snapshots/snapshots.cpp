@@ -1,6 +1,8 @@
-// Renders the main window on each of its seven pages, and the splash, to PNG files, so that the
-// layout can be looked at without a display: qvoksb-snapshots <output folder>.
+// Renders the main window on each of its seven pages, the splash, the exchange window and the
+// characteristics window to PNG files, so that the layout can be looked at without a display:
+// qvoksb-snapshots <output folder>.
 #include "About.h"
+#include "CharacteristicsPlot.h"
 #include "CharacteristicsWindow.h"
 #include "Main.h"
 #include "Rs232.h"
@@ -12,6 +14,7 @@
 #include <QDir>
 #include <QLabel>
 #include <QLibraryInfo>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QTranslator>
 
@@ -83,6 +86,16 @@ int main(int argc, char *argv[])
     window.RxSpinEdit14->setValue(10000);
     window.findChild<QAction *>(QStringLiteral("CharacteristicsCommand"))->trigger();
     auto *curves = window.findChild<CharacteristicsWindow *>();
+    if (curves) {
+        // The pointer at 500 A, half-way up the plot, for the read-out under it.
+        QApplication::processEvents();
+        const CharacteristicsLayout l =
+            characteristicsLayout(curves->Plot->rect(), curves->Plot->data());
+        const QPointF at(l.xOf(500), l.area.center().y());
+        QMouseEvent move(QEvent::MouseMove, at, curves->Plot->mapToGlobal(at), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(curves->Plot, &move);
+    }
     QApplication::processEvents();
     const QString curvesFile = out + QStringLiteral("/characteristics.png");
     if (!curves || !curves->grab().save(curvesFile)) {
