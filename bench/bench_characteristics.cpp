@@ -35,9 +35,9 @@ Figures measure(int runs, const std::function<void()> &work)
     for (int i = 0; i < runs; ++i) {
         const auto start = std::chrono::steady_clock::now();
         work();
-        ms.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                               start)
-                         .count());
+        ms.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
     }
     std::sort(ms.begin(), ms.end());
     return {ms[ms.size() / 2], ms.back()};
@@ -126,9 +126,8 @@ int main(int argc, char *argv[])
         paintCharacteristics(p, QRectF(0, 0, 800, 600), data, QStringLiteral("Фазы"));
     }
 
-    print("test sheet (core) and its tab-separated text", measure(5000, [&] {
-              (void)sheetText(testSheet(settings, Protection::Phases, 5));
-          }));
+    print("test sheet (core) and its tab-separated text",
+          measure(5000, [&] { (void)sheetText(testSheet(settings, Protection::Phases, 5)); }));
 
     // The window's own refresh after a change of one setting: points, sheet and table.
     TFKsb window;

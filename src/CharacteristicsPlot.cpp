@@ -193,8 +193,8 @@ void paintCharacteristics(QPainter &painter, const QRectF &rect, const PlotData 
     const bool fewCurrentDecades = l.currentMaxA / l.currentMinA <= 100.5;
     forEachGridValue(l.currentMinA, l.currentMaxA, [&](double v, bool decade) {
         const int step = int(std::lround(v / decadeOf(v)));
-        const bool end = std::fabs(v / l.currentMinA - 1) < 1e-6 ||
-                         std::fabs(v / l.currentMaxA - 1) < 1e-6;
+        const bool end =
+            std::fabs(v / l.currentMinA - 1) < 1e-6 || std::fabs(v / l.currentMaxA - 1) < 1e-6;
         if (!decade && !end && !(fewCurrentDecades && (step == 2 || step == 5)))
             return;
         const double x = l.xOf(v);
@@ -226,8 +226,8 @@ void paintCharacteristics(QPainter &painter, const QRectF &rect, const PlotData 
 
     // Multiples of the pick-up along the top, as many as fit without overlapping.
     if (data.referenceA > 0) {
-        static const double multiples[] = {0.1, 0.2, 0.5, 1, 1.5, 2, 3, 5, 7, 10,
-                                           20, 30, 50, 100, 200, 500, 1000};
+        static const double multiples[] = {0.1, 0.2, 0.5, 1,  1.5, 2,   3,   5,   7,
+                                           10,  20,  30,  50, 100, 200, 500, 1000};
         double lastRight = -1e30;
         for (double m : multiples) {
             const double x = l.xOf(m * data.referenceA);
@@ -242,11 +242,11 @@ void paintCharacteristics(QPainter &painter, const QRectF &rect, const PlotData 
             painter.drawText(QRectF(x - f * 4, a.top() - f * 1.7, f * 8, f * 1.4),
                              Qt::AlignHCenter | Qt::AlignBottom, label);
         }
-        painter.drawText(
-            QRectF(a.left(), a.top() - f * 3.3, a.width(), f * 1.4), Qt::AlignHCenter | Qt::AlignTop,
-            QStringLiteral("Кратность к току срабатывания Iср = %1 А (%2)")
-                .arg(text(formatSignificant(data.referenceA)),
-                     text(stageName(data.referenceStage)).toLower()));
+        painter.drawText(QRectF(a.left(), a.top() - f * 3.3, a.width(), f * 1.4),
+                         Qt::AlignHCenter | Qt::AlignTop,
+                         QStringLiteral("Кратность к току срабатывания Iср = %1 А (%2)")
+                             .arg(text(formatSignificant(data.referenceA)),
+                                  text(stageName(data.referenceStage)).toLower()));
     }
 
     // The curves, inside the frame only.

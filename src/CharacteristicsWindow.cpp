@@ -30,7 +30,8 @@ QString text(const std::string &utf8)
 
 } // namespace
 
-// --- the plot on screen ---------------------------------------------------------------------------
+// --- the plot on screen
+// ---------------------------------------------------------------------------
 
 CharacteristicsView::CharacteristicsView(QWidget *parent) : QWidget(parent)
 {
@@ -75,7 +76,8 @@ void CharacteristicsView::leaveEvent(QEvent *)
     emit pointed(0.0);
 }
 
-// --- the window -------------------------------------------------------------------------------------
+// --- the window
+// -------------------------------------------------------------------------------------
 
 CharacteristicsWindow::CharacteristicsWindow(TFKsb *settings)
     : QWidget(settings, Qt::Window), settingsWindow_(settings)
@@ -202,9 +204,9 @@ void CharacteristicsWindow::showReadout(double currentA)
         line += QStringLiteral(" (%1 × Iср)")
                     .arg(text(formatSignificant(currentA / curves.referenceA())));
     if (const auto trip = curves.trip(currentA))
-        line += QStringLiteral(";  отключение через %1 с (%2)")
-                    .arg(text(formatSignificant(trip->timeS)),
-                         text(stageName(trip->stage)).toLower());
+        line +=
+            QStringLiteral(";  отключение через %1 с (%2)")
+                .arg(text(formatSignificant(trip->timeS)), text(stageName(trip->stage)).toLower());
     else
         line += QStringLiteral(";  не отключает");
     if (const auto alarm = curves.timeS(Stage::Alarm, currentA))
@@ -219,8 +221,8 @@ void addCharacteristicsCommand(TFKsb *window)
     QObject::connect(command, &QAction::triggered, window, [window] {
         // A closed window is hidden until its deletion; it does not count as open.
         CharacteristicsWindow *open = nullptr;
-        for (auto *w : window->findChildren<CharacteristicsWindow *>(QString(),
-                                                                     Qt::FindDirectChildrenOnly))
+        for (auto *w :
+             window->findChildren<CharacteristicsWindow *>(QString(), Qt::FindDirectChildrenOnly))
             if (w->isVisible())
                 open = w;
         if (!open) {

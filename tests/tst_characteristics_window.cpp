@@ -115,6 +115,10 @@ private slots:
     {
         CharacteristicsWindow *c = open();
         QVERIFY(c);
+        // The curve table runs in the order of the page's list.
+        for (int i = 0; i < w_->ComboBox3->count(); ++i)
+            QCOMPARE(QString::fromUtf8(qvoksb::characteristics::curveTable.at(std::size_t(i)).item),
+                     w_->ComboBox3->itemText(i));
         // Start: ANSI moderately inverse from 4 % of 100 A; at 2 × (8 A) the curve gives
         // 0.1735 + 0.6791/1.2 − 0.08/1.44 + 0.1271/1.728 = 0.757 s.
         QCOMPARE(cell(*c, 1, 1), QStringLiteral("8,00"));

@@ -1,31 +1,55 @@
 #include "characteristics.h"
 
 #include <algorithm>
-#include <cmath>
 #include <charconv>
+#include <cmath>
 
 namespace qvoksb::characteristics
 {
+
+namespace
+{
+
+constexpr CurveRow definite(const char *item)
+{
+    return {item, CurveForm::DefiniteTime, 0, 0, 0, 0, 0, 0, 0};
+}
+
+constexpr CurveRow iec(const char *item, double k, double alpha)
+{
+    return {item, CurveForm::Iec, k, alpha, 0, 0, 0, 0, 0};
+}
+
+constexpr CurveRow five(const char *item, double a, double b, double c, double d, double e)
+{
+    return {item, CurveForm::FiveConstant, 0, 0, a, b, c, d, e};
+}
+
+} // namespace
 
 // The unit's characteristics. IEC 60255-151: short-time, standard, very and extremely inverse.
 // ANSI: moderately, normally, very and extremely inverse; IAC: short, normal, very and extremely
 // inverse, both in the five-constant form. Should the unit's own documentation give other
 // constants, this table is the one place to correct them.
-const std::array<CurveRow, 13> curveTable = {{
-    {"НЕЗАВИСИМОЕ", CurveForm::DefiniteTime, 0, 0, 0, 0, 0, 0, 0},
-    {"ANSI слабая зависимость", CurveForm::FiveConstant, 0, 0, 0.1735, 0.6791, 0.80, -0.0800, 0.1271},
-    {"ANSI нормальная зависимость", CurveForm::FiveConstant, 0, 0, 0.0274, 2.2614, 0.30, -4.1899, 9.1272},
-    {"ANSI сильная зависимость", CurveForm::FiveConstant, 0, 0, 0.0615, 0.7989, 0.34, -0.2840, 4.0505},
-    {"ANSI чрезвычайно сильная зависимость", CurveForm::FiveConstant, 0, 0, 0.0399, 0.2294, 0.50, 3.0094, 0.7222},
-    {"IAC слабая зависимость", CurveForm::FiveConstant, 0, 0, 0.0428, 0.0609, 0.62, -0.0010, 0.0221},
-    {"IAC нормальная зависимость", CurveForm::FiveConstant, 0, 0, 0.2078, 0.8630, 0.80, -0.4180, 0.1947},
-    {"IAC сильная зависимость", CurveForm::FiveConstant, 0, 0, 0.0900, 0.7955, 0.10, -1.2885, 7.9586},
-    {"IAC чрезвычайно сильная зависимость", CurveForm::FiveConstant, 0, 0, 0.0040, 0.6379, 0.62, 1.7872, 0.2461},
-    {"IEC слабая зависимость", CurveForm::Iec, 0.05, 0.04, 0, 0, 0, 0, 0},
-    {"IEC-A нормальная зависимость", CurveForm::Iec, 0.14, 0.02, 0, 0, 0, 0, 0},
-    {"IEC-B сильная зависимость", CurveForm::Iec, 13.5, 1, 0, 0, 0, 0, 0},
-    {"IEC-C очень сильная зависимость", CurveForm::Iec, 80, 2, 0, 0, 0, 0, 0},
-}};
+// clang-format off
+const std::array<CurveRow, 13> curveTable = {
+    definite("НЕЗАВИСИМОЕ"),
+    //                                            A       B       C      D       E
+    five("ANSI слабая зависимость",               0.1735, 0.6791, 0.80, -0.0800, 0.1271),
+    five("ANSI нормальная зависимость",           0.0274, 2.2614, 0.30, -4.1899, 9.1272),
+    five("ANSI сильная зависимость",              0.0615, 0.7989, 0.34, -0.2840, 4.0505),
+    five("ANSI чрезвычайно сильная зависимость",  0.0399, 0.2294, 0.50,  3.0094, 0.7222),
+    five("IAC слабая зависимость",                0.0428, 0.0609, 0.62, -0.0010, 0.0221),
+    five("IAC нормальная зависимость",            0.2078, 0.8630, 0.80, -0.4180, 0.1947),
+    five("IAC сильная зависимость",               0.0900, 0.7955, 0.10, -1.2885, 7.9586),
+    five("IAC чрезвычайно сильная зависимость",   0.0040, 0.6379, 0.62,  1.7872, 0.2461),
+    //                                            k       α
+    iec("IEC слабая зависимость",                 0.05,   0.04),
+    iec("IEC-A нормальная зависимость",           0.14,   0.02),
+    iec("IEC-B сильная зависимость",              13.5,   1),
+    iec("IEC-C очень сильная зависимость",        80,     2),
+};
+// clang-format on
 
 namespace
 {
@@ -326,8 +350,8 @@ PlotData plotData(const Settings &settings, Protection protection)
 
 // --- the test sheet -----------------------------------------------------------------------------
 
-const std::array<const char *, 5> sheetHeader = {
-    "Кратность", "Первичный ток, А", "Вторичный ток, А", "Время, с", "Ступень"};
+const std::array<const char *, 5> sheetHeader = {"Кратность", "Первичный ток, А",
+                                                 "Вторичный ток, А", "Время, с", "Ступень"};
 
 Sheet testSheet(const Settings &settings, Protection protection, int ctSecondaryA)
 {
@@ -335,8 +359,8 @@ Sheet testSheet(const Settings &settings, Protection protection, int ctSecondary
     const double reference = curves.referenceA();
     const double basePrimary = curves.baseCurrent().primaryA;
     Sheet sheet;
-    sheet.reference = "Iср = " + formatSignificant(reference) + " А: " +
-                      stageName(curves.referenceStage());
+    sheet.reference =
+        "Iср = " + formatSignificant(reference) + " А: " + stageName(curves.referenceStage());
 
     auto row = [&](double currentA, std::optional<ProtectionCurves::Trip> operation) {
         SheetRow r;
@@ -354,7 +378,8 @@ Sheet testSheet(const Settings &settings, Protection protection, int ctSecondary
         sheet.rows.push_back(std::move(r));
     };
 
-    if (reference > 0)
+    // With no stage in use there is nothing to inject for.
+    if (reference > 0 && curves.active(curves.referenceStage()))
         for (double m : sheetMultiples)
             row(m * reference, curves.trip(m * reference));
     for (Stage stage : {Stage::CutOff, Stage::Alarm}) {
@@ -371,8 +396,9 @@ Sheet testSheet(const Settings &settings, Protection protection, int ctSecondary
         }
     }
     // A test set steps the current up: the rows in rising current.
-    std::stable_sort(sheet.rows.begin(), sheet.rows.end(),
-                     [](const SheetRow &a, const SheetRow &b) { return *a.primaryA < *b.primaryA; });
+    std::stable_sort(
+        sheet.rows.begin(), sheet.rows.end(),
+        [](const SheetRow &a, const SheetRow &b) { return *a.primaryA < *b.primaryA; });
     for (Stage stage : allStages)
         if (!curves.active(stage)) {
             SheetRow r;
@@ -394,9 +420,9 @@ std::string formatSignificant(double value)
     // to_chars, not printf: the C locale of a Qt program may write a comma already.
     char text[64];
     auto print = [&] {
-        return std::string(text, std::to_chars(text, text + sizeof text, value,
-                                               std::chars_format::fixed, decimals)
-                                     .ptr);
+        return std::string(
+            text,
+            std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr);
     };
     std::string s = print();
     double rounded = 0;

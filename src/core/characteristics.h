@@ -29,8 +29,8 @@ enum class CurveForm {
 struct CurveRow {
     const char *item; // the item of the characteristic list
     CurveForm form;
-    double k, alpha;       // Iec
-    double a, b, c, d, e;  // FiveConstant
+    double k, alpha;      // Iec
+    double a, b, c, d, e; // FiveConstant
 };
 
 // One row per item of the characteristic list, in list order (index 0 to 12).
@@ -93,7 +93,10 @@ inline constexpr std::array<Stage, 3> allStages = {Stage::TimeDependent, Stage::
                                                    Stage::Alarm};
 
 const char *stageName(Stage stage); // "Времязависимая ступень", "Токовая отсечка", "Сигнал"
-inline bool stageTrips(Stage stage) { return stage != Stage::Alarm; }
+inline bool stageTrips(Stage stage)
+{
+    return stage != Stage::Alarm;
+}
 
 // One protection's settings turned into amperes and seconds.
 class ProtectionCurves
@@ -143,7 +146,7 @@ using Polyline = std::vector<Point>;
 struct StageCurve {
     Stage stage;
     double startA;
-    Polyline points;    // from the stage's start to the right end of the current axis
+    Polyline points; // from the stage's start to the right end of the current axis
     std::string legend; // the stage with its settings, e.g. "Токовая отсечка: 400 А, 0,0500 с"
 };
 

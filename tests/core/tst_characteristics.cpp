@@ -27,18 +27,18 @@ struct Published {
 };
 
 const Published published[] = {
-    {1, 0, 0, 0.1735, 0.6791, 0.80, -0.0800, 0.1271},  // ANSI moderately inverse
-    {2, 0, 0, 0.0274, 2.2614, 0.30, -4.1899, 9.1272},  // ANSI normally inverse
-    {3, 0, 0, 0.0615, 0.7989, 0.34, -0.2840, 4.0505},  // ANSI very inverse
-    {4, 0, 0, 0.0399, 0.2294, 0.50, 3.0094, 0.7222},   // ANSI extremely inverse
-    {5, 0, 0, 0.0428, 0.0609, 0.62, -0.0010, 0.0221},  // IAC short inverse
-    {6, 0, 0, 0.2078, 0.8630, 0.80, -0.4180, 0.1947},  // IAC inverse
-    {7, 0, 0, 0.0900, 0.7955, 0.10, -1.2885, 7.9586},  // IAC very inverse
-    {8, 0, 0, 0.0040, 0.6379, 0.62, 1.7872, 0.2461},   // IAC extremely inverse
-    {9, 0.05, 0.04, 0, 0, 0, 0, 0},                    // IEC short-time inverse
-    {10, 0.14, 0.02, 0, 0, 0, 0, 0},                   // IEC standard inverse
-    {11, 13.5, 1, 0, 0, 0, 0, 0},                      // IEC very inverse
-    {12, 80, 2, 0, 0, 0, 0, 0},                        // IEC extremely inverse
+    {1, 0, 0, 0.1735, 0.6791, 0.80, -0.0800, 0.1271}, // ANSI moderately inverse
+    {2, 0, 0, 0.0274, 2.2614, 0.30, -4.1899, 9.1272}, // ANSI normally inverse
+    {3, 0, 0, 0.0615, 0.7989, 0.34, -0.2840, 4.0505}, // ANSI very inverse
+    {4, 0, 0, 0.0399, 0.2294, 0.50, 3.0094, 0.7222},  // ANSI extremely inverse
+    {5, 0, 0, 0.0428, 0.0609, 0.62, -0.0010, 0.0221}, // IAC short inverse
+    {6, 0, 0, 0.2078, 0.8630, 0.80, -0.4180, 0.1947}, // IAC inverse
+    {7, 0, 0, 0.0900, 0.7955, 0.10, -1.2885, 7.9586}, // IAC very inverse
+    {8, 0, 0, 0.0040, 0.6379, 0.62, 1.7872, 0.2461},  // IAC extremely inverse
+    {9, 0.05, 0.04, 0, 0, 0, 0, 0},                   // IEC short-time inverse
+    {10, 0.14, 0.02, 0, 0, 0, 0, 0},                  // IEC standard inverse
+    {11, 13.5, 1, 0, 0, 0, 0, 0},                     // IEC very inverse
+    {12, 80, 2, 0, 0, 0, 0, 0},                       // IEC extremely inverse
 };
 
 // Phases: CT 200 A; time stage IEC standard inverse at 50 % (100 A), multiplier 1.0; cut-off
@@ -62,9 +62,9 @@ Settings sampleSettings()
 
 TEST(Curves, PublishedCheckValues)
 {
-    EXPECT_NEAR(*curveTimeS(10, 1.0, 2), 10.03, 0.005);  // IEC standard inverse
-    EXPECT_NEAR(*curveTimeS(4, 1.0, 2), 1.744, 0.0005);  // ANSI extremely inverse
-    EXPECT_NEAR(*curveTimeS(11, 1.0, 10), 1.5, 1e-9);     // IEC very inverse: 13.5 / 9
+    EXPECT_NEAR(*curveTimeS(10, 1.0, 2), 10.03, 0.005); // IEC standard inverse
+    EXPECT_NEAR(*curveTimeS(4, 1.0, 2), 1.744, 0.0005); // ANSI extremely inverse
+    EXPECT_NEAR(*curveTimeS(11, 1.0, 10), 1.5, 1e-9);   // IEC very inverse: 13.5 / 9
 }
 
 TEST(Curves, EveryCurveFollowsItsFormulaAndMultiplier)
@@ -85,8 +85,8 @@ TEST(Curves, OperateFromStartAndFlattenAboveTwentyTimes)
         EXPECT_FALSE(curveTimeS(p.index, 1.0, 1.04)) << p.index;
         EXPECT_EQ(*curveTimeS(p.index, 1.0, 50), *curveTimeS(p.index, 1.0, 20)) << p.index;
     }
-    EXPECT_FALSE(curveTimeS(0, 1.0, 2));   // definite time has no curve
-    EXPECT_FALSE(curveTimeS(13, 1.0, 2));  // beyond the list
+    EXPECT_FALSE(curveTimeS(0, 1.0, 2));  // definite time has no curve
+    EXPECT_FALSE(curveTimeS(13, 1.0, 2)); // beyond the list
     EXPECT_FALSE(curveTimeS(-1, 1.0, 2));
     EXPECT_FALSE(curveTimeS(10, 1.0, std::nan("")));
     EXPECT_STREQ(curveTable[12].item, "IEC-C очень сильная зависимость");
@@ -170,6 +170,16 @@ TEST(Sheet, RowsAndCurrentsOfOneSettingsSet)
     EXPECT_DOUBLE_EQ(*earth.rows[0].primaryA, 5.25);
     EXPECT_DOUBLE_EQ(*earth.rows[0].timeS, 2.0);
     EXPECT_EQ(earth.rows[0].stage, "Сигнал");
+
+    // No stage in use: nothing drawn, nothing to inject, three lines saying so.
+    Settings off = sampleSettings();
+    off.earth.timeDependent.active = off.earth.cutOff.active = off.earth.alarm.active = false;
+    const Sheet none = testSheet(off, Protection::Earth, 5);
+    ASSERT_EQ(none.rows.size(), 3u);
+    EXPECT_EQ(none.rows[1].stage, "Токовая отсечка: не используется");
+    const PlotData empty = plotData(off, Protection::Earth);
+    EXPECT_TRUE(empty.stages.empty() && empty.resulting.empty());
+    EXPECT_GE(empty.currentMaxA, empty.currentMinA * 10);
 }
 
 TEST(Sheet, ThreeSignificantFiguresWithADecimalComma)
@@ -197,8 +207,8 @@ TEST(Plot, EveryCombinationTheSettingsAllowDrawsFiniteValues)
                             Settings s;
                             s.phaseCtPrimaryA = threshold == 4 ? 5 : 5000;
                             s.earthByZeroSequence = false;
-                            s.phases.timeDependent = {active, characteristic, threshold,
-                                                      multiplier, std::max(delay, 50)};
+                            s.phases.timeDependent = {active, characteristic, threshold, multiplier,
+                                                      std::max(delay, 50)};
                             s.phases.cutOff = {true, cutOff, std::min(delay, 2000)};
                             s.phases.alarm = {!active, threshold, std::max(delay, 50)};
                             s.earth = s.phases;
