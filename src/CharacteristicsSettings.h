@@ -1,6 +1,6 @@
 #pragma once
-// The settings the characteristics are drawn from, as the main window's controls hold them, and
-// the signals of those controls, so that the curves follow every change at once.
+// The settings the characteristics are drawn from, out of the main window's current settings set,
+// and the signals of the controls that hold them, so that the curves follow every change at once.
 #include "characteristics.h"
 
 #include <functional>

@@ -90,6 +90,26 @@ std::optional<double> curveTimeS(int index, double multiplier, double multiple)
     return std::nullopt;
 }
 
+Settings settingsFrom(const SettingsSet &set)
+{
+    using S = Setting;
+    auto v = [&set](Setting s) { return set.value(s); };
+    Settings s;
+    s.phaseCtPrimaryA = v(S::RxSpinEdit2);
+    s.zeroSequenceCtPrimaryA = v(S::RxSpinEdit3);
+    s.earthByZeroSequence = v(S::ComboBox1) != 0;
+    // Relay sets 4 to 6 drive the phase stages, 7 to 9 the earth stages.
+    s.phases.timeDependent = {relaySetActive(set, 4), v(S::ComboBox3), v(S::RxSpinEdit8),
+                              v(S::RxSpinEdit10), v(S::RxSpinEdit9)};
+    s.phases.cutOff = {relaySetActive(set, 5), v(S::RxSpinEdit11), v(S::RxSpinEdit12)};
+    s.phases.alarm = {relaySetActive(set, 6), v(S::RxSpinEdit13), v(S::RxSpinEdit14)};
+    s.earth.timeDependent = {relaySetActive(set, 7), v(S::ComboBox4), v(S::RxSpinEdit15),
+                             v(S::RxSpinEdit17), v(S::RxSpinEdit16)};
+    s.earth.cutOff = {relaySetActive(set, 8), v(S::RxSpinEdit18), v(S::RxSpinEdit19)};
+    s.earth.alarm = {relaySetActive(set, 9), v(S::RxSpinEdit20), v(S::RxSpinEdit21)};
+    return s;
+}
+
 Base base(const Settings &settings, Protection protection)
 {
     const bool zeroSequence = protection == Protection::Earth && settings.earthByZeroSequence;
@@ -165,11 +185,15 @@ std::optional<double> ProtectionCurves::timeS(Stage stage, double currentA) cons
     const double pickup = pickupA(stage);
     if (!active(stage) || !(pickup > 0) || !reaches(currentA, startA(stage)))
         return std::nullopt;
+    // A list with no item chosen (a damaged file) names no characteristic at all.
+    const int characteristic = settings_.timeDependent.characteristic;
+    if (stage == Stage::TimeDependent &&
+        (characteristic < 0 || characteristic >= int(curveTable.size())))
+        return std::nullopt;
     if (stage == Stage::TimeDependent && inverse()) {
         // A current just at the start may come out a hair below 1.05 times the pick-up.
         const double multiple = std::max(currentA / pickup, curveStartMultiple);
-        return curveTimeS(settings_.timeDependent.characteristic,
-                          settings_.timeDependent.multiplierX10 / 10.0, multiple);
+        return curveTimeS(characteristic, settings_.timeDependent.multiplierX10 / 10.0, multiple);
     }
     int delayMs = 0;
     switch (stage) {

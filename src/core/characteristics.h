@@ -10,6 +10,8 @@
 // - the alarm: from its threshold on, its delay; it signals and does not trip the breaker.
 // Thresholds are percentages of the rated current of the base transformer, whose primary current
 // turns them into amperes.
+#include "settings_set.h"
+
 #include <array>
 #include <optional>
 #include <string>
@@ -77,6 +79,10 @@ struct Settings {
     ProtectionSettings phases;
     ProtectionSettings earth;
 };
+
+// The characteristics' settings out of a complete settings set: the base currents and the
+// earth-fault method of page 1, the stages of pages 2 and 3, each stage active as its relay set.
+Settings settingsFrom(const SettingsSet &set);
 
 // The transformer whose primary current is 100 % for a protection's thresholds: the phase CTs,
 // or for the earth stages the zero-sequence CT when the method is "НУЛЕВАЯ ПОСЛЕДОВАТЕЛЬНОСТЬ".

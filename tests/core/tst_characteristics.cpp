@@ -124,6 +124,43 @@ TEST(Resulting, ShortestTrippingStageWinsAndCutOffActsFromItsThreshold)
     EXPECT_EQ(earth.trip(50)->stage, Stage::CutOff);
     s.phases.timeDependent.active = false;
     EXPECT_EQ(ProtectionCurves(s, Protection::Phases).trip(900)->stage, Stage::CutOff);
+    // A time stage without a characteristic (list left with no item) does not operate.
+    s.phases.timeDependent = {true, -1, 50, 10, 1000};
+    EXPECT_FALSE(ProtectionCurves(s, Protection::Phases).timeS(Stage::TimeDependent, 500));
+}
+
+TEST(Resulting, FactorySettingsSet)
+{
+    // The pages at a fresh start: phase and earth CTs of 100 A, zero sequence; phases ANSI
+    // moderately inverse from 4 %, multiplier 10, delay 1000 ms, cut-off 40 % at 0 ms; earth the
+    // same from 12 %; both alarms drive no relay.
+    const Settings s = settingsFrom(qvoksb::SettingsSet());
+    EXPECT_EQ(s.phaseCtPrimaryA, 100);
+    EXPECT_EQ(s.zeroSequenceCtPrimaryA, 100);
+    EXPECT_TRUE(s.earthByZeroSequence);
+    const auto same = [](const TimeDependentStageSettings &a, const TimeDependentStageSettings &b) {
+        return a.active == b.active && a.characteristic == b.characteristic &&
+               a.thresholdPercent == b.thresholdPercent && a.multiplierX10 == b.multiplierX10 &&
+               a.delayMs == b.delayMs;
+    };
+    EXPECT_TRUE(same(s.phases.timeDependent, {true, 1, 4, 10, 1000}));
+    EXPECT_TRUE(same(s.earth.timeDependent, {true, 1, 12, 10, 1000}));
+    for (const ProtectionSettings &p : {s.phases, s.earth}) {
+        EXPECT_TRUE(p.cutOff.active);
+        EXPECT_EQ(p.cutOff.thresholdPercent, 40);
+        EXPECT_EQ(p.cutOff.delayMs, 0);
+        EXPECT_FALSE(p.alarm.active);
+    }
+    EXPECT_EQ(s.phases.alarm.thresholdPercent, 4);
+    EXPECT_EQ(s.earth.alarm.thresholdPercent, 12);
+
+    // "ВЫХ.3" alone drives the earth alarm only while output 3 is free of the self-diagnosis.
+    qvoksb::SettingsSet set;
+    set.setValue(qvoksb::Setting::CheckBox35, 1);
+    EXPECT_FALSE(settingsFrom(set).earth.alarm.active);
+    set.setValue(qvoksb::Setting::ComboBox2, 1);
+    EXPECT_TRUE(settingsFrom(set).earth.alarm.active);
+    EXPECT_FALSE(settingsFrom(set).phases.alarm.active);
 }
 
 TEST(Resulting, EarthBaseFollowsTheMethod)
