@@ -115,9 +115,11 @@ double CharacteristicsLayout::xOf(double currentA) const
 
 double CharacteristicsLayout::yOf(double timeS) const
 {
+    if (timeS <= 0 && zeroBandPx > 0)
+        return area.bottom() - zeroBandPx / 2;
     const double t = std::clamp(timeS, timeMinS, timeMaxS);
     const double f = std::log(t / timeMinS) / std::log(timeMaxS / timeMinS);
-    return area.bottom() - f * area.height();
+    return logBottom() - f * (area.height() - zeroBandPx);
 }
 
 double CharacteristicsLayout::currentAt(double x) const
@@ -127,7 +129,10 @@ double CharacteristicsLayout::currentAt(double x) const
 
 double CharacteristicsLayout::timeAt(double y) const
 {
-    return timeMinS * std::pow(timeMaxS / timeMinS, (area.bottom() - y) / area.height());
+    if (y > logBottom())
+        return 0;
+    return timeMinS *
+           std::pow(timeMaxS / timeMinS, (logBottom() - y) / (area.height() - zeroBandPx));
 }
 
 CharacteristicsLayout characteristicsLayout(const QRectF &rect, const PlotData &data)
@@ -142,6 +147,7 @@ CharacteristicsLayout characteristicsLayout(const QRectF &rect, const PlotData &
     // Below the frame: the current numbers, the axis title, the base current and the legend.
     const double legendLines = double(legendEntries(data, 1).size());
     l.area = rect.adjusted(f * 6, f * 4.2, -f * 1.8, -f * (4.9 + legendLineEm * legendLines));
+    l.zeroBandPx = data.zeroTime ? f * 2.6 : 0;
     return l;
 }
 
@@ -209,14 +215,26 @@ void paintCharacteristics(QPainter &painter, const QRectF &rect, const PlotData 
                      QStringLiteral("Базовый ток (100 %ТТ): %1").arg(text(data.baseText)));
 
     // Time along the left.
+    const bool fewTimeDecades = l.timeMaxS / l.timeMinS <= 100.5;
     forEachGridValue(l.timeMinS, l.timeMaxS, [&](double v, bool decade) {
-        if (!decade)
+        const int step = int(std::lround(v / decadeOf(v)));
+        if (!decade && !(fewTimeDecades && (step == 2 || step == 5)))
             return;
         const double y = l.yOf(v);
         painter.drawLine(QPointF(a.left() - f * 0.3, y), QPointF(a.left(), y));
         painter.drawText(QRectF(a.left() - f * 4.6, y - f * 0.7, f * 4.2, f * 1.4),
                          Qt::AlignRight | Qt::AlignVCenter, axisNumber(v));
     });
+    if (l.zeroBandPx > 0) {
+        // The band for 0 s, set off from the log scale by a broken line.
+        const double y = l.yOf(0);
+        painter.drawLine(QPointF(a.left() - f * 0.3, y), QPointF(a.left(), y));
+        painter.drawText(QRectF(a.left() - f * 4.6, y - f * 0.7, f * 4.2, f * 1.4),
+                         Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("0"));
+        painter.setPen(QPen(QColor(120, 120, 120), unit, Qt::DashLine));
+        painter.drawLine(QPointF(a.left(), l.logBottom()), QPointF(a.right(), l.logBottom()));
+        painter.setPen(QPen(ink, unit));
+    }
     painter.save();
     painter.translate(rect.left() + f * 0.4, a.center().y());
     painter.rotate(-90);

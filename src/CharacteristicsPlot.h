@@ -14,8 +14,12 @@ struct CharacteristicsLayout {
     QRectF area; // the plot's frame
     double fontPx = 12;
     double currentMinA = 1, currentMaxA = 10, timeMinS = 0.01, timeMaxS = 10;
+    // A time of 0 has no place on a log scale: when a stage operates without delay, a band at
+    // the bottom of the frame, below the smallest time, stands for 0 s.
+    double zeroBandPx = 0;
+    double logBottom() const { return area.bottom() - zeroBandPx; }
 
-    // A time of 0 (an instantaneous stage) and anything below the axis stands on its bottom.
+    // Times below the axis stand on its bottom, 0 s in the middle of the band.
     double xOf(double currentA) const;
     double yOf(double timeS) const;
     double currentAt(double x) const;

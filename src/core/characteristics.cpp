@@ -343,6 +343,8 @@ PlotData plotData(const Settings &settings, Protection protection)
     auto note = [&](double t) {
         if (t > 0)
             lowS = lowS > 0 ? std::min(lowS, t) : t;
+        else
+            data.zeroTime = true;
         highS = std::max(highS, t);
     };
     for (Stage stage : allStages) {

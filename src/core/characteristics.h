@@ -163,6 +163,7 @@ struct PlotData {
     Stage referenceStage = Stage::TimeDependent;
     std::vector<StageCurve> stages; // the active stages only
     Polyline resulting;             // empty when no stage trips
+    bool zeroTime = false;          // a stage operates without delay (0 s, off the log scale)
     std::string baseText;
 };
 

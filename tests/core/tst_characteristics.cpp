@@ -282,6 +282,9 @@ TEST(Plot, ResultingCharacteristicStepsUprightAtTheCutOff)
     }
     EXPECT_TRUE(step);
     EXPECT_DOUBLE_EQ(d.resulting.front().currentA, 105);
+    // An instantaneous stage is marked, for the plot's band at 0 s.
+    EXPECT_FALSE(d.zeroTime);
+    EXPECT_TRUE(plotData(sampleSettings(), Protection::Earth).zeroTime);
     // The axis starts below the 100 A pick-up and ends past 20 times it.
     EXPECT_DOUBLE_EQ(d.currentMinA, 50);
     EXPECT_DOUBLE_EQ(d.currentMaxA, 5000);

@@ -16,6 +16,7 @@
 #include <QLibraryInfo>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QTabBar>
 #include <QTranslator>
 
 #include <cstdio>
@@ -72,6 +73,20 @@ int main(int argc, char *argv[])
         return 1;
     }
     std::printf("%s\n", qPrintable(exchangeFile));
+
+    // The characteristics window as it opens on a fresh start, on the earth tab.
+    window.findChild<QAction *>(QStringLiteral("CharacteristicsCommand"))->trigger();
+    if (auto *fresh = window.findChild<CharacteristicsWindow *>()) {
+        fresh->ProtectionTabs->setCurrentIndex(1);
+        QApplication::processEvents();
+        const QString earthFile = out + QStringLiteral("/characteristics-earth.png");
+        if (!fresh->grab().save(earthFile)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(earthFile));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(earthFile));
+        fresh->ProtectionTabs->setCurrentIndex(0);
+    }
 
     // The characteristics of a typical feeder: 200 A CTs, IEC standard inverse from 100 %, a
     // cut-off at 600 % after 0.1 s and the overload alarm at 80 %.
