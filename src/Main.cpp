@@ -261,6 +261,8 @@ void TFKsb::createMenus()
     N3->setObjectName(QStringLiteral("N3"));
     N4 = item(N3, "N4", QStringLiteral("О программе ..."));
     connect(N4, &QAction::triggered, this, [this] { N4Click(); });
+
+    createCompareCommands();
 }
 
 QAction *TFKsb::addServiceCommand(const QString &caption)

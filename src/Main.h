@@ -14,7 +14,9 @@
 #include <QStringList>
 
 #include <array>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 
 class QAction;
@@ -34,6 +36,8 @@ class PlacementStore;
 // selector.
 int Tag(const QObject *object);
 void SetTag(QObject *object, int tag);
+
+class TFrs232;
 
 class TFKsb : public QMainWindow
 {
@@ -71,7 +75,25 @@ public:
     // Creates the exchange window with the given kind (99 write configuration, 100 read
     // configuration, 101 control command, 102 input/output state), hands it the port and line
     // options, shows it modally and destroys it.
-    void StartExchange(int tag);
+    // `prepare` runs before the window is shown, `afterwards` after it closed and before it is
+    // destroyed.
+    void StartExchange(int tag, const std::function<void(TFrs232 &)> &prepare = {},
+                       const std::function<void(TFrs232 &)> &afterwards = {});
+
+    // --- comparing and verifying (Сервис, Настройки) ------------------------------------------
+    // The write of the tool bar: the pre-write check, the exchange, and with "Проверять запись
+    // чтением" on the read-back and its difference window.
+    void writeConfiguration();
+    // Asks before a write when the unit would receive values other than the window shows; true
+    // when there is nothing to ask or the user wants the write anyway.
+    bool confirmUnitCanCarry();
+    // "Сравнить с блоком ...": reads the seven blocks, changes nothing, shows the differences.
+    void compareWithUnit();
+    // "Сравнить с файлом ...": opens a configuration file into a set and shows the differences.
+    void compareWithFile();
+    QAction *VerifyWrite = nullptr;  // "Проверять запись чтением", kept in QvoKsb.ini
+    QAction *CompareUnit = nullptr;  // "Сравнить с блоком ..."
+    QAction *CompareFile = nullptr;  // "Сравнить с файлом ..."
 
     // Interlocks.
     // The first state of every dependent setting, applied once by FormCreate in a fixed order.
@@ -92,6 +114,8 @@ public:
     // Configuration files.
     void SaveConfigFile();
     void LoadConfigFile();
+    // Reads a whole configuration file; a bad one is reported as the open reports it.
+    std::optional<qvoksb::SettingsSet> openConfigFile(const QString &name);
 
     // --- the settings as a set --------------------------------------------------------------------
     // Every control of the settings catalogue read into a set.
@@ -193,6 +217,7 @@ protected:
 private:
     void createFrame();
     void createMenus();
+    void createCompareCommands();
     void createSpeedBar();
     void createPages();
     // The rows of the catalogue's settings on one page, top to bottom.

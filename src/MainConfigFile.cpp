@@ -64,6 +64,14 @@ void TFKsb::SILoadClick()
 void TFKsb::LoadConfigFile()
 {
     const QString name = OpenDialog1.FileName;
+    if (const auto set = openConfigFile(name)) {
+        applySettings(*set);
+        StaticText1->setText(QFileInfo(name).fileName());
+    }
+}
+
+std::optional<qvoksb::SettingsSet> TFKsb::openConfigFile(const QString &name)
+{
     const QString shortName = QFileInfo(name).fileName();
     // The whole file is read and checked before any control changes: a bad file leaves the
     // window as it was, rather than half of the old settings and half of the new.
@@ -78,8 +86,7 @@ void TFKsb::LoadConfigFile()
         Messages::Error(this, QStringLiteral("Файл конфигурации:\r\n") + shortName +
                                   QStringLiteral("\r\nсодержит ошибки!\r\n") +
                                   QString::fromStdString(reading.problem));
-        return;
+        return std::nullopt;
     }
-    applySettings(reading.set);
-    StaticText1->setText(shortName);
+    return reading.set;
 }

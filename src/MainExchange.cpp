@@ -28,21 +28,26 @@ constexpr CommandRow commands[] = {
 
 } // namespace
 
-void TFKsb::StartExchange(int tag)
+void TFKsb::StartExchange(int tag, const std::function<void(TFrs232 &)> &prepare,
+                          const std::function<void(TFrs232 &)> &afterwards)
 {
     Frs232 = new TFrs232(this);
     SetTag(Frs232, tag);
     Frs232->VaComm1.PortNum = FComPort;
     Frs232->VaComm1.ControlDtr = FDtrOn ? qvoksb::dtrEnabled : qvoksb::dtrDisabled;
     Frs232->VaComm1.ControlRts = FRtsOn ? qvoksb::rtsEnabled : qvoksb::rtsDisabled;
+    if (prepare)
+        prepare(*Frs232);
     Frs232->exec();
+    if (afterwards)
+        afterwards(*Frs232);
     delete Frs232;
     Frs232 = nullptr;
 }
 
 void TFKsb::SIWriteClick()
 {
-    StartExchange(TFrs232::WriteConfiguration);
+    writeConfiguration();
 }
 
 void TFKsb::SIReadClick()

@@ -126,6 +126,7 @@ bool PlacementStore::Save()
     put(formSection, QStringLiteral("PageControl1_ActivePage"),
         page ? page->objectName().toStdString() : std::string());
     putInt(formSection, "RxSpinEdit26_Value", w.RxSpinEdit26->value());
+    put(formSection, QStringLiteral("VerifyWrite_Checked"), truth(w.VerifyWrite->isChecked()));
 
     // The tool bar rewrites its own section whole.
     ini.eraseSection(speedBarSection);
@@ -221,6 +222,10 @@ bool PlacementStore::Restore()
     }
     if (const auto address = number(formSection, "RxSpinEdit26_Value"))
         w.RxSpinEdit26->setValueFromProgram(*address);
+    // Written by later versions only: a file without it leaves the verification off.
+    if (const auto v = text(formSection, QStringLiteral("VerifyWrite_Checked")))
+        if (const auto b = parseBoolean(*v))
+            w.VerifyWrite->setChecked(*b);
 
     // The tool bar: its edge when the layout version is known, its buttons only at this screen's
     // resolution.

@@ -45,6 +45,7 @@ public:
         ReadConfiguration = 100, // read steps 1..8
         ControlCommand = 101,    // command step 0
         InputOutputState = 102,  // status step 99
+        CompareConfiguration = 103, // read steps 1..7 into ReadSettings only
     };
     static constexpr int FirstStep = 1; // the step counter starts here ...
     static constexpr int LastStep = 9;  // ... and the bar ends here
@@ -80,6 +81,18 @@ public:
     // The unit's settings as read so far, starting from the window's when the exchange began
     // (a field the registers leave open keeps the window's value).
     qvoksb::SettingsSet ReadSettings;
+    // A write reads its seven blocks back when this is set by the main window before showing,
+    // and compares them with what it sent.
+    bool VerifyWrite = false;
+    // After the window closed: true when all seven blocks were read back or compared and
+    // decoded, so that ReadSettings is what the unit holds; WrittenSettings is what a write sent,
+    // as the unit's registers carry it.
+    bool UnitSettingsComplete = false;
+    qvoksb::SettingsSet WrittenSettings;
+    // How many settings the unit holds differently from what was written (after a verified
+    // write), and whether the unit refused a write block part-way.
+    int VerifyDifferences = 0;
+    bool WriteRefused = false;
     // EEvent's text for a cause code of the last trip.
     static void ShowTripCause(uint16_t code);
 
@@ -157,6 +170,13 @@ private:
     void finishWith(const QString &text, bool red);
     void showError(const QString &text);
 
+    void startReadBack();
+    void finishReadBack();
+    int lastReadStep() const;
+
     bool shown_ = false;
     bool decoding_ = false;
+    bool verifying_ = false;    // a write is reading its blocks back
+    unsigned decodedBlocks_ = 0; // bit n: read step n decoded
+    QString refusalText_;
 };

@@ -8,6 +8,8 @@
 
 #include "Main.h"
 #include "line_errors.h"
+#include "register_map.h"
+#include "settings_diff.h"
 
 #include <QEventLoop>
 #include <QGuiApplication>
@@ -40,7 +42,10 @@ constexpr KindRow kinds[] = {
     {TFrs232::ReadConfiguration, "Чтение параметров КОНФИГУРАЦИИ ..."},
     {TFrs232::ControlCommand, "Исполнение КОМАНДЫ УПРАВЛЕНИЯ ..."},
     {TFrs232::InputOutputState, "Чтение состояния ВХОДОВ/ВЫХОДОВ ..."},
+    {TFrs232::CompareConfiguration, "Чтение параметров КОНФИГУРАЦИИ ..."},
 };
+
+constexpr unsigned allConfigurationBlocks = ((1u << modbus::WriteSteps) - 1) << 1;
 
 const QString crcErrorText = QStringLiteral("!!! Ошибка CRC !!!");
 const QString wrongReplyText = QStringLiteral("!!! Неверный ответ блока !!!");
@@ -97,6 +102,7 @@ QTimer *TFrs232::kindTimer() const
     case WriteConfiguration:
         return Timer1;
     case ReadConfiguration:
+    case CompareConfiguration:
         return Timer2;
     case ControlCommand:
         return Timer3;
@@ -226,11 +232,73 @@ void TFrs232::refuse(const modbus::ReplyCheck &check)
     // The unit refused the step: nothing after it may look like success, so the exchange stops
     // here and the window waits for the user.
     stopTimers();
-    showError(
-        QStringLiteral("ОШИБКА: Блок отклонил запрос: %1 (код %2)")
-            .arg(QString::fromUtf8(modbus::exceptionMeaning(check.exceptionCode).data(),
-                                   qsizetype(modbus::exceptionMeaning(check.exceptionCode).size())))
-            .arg(check.exceptionCode));
+    const std::string_view meaning = modbus::exceptionMeaning(check.exceptionCode);
+    QString text = QStringLiteral("ОШИБКА: Блок отклонил запрос: %1 (код %2)")
+                       .arg(QString::fromUtf8(meaning.data(), qsizetype(meaning.size())))
+                       .arg(check.exceptionCode);
+    const int p = step();
+    const bool configuration = Tag(this) != ControlCommand && Tag(this) != InputOutputState;
+    if (configuration && p >= 1 && p <= modbus::WriteSteps) {
+        const modbus::Block block = modbus::ConfigurationBlocks[size_t(p - 1)];
+        text += QStringLiteral("\r\nЗапрос к регистрам %1–%2")
+                    .arg(block.first)
+                    .arg(block.first + block.count - 1);
+    }
+    // The unit takes each block whole or not at all, and the blocks before this one are in.
+    const bool partial = Tag(this) == WriteConfiguration && !verifying_ && p > 1;
+    if (partial) {
+        text += QStringLiteral("\r\nБлок хранит частично записанную конфигурацию!");
+        WriteRefused = true;
+    }
+    showError(text);
+    refusalText_ = text;
+    if (partial && VerifyWrite)
+        startReadBack();
+}
+
+// A write with verification reads the seven blocks back the way a read does, into ReadSettings.
+void TFrs232::startReadBack()
+{
+    stopTimers();
+    WrittenSettings = qvoksb::registers::asUnitHolds(FKsb ? FKsb->currentSettings() : ReadSettings);
+    ReadSettings = FKsb ? FKsb->currentSettings() : WrittenSettings;
+    decodedBlocks_ = 0;
+    verifying_ = true;
+    setStep(FirstStep);
+    if (refusalText_.isEmpty())
+        Label1->setText(QStringLiteral("Проверка записи чтением ..."));
+    Timer2->start();
+}
+
+int TFrs232::lastReadStep() const
+{
+    // A read goes on to the last trip; a compare and a read-back end with the seventh block.
+    return Tag(this) == ReadConfiguration ? LastStep : LastStep - 1;
+}
+
+void TFrs232::finishReadBack()
+{
+    Timer2->stop();
+    UnitSettingsComplete = decodedBlocks_ == allConfigurationBlocks;
+    if (!verifying_) {
+        finishWith(QStringLiteral("Чтение всех параметров успешно завершено!"), false);
+        return;
+    }
+    if (UnitSettingsComplete)
+        VerifyDifferences = int(qvoksb::differenceCount(WrittenSettings, ReadSettings,
+                                                        qvoksb::Compared::Configuration));
+    if (!refusalText_.isEmpty()) {
+        // The refusal stays the outcome; the window waits for the user as after any refusal.
+        showError(refusalText_);
+        return;
+    }
+    if (!UnitSettingsComplete)
+        finishWith(QStringLiteral("ОШИБКА: Записанные значения не удалось проверить!"), true);
+    else if (VerifyDifferences == 0)
+        finishWith(QStringLiteral("Все параметры успешно записаны!"), false);
+    else
+        finishWith(QStringLiteral("ОШИБКА: Блок хранит другие значения (%1)").arg(VerifyDifferences),
+                   true);
 }
 
 void TFrs232::stopTimers()
@@ -297,6 +365,10 @@ void TFrs232::Timer1Timer()
         return;
     const int p = step();
     if (p >= LastStep - 1) {
+        if (VerifyWrite) {
+            startReadBack();
+            return;
+        }
         setStep(p + 1);
         Timer1->stop();
         finishWith(QStringLiteral("Все параметры успешно записаны!"), false);
@@ -317,9 +389,8 @@ void TFrs232::Timer2Timer()
     if (decoding_)
         return;
     const int p = step();
-    if (p >= LastStep) {
-        Timer2->stop();
-        finishWith(QStringLiteral("Чтение всех параметров успешно завершено!"), false);
+    if (p >= lastReadStep()) {
+        finishReadBack();
         return;
     }
     if (!replyWaiting()) {
@@ -329,9 +400,13 @@ void TFrs232::Timer2Timer()
     const Examined e = examine();
     if (e == Examined::Correct) {
         QPointer<TFrs232> self(this);
-        decode(p); // a block the controls refuse is reported and the reading goes on
+        // A block the controls refuse is reported and the reading goes on; it is no part of
+        // what the unit is known to hold.
+        const bool decoded = decode(p);
         if (!self)
             return;
+        if (decoded)
+            decodedBlocks_ |= 1u << p;
         setStep(p + 1);
     }
     finishExamining();

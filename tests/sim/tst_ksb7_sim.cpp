@@ -594,6 +594,26 @@ TEST_F(SimTest, ExceptionForOneBlock)
     EXPECT_EQ(client.transact(readRequest(1, 395, 1), 7), readReply(1, {1}));
 }
 
+TEST_F(SimTest, AlteringUnitAcknowledgesAWriteButKeepsItsOwnValue)
+{
+    startUnit();
+    Client client(unit.linkPath());
+    Faults faults;
+    faults.alterRegister = 385;
+    faults.alterValue = 150;
+    unit.setFaults(faults);
+    const auto echoOf = [](const Bytes &request) {
+        return withCrc(Bytes(request.begin(), request.begin() + 6));
+    };
+    const Bytes phase = writeRequest(1, 384, {1, 4, 1, 10, 100, 1, 40, 0, 0, 4, 100});
+    EXPECT_EQ(client.transact(phase, 8), echoOf(phase));
+    EXPECT_EQ(client.transact(readRequest(1, 384, 2), 9), readReply(1, {1, 150}));
+    // Other registers keep what was sent.
+    const Bytes earth = writeRequest(1, 395, {0});
+    EXPECT_EQ(client.transact(earth, 8), echoOf(earth));
+    EXPECT_EQ(client.transact(readRequest(1, 395, 1), 7), readReply(1, {0}));
+}
+
 TEST_F(SimTest, MalformedRepliesCarryARightCrc)
 {
     startUnit();
@@ -731,9 +751,13 @@ TEST(SimProgram, HelpAndBadOptions)
     EXPECT_EQ(::pclose(help), 0);
     for (const char *option : {"--port", "--address", "--inputs", "--quiet", "--silent",
                                "--drop-every", "--bad-crc-every", "--split-pause", "--delay",
-                               "--exception-block", "--malformed", "--burst", "--vanish"})
+                               "--exception-block", "--malformed", "--burst", "--vanish",
+                               "--set", "--alter"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
-    for (const char *bad : {" --port 17", " --address 0", " --inputs 16", " --delay x", " extra"})
+    // --set takes only values the unit would accept, and neither option the command register.
+    for (const char *bad : {" --port 17", " --address 0", " --inputs 16", " --delay x", " extra",
+                            " --set 385", " --set 385=0", " --set 128=1", " --set 600=1",
+                            " --alter 385=1", " --alter 128:1"})
         EXPECT_EQ(WEXITSTATUS(std::system((program + bad + " 2>/dev/null").c_str())), 2) << bad;
 }
 

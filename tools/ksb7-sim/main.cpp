@@ -1,6 +1,7 @@
 // ksb7-sim: a simulated KSB-7 on a pseudo-terminal, for running the configurator without a unit.
 #include "port_directory.h"
 #include "simulated_unit.h"
+#include "unit_registers.h"
 
 #include <csignal>
 #include <cstdio>
@@ -9,6 +10,8 @@
 #include <getopt.h>
 #include <pthread.h>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace
 {
@@ -41,6 +44,9 @@ Options:
   --address A         the unit address, 1..247, decimal or 0x hex (default 1)
   --inputs MASK       the input state register 518: bit 0..2 inputs 1..3 active, bit 3 the
                       breaker input; decimal or 0x hex (default 0)
+  --set REG=VALUE     start with VALUE in configuration register REG instead of a fresh
+                      unit's value (any number of times), e.g. --set 385=120 for another
+                      phase time-overcurrent threshold; the unit must accept the value
   --quiet             no traffic print
   --help              this text
 
@@ -60,6 +66,9 @@ Fault modes (any combination; "every N-th" counts requests, or replies, from the
                       the link points at nothing until a new terminal appears
   --vanish-downtime MS
                       how long the port stays away after --vanish (default 500; -1: for good)
+  --alter REG:VALUE   a write to configuration register REG is acknowledged, but the unit
+                      stores VALUE there instead of what was sent (a unit that does not keep
+                      what it was told), e.g. --alter 385:150
 
 Traffic print: one line per frame, "HH:MM:SS.mmm <- request" or "-> reply", the bytes in hex,
 then what they mean ("read 3 registers at 257", "exception 3 (illegal data value); register
@@ -74,6 +83,24 @@ bool parseNumber(const char *text, long low, long high, long &value)
     if (errno != 0 || end == text || *end != '\0' || parsed < low || parsed > high)
         return false;
     value = parsed;
+    return true;
+}
+
+// "REG<separator>VALUE" with REG a configuration register a master may write.
+bool parseRegisterValue(const char *text, char separator, int &reg, uint16_t &value)
+{
+    const char *mark = std::strchr(text, separator);
+    if (!mark)
+        return false;
+    const std::string first(text, static_cast<size_t>(mark - text));
+    long r = 0, v = 0;
+    if (!parseNumber(first.c_str(), 0, 65535, r) || !parseNumber(mark + 1, 0, 65535, v))
+        return false;
+    const ksb7sim::Block *block = ksb7sim::blockContaining(static_cast<int>(r));
+    if (!block || !block->writable || r == ksb7sim::CommandRegister)
+        return false;
+    reg = static_cast<int>(r);
+    value = static_cast<uint16_t>(v);
     return true;
 }
 
@@ -104,6 +131,8 @@ int main(int argc, char **argv)
         OptBurst,
         OptVanish,
         OptVanishDowntime,
+        OptSet,
+        OptAlter,
     };
     static const option options[] = {
         {"port", required_argument, nullptr, OptPort},
@@ -121,11 +150,14 @@ int main(int argc, char **argv)
         {"burst", required_argument, nullptr, OptBurst},
         {"vanish", required_argument, nullptr, OptVanish},
         {"vanish-downtime", required_argument, nullptr, OptVanishDowntime},
+        {"set", required_argument, nullptr, OptSet},
+        {"alter", required_argument, nullptr, OptAlter},
         {nullptr, 0, nullptr, 0},
     };
 
     long port = 1, address = 1, inputs = 0;
     bool quiet = false;
+    std::vector<std::pair<int, uint16_t>> startValues;
     ksb7sim::Faults faults;
     const long maxMs = 600000;
     for (int opt; (opt = getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
@@ -215,6 +247,29 @@ int main(int argc, char **argv)
                 return usageError(name, optarg);
             faults.vanishDowntimeMs = static_cast<int>(value);
             break;
+        case OptSet: {
+            int reg = 0;
+            uint16_t v = 0;
+            if (!parseRegisterValue(optarg, '=', reg, v))
+                return usageError(name, optarg);
+            const std::string refused = ksb7sim::refusal(reg, v);
+            if (!refused.empty()) {
+                std::fprintf(stderr, "ksb7-sim: --set %s: the unit would refuse it: %s\n", optarg,
+                             refused.c_str());
+                return 2;
+            }
+            startValues.emplace_back(reg, v);
+            break;
+        }
+        case OptAlter: {
+            int reg = 0;
+            uint16_t v = 0;
+            if (!parseRegisterValue(optarg, ':', reg, v))
+                return usageError(name, optarg);
+            faults.alterRegister = reg;
+            faults.alterValue = v;
+            break;
+        }
         default:
             std::fputs("ksb7-sim: see --help\n", stderr);
             return 2;
@@ -241,6 +296,8 @@ int main(int argc, char **argv)
         unit.setTrafficPrinter([](const std::string &line) { std::puts(line.c_str()); });
     }
     unit.setInputs(static_cast<uint16_t>(inputs));
+    for (const auto &[reg, v] : startValues)
+        unit.setReg(reg, v);
     unit.setFaults(faults);
     std::string error;
     if (!unit.start(static_cast<int>(port), static_cast<int>(address), &error)) {

@@ -517,8 +517,19 @@ std::vector<uint8_t> SimulatedUnit::Impl::process(const std::vector<uint8_t> &ch
         runCommand(at(CommandRegister));
         at(CommandRegister) = 0; // a command is carried out, not kept
     }
+    std::string altered;
+    if (!exception && (function == FunctionWriteSingle || function == FunctionWriteMultiple) &&
+        faults.alterRegister >= FirstRegister && faults.alterRegister <= LastRegister) {
+        const int first = static_cast<int>(word(request + 2));
+        const int count = function == FunctionWriteSingle ? 1 : static_cast<int>(word(request + 4));
+        if (faults.alterRegister >= first && faults.alterRegister < first + count) {
+            at(faults.alterRegister) = faults.alterValue;
+            altered = "; register " + std::to_string(faults.alterRegister) + " stored as " +
+                      std::to_string(faults.alterValue) + " (fault)";
+        }
+    }
     ++replyCount;
-    out.note = describeReply(reply) + (reason.empty() ? "" : "; " + reason);
+    out.note = describeReply(reply) + (reason.empty() ? "" : "; " + reason) + altered;
     const int first = static_cast<int>(word(request + 2));
     if (!exception && (function == FunctionReadInput || function == FunctionReadHolding) &&
         first <= LastTripRegister && first + static_cast<int>(word(request + 4)) > LastRegister)

@@ -27,6 +27,8 @@ struct Faults {
     bool vanishOnNextRequest = false; // on the next request send half the reply, then close the
     int vanishAtRequest = 0;          // terminal; or do so at the n-th request
     int vanishDowntimeMs = 500;       // a new terminal and link appear after this; < 0: never
+    int alterRegister = -1;           // a write to this register stores alterValue instead of
+    uint16_t alterValue = 0;          // what was sent, and the write is still acknowledged
 };
 
 class SimulatedUnit
