@@ -36,6 +36,7 @@ public:
     // The rows the table shows now, and the one-line summary above it.
     const std::vector<qvoksb::DifferenceRow> &rows() const { return rows_; }
     QString summary() const;
+    Source source() const { return source_; }
     // The "показать все параметры" box.
     QCheckBox *ShowAll;
 

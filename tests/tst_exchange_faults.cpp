@@ -236,7 +236,11 @@ private slots:
         QCOMPARE(frames.size(), size_t(4));
         QCOMPARE(int(wordAt(frames[3], 2)), 384);
         const Look last = *log.lastOpen();
-        QCOMPARE(last.text, refusalPrefix + QStringLiteral("недопустимое значение данных (код 3)"));
+        // The refusal names the block, and that the three before it are in the unit.
+        QCOMPARE(last.text, refusalPrefix + QStringLiteral("недопустимое значение данных (код 3)\r\n"
+                                                           "Запрос к регистрам 384–394\r\n"
+                                                           "Блок хранит частично записанную "
+                                                           "конфигурацию!"));
         QVERIFY(last.red);
         QVERIFY(!last.timerRunning);
         QCOMPARE(last.step, 4);
