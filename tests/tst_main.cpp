@@ -234,7 +234,8 @@ private slots:
         expected << "DTR1_Checked"
                  << "RTS1_Checked"
                  << "PageControl1_ActivePage"
-                 << "RxSpinEdit26_Value";
+                 << "RxSpinEdit26_Value"
+                 << "VerifyWrite_Checked"; // ours, after the documents' keys
         QCOMPARE(keys, expected);
 
         // The tool bar's own section.
