@@ -5,14 +5,19 @@
 //  - the CPU time the program spent on it (the whole process less the simulated unit's own
 //    threads, which run in this process too);
 //  - after many state reads in a row, the change in open descriptors, threads and resident
-//    memory.
+//    memory;
+//  - the time to build the list of differences between two settings sets, and the list of
+//    values the unit cannot carry.
 //
 // bench_exchange [--repeat N] [--rounds N]
+#include "DifferenceWindow.h"
 #include "exchange_harness.h"
+#include "settings_diff.h"
 
 #include <QApplication>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -135,12 +140,26 @@ int main(int argc, char **argv)
         {"read configuration", 5100, 1500, [&] { w.SIRead->click(); }},
         {"control command", 600, 1500, [&] { w.Button1->click(); }},
         {"input/output state", 600, 0, [&] { w.Button2->click(); }},
+        // Seven blocks read as a read does, without the last trip: 15 ticks.
+        {"compare with unit", 4500, 1500, [&] { w.CompareUnit->trigger(); }},
+        // The write's 15 ticks, then the read-back's 15.
+        {"verified write", 9000, 1500,
+         [&] {
+             w.VerifyWrite->setChecked(true);
+             w.SIWrite->click();
+             w.VerifyWrite->setChecked(false);
+         }},
     };
+    // The unit holds what the window holds: the difference window has nothing to show and is
+    // closed at once.
+    DifferenceWindow::hook = [](DifferenceWindow &) { return DifferenceWindow::Choice::Close; };
     const QString outcomes[] = {
         QStringLiteral("Все параметры успешно записаны!"),
         QStringLiteral("Чтение всех параметров успешно завершено!"),
         QStringLiteral("Команда успешно выполнена!"),
         QString(),
+        QStringLiteral("Чтение всех параметров успешно завершено!"),
+        QStringLiteral("Все параметры успешно записаны!"),
     };
 
     // Timed runs look at the window every 2 ms; the CPU is measured in runs of their own
@@ -228,6 +247,38 @@ int main(int argc, char **argv)
     std::printf("  threads           %zu -> %zu  (%+ld)\n", threads0, threads1,
                 long(threads1) - long(threads0));
     std::printf("  resident memory   %ld kB -> %ld kB  (%+ld kB)\n", rss0, rss1, rss1 - rss0);
+
+    // The lists of differences: two sets that differ in every setting that can, and the
+    // pre-write check of a set with values between the steps.
+    {
+        using Clock = std::chrono::steady_clock;
+        qvoksb::SettingsSet factory;
+        qvoksb::SettingsSet other;
+        for (const qvoksb::SettingRow &r : qvoksb::settingsCatalogue())
+            other.setValue(r.id, r.kind == qvoksb::Kind::Numeric ? r.max - 1 : 1 - r.start);
+        other.setValue(qvoksb::Setting::RxSpinEdit22, 250);
+        const int lists = 2000;
+        size_t rows = 0;
+        const auto time = [&](auto &&build) {
+            const auto t0 = Clock::now();
+            for (int i = 0; i < lists; ++i)
+                rows += build().size();
+            return std::chrono::duration<double, std::micro>(Clock::now() - t0).count() / lists;
+        };
+        const double differing = time([&] {
+            return qvoksb::differenceRows(factory, other, qvoksb::Compared::Configuration);
+        });
+        const double all = time([&] {
+            return qvoksb::differenceRows(factory, other, qvoksb::Compared::Everything, true);
+        });
+        const double carry = time([&] { return qvoksb::valuesTheUnitCannotCarry(other); });
+        std::printf("\nlists of differences (%d builds each; %zu rows in all)\n", lists, rows);
+        std::printf("  %zu differing settings   %8.1f us per list\n",
+                    qvoksb::differenceRows(factory, other, qvoksb::Compared::Configuration).size(),
+                    differing);
+        std::printf("  all 76 settings          %8.1f us per list\n", all);
+        std::printf("  pre-write check          %8.1f us per list\n", carry);
+    }
 
     h.stop();
     return failed == 0 ? 0 : 2;

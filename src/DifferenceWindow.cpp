@@ -22,8 +22,7 @@ QString utf8(const std::string &text)
 
 } // namespace
 
-DifferenceWindow::DifferenceWindow(QWidget *parent, Source source,
-                                   const qvoksb::SettingsSet &first,
+DifferenceWindow::DifferenceWindow(QWidget *parent, Source source, const qvoksb::SettingsSet &first,
                                    const qvoksb::SettingsSet &other, const QString &fileName)
     : QDialog(parent), source_(source), first_(first), other_(other),
       // The unit holds no last-trip texts among its settings; a file does.

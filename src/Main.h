@@ -91,9 +91,9 @@ public:
     void compareWithUnit();
     // "Сравнить с файлом ...": opens a configuration file into a set and shows the differences.
     void compareWithFile();
-    QAction *VerifyWrite = nullptr;  // "Проверять запись чтением", kept in QvoKsb.ini
-    QAction *CompareUnit = nullptr;  // "Сравнить с блоком ..."
-    QAction *CompareFile = nullptr;  // "Сравнить с файлом ..."
+    QAction *VerifyWrite = nullptr; // "Проверять запись чтением", kept in QvoKsb.ini
+    QAction *CompareUnit = nullptr; // "Сравнить с блоком ..."
+    QAction *CompareFile = nullptr; // "Сравнить с файлом ..."
 
     // Interlocks.
     // The first state of every dependent setting, applied once by FormCreate in a fixed order.

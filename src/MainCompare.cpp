@@ -71,8 +71,8 @@ bool TFKsb::confirmUnitCanCarry()
         return true;
     QString text = QStringLiteral("Блок получит не те значения, что показаны в окне:\r\n");
     for (const qvoksb::DifferenceRow &r : rows) {
-        const bool noItem = qvoksb::rowOf(r.setting).kind == qvoksb::Kind::Choice &&
-                            set.value(r.setting) < 0;
+        const bool noItem =
+            qvoksb::rowOf(r.setting).kind == qvoksb::Kind::Choice && set.value(r.setting) < 0;
         text += QStringLiteral("\r\n") + QString::fromStdString(r.page + ", " + r.caption + ": ") +
                 (noItem ? QStringLiteral("пункт не выбран")
                         : QString::fromStdString(r.left) + QStringLiteral(" будет записано как ") +

@@ -41,10 +41,10 @@ class TFrs232 : public QDialog
 public:
     // The exchange kinds, carried in the window's Tag.
     enum Kind {
-        WriteConfiguration = 99, // write steps 1..7
-        ReadConfiguration = 100, // read steps 1..8
-        ControlCommand = 101,    // command step 0
-        InputOutputState = 102,  // status step 99
+        WriteConfiguration = 99,    // write steps 1..7
+        ReadConfiguration = 100,    // read steps 1..8
+        ControlCommand = 101,       // command step 0
+        InputOutputState = 102,     // status step 99
         CompareConfiguration = 103, // read steps 1..7 into ReadSettings only
     };
     static constexpr int FirstStep = 1; // the step counter starts here ...
@@ -176,7 +176,7 @@ private:
 
     bool shown_ = false;
     bool decoding_ = false;
-    bool verifying_ = false;    // a write is reading its blocks back
+    bool verifying_ = false;     // a write is reading its blocks back
     unsigned decodedBlocks_ = 0; // bit n: read step n decoded
     QString refusalText_;
 };

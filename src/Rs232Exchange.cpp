@@ -297,8 +297,9 @@ void TFrs232::finishReadBack()
     else if (VerifyDifferences == 0)
         finishWith(QStringLiteral("Все параметры успешно записаны!"), false);
     else
-        finishWith(QStringLiteral("ОШИБКА: Блок хранит другие значения (%1)").arg(VerifyDifferences),
-                   true);
+        finishWith(
+            QStringLiteral("ОШИБКА: Блок хранит другие значения (%1)").arg(VerifyDifferences),
+            true);
 }
 
 void TFrs232::stopTimers()

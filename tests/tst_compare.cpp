@@ -111,7 +111,7 @@ private slots:
         QCOMPARE(shown_.size(), qsizetype(1));
         const auto &rows = shown_[0].rows;
         QCOMPARE(settingsOf(rows), (std::vector<Setting>{Setting::RxSpinEdit8, Setting::ComboBox3,
-                                                          Setting::RxSpinEdit23}));
+                                                         Setting::RxSpinEdit23}));
         QCOMPARE(rows[0].page, std::string("УСТАВКИ МТЗ"));
         QCOMPARE(rows[0].left, std::string("4 %ТТ"));
         QCOMPARE(rows[0].right, std::string("120 %ТТ"));

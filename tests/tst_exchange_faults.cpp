@@ -237,10 +237,11 @@ private slots:
         QCOMPARE(int(wordAt(frames[3], 2)), 384);
         const Look last = *log.lastOpen();
         // The refusal names the block, and that the three before it are in the unit.
-        QCOMPARE(last.text, refusalPrefix + QStringLiteral("недопустимое значение данных (код 3)\r\n"
-                                                           "Запрос к регистрам 384–394\r\n"
-                                                           "Блок хранит частично записанную "
-                                                           "конфигурацию!"));
+        QCOMPARE(last.text,
+                 refusalPrefix + QStringLiteral("недопустимое значение данных (код 3)\r\n"
+                                                "Запрос к регистрам 384–394\r\n"
+                                                "Блок хранит частично записанную "
+                                                "конфигурацию!"));
         QVERIFY(last.red);
         QVERIFY(!last.timerRunning);
         QCOMPARE(last.step, 4);

@@ -16,8 +16,8 @@ struct DifferenceRow {
     Setting setting;
     std::string page;    // "УСТАВКИ МТЗ"
     std::string caption; // "Времязависимая МТЗ в фазах. Порог (%ТТ)", "ВЫХ.1: Режим работы"
-    std::string left;    // the value in the first set, with its unit: "1000 мсек", "ЗАЩЕЛКА"
-    std::string right;   // the value in the second set
+    std::string left; // the value in the first set, with its unit: "1000 мсек", "ЗАЩЕЛКА"
+    std::string right; // the value in the second set
     bool differs = true;
 };
 

@@ -749,15 +749,15 @@ TEST(SimProgram, HelpAndBadOptions)
     for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, help)) > 0;)
         text.append(buffer, n);
     EXPECT_EQ(::pclose(help), 0);
-    for (const char *option : {"--port", "--address", "--inputs", "--quiet", "--silent",
-                               "--drop-every", "--bad-crc-every", "--split-pause", "--delay",
-                               "--exception-block", "--malformed", "--burst", "--vanish",
-                               "--set", "--alter"})
+    for (const char *option :
+         {"--port", "--address", "--inputs", "--quiet", "--silent", "--drop-every",
+          "--bad-crc-every", "--split-pause", "--delay", "--exception-block", "--malformed",
+          "--burst", "--vanish", "--set", "--alter"})
         EXPECT_NE(text.find(option), std::string::npos) << option;
     // --set takes only values the unit would accept, and neither option the command register.
-    for (const char *bad : {" --port 17", " --address 0", " --inputs 16", " --delay x", " extra",
-                            " --set 385", " --set 385=0", " --set 128=1", " --set 600=1",
-                            " --alter 385=1", " --alter 128:1"})
+    for (const char *bad :
+         {" --port 17", " --address 0", " --inputs 16", " --delay x", " extra", " --set 385",
+          " --set 385=0", " --set 128=1", " --set 600=1", " --alter 385=1", " --alter 128:1"})
         EXPECT_EQ(WEXITSTATUS(std::system((program + bad + " 2>/dev/null").c_str())), 2) << bad;
 }
 

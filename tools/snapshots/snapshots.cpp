@@ -1,9 +1,10 @@
-// Renders the main window on each of its seven pages, the splash, the exchange window and the
-// characteristics window to PNG files, so that the layout can be looked at without a display:
-// qvoksb-snapshots <output folder>.
+// Renders the main window on each of its seven pages, the splash, the exchange window (also
+// refusing a write), the characteristics window and the difference window to PNG files, so that
+// the layout can be looked at without a display: qvoksb-snapshots <output folder>.
 #include "About.h"
 #include "CharacteristicsPlot.h"
 #include "CharacteristicsWindow.h"
+#include "DifferenceWindow.h"
 #include "Main.h"
 #include "Rs232.h"
 
@@ -118,6 +119,32 @@ int main(int argc, char *argv[])
         return 1;
     }
     std::printf("%s\n", qPrintable(curvesFile));
+
+    // A write the unit refused part-way, and the difference window of a compare.
+    TFrs232 refused(&window);
+    refused.ProgressBar1->setValue(4);
+    refused.VaComm1Error(0); // turns the label red
+    refused.Label1->setText(
+        QStringLiteral("ОШИБКА: Блок отклонил запрос: недопустимое значение данных (код 3)\r\n"
+                       "Запрос к регистрам 384–394\r\nБлок хранит частично записанную "
+                       "конфигурацию!"));
+    qvoksb::SettingsSet unit = window.currentSettings();
+    unit.setValue(qvoksb::Setting::RxSpinEdit8, 120);
+    unit.setValue(qvoksb::Setting::ComboBox3, 2);
+    unit.setValue(qvoksb::Setting::RxSpinEdit23, 700);
+    DifferenceWindow differences(&window, DifferenceWindow::Source::Unit, window.currentSettings(),
+                                 unit);
+    differences.show();
+    QApplication::processEvents();
+    for (auto [widget, name] :
+         {std::pair<QWidget *, const char *>{&refused, "refused"}, {&differences, "differences"}}) {
+        const QString f = out + QStringLiteral("/%1.png").arg(QLatin1String(name));
+        if (!widget->grab().save(f)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(f));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(f));
+    }
     FKsb = nullptr;
     return 0;
 }
