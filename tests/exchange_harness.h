@@ -200,6 +200,33 @@ inline const std::vector<int> &configurationRegisters()
     return regs;
 }
 
+// The configuration registers the unit holds otherwise than these controls would give it,
+// "register: unit value, window value" each.
+inline QStringList unitDiffersFrom(const ksb7sim::SimulatedUnit &unit,
+                                   const std::map<int, uint16_t> &image)
+{
+    QStringList wrong;
+    for (int a : configurationRegisters())
+        if (unit.reg(a) != image.at(a))
+            wrong << QStringLiteral("%1: unit %2, controls %3")
+                         .arg(a)
+                         .arg(unit.reg(a))
+                         .arg(image.at(a));
+    return wrong;
+}
+
+// Presses "Прервать обмен" at the first look that satisfies `when`.
+inline std::function<bool(TFrs232 &, const Look &)>
+closeWhen(std::function<bool(const Look &)> when)
+{
+    return [when = std::move(when)](TFrs232 &x, const Look &l) {
+        if (!when(l))
+            return false;
+        x.BExit->click();
+        return true;
+    };
+}
+
 // The state of every configuration control (spin edits 1..25, lists 1..14, boxes 1..35).
 struct Controls {
     std::map<QString, int> values;

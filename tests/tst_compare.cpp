@@ -50,20 +50,6 @@ class TestCompare : public QObject
         h_.unit->setFaults(f);
     }
 
-    // Which configuration registers the unit holds otherwise than these controls would give.
-    QStringList unitDiffersFromWindow()
-    {
-        QStringList wrong;
-        const std::map<int, uint16_t> image = unitImageOf(w());
-        for (int a : configurationRegisters())
-            if (h_.unit->reg(a) != image.at(a))
-                wrong << QStringLiteral("%1: unit %2, window %3")
-                             .arg(a)
-                             .arg(h_.unit->reg(a))
-                             .arg(image.at(a));
-        return wrong;
-    }
-
 private slots:
     void init()
     {
@@ -126,7 +112,7 @@ private slots:
         // finds nothing.
         choice_ = DifferenceWindow::Choice::LoadFromUnit;
         w().CompareUnit->trigger();
-        QStringList wrong = unitDiffersFromWindow();
+        const QStringList wrong = unitDiffersFrom(*h_.unit, unitImageOf(w()));
         QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join("; ")));
         choice_ = DifferenceWindow::Choice::Close;
         w().CompareUnit->trigger();
@@ -149,12 +135,7 @@ private slots:
         h_.unit->setReg(385, 120);
         setFaults([](ksb7sim::Faults &f) { f.silent = true; });
         const Controls before = Controls::of(w());
-        ExchangeLog log([](TFrs232 &x, const Look &l) {
-            if (l.ms < 1500)
-                return false;
-            x.BExit->click();
-            return true;
-        });
+        ExchangeLog log(closeWhen([](const Look &l) { return l.ms >= 1500; }));
         w().CompareUnit->trigger();
         QVERIFY(log.actionDone());
         // The unit refuses the fifth block: the blocks before it are no comparison either.
@@ -162,12 +143,7 @@ private slots:
             f.exceptionBlockStart = 395;
             f.exceptionCode = 4;
         });
-        ExchangeLog refused([](TFrs232 &x, const Look &l) {
-            if (!l.red || l.timerRunning)
-                return false;
-            x.BExit->click();
-            return true;
-        });
+        ExchangeLog refused(closeWhen([](const Look &l) { return l.red && !l.timerRunning; }));
         w().CompareUnit->trigger();
         QVERIFY(refused.actionDone());
         QVERIFY(refused.lastOpen()->text.contains(QStringLiteral("Запрос к регистрам 395–405")));
@@ -243,12 +219,9 @@ private slots:
         w().VerifyWrite->setChecked(true);
         w().RxSpinEdit2->setValueFromProgram(400LL);
         w().SetListIndex(w().ComboBox3, -1);
-        ExchangeLog log([](TFrs232 &x, const Look &l) {
-            if (!l.red || l.timerRunning || l.step < 8)
-                return false;
-            x.BExit->click();
-            return true;
-        });
+        // The refusal, then the read-back of all seven blocks.
+        ExchangeLog log(
+            closeWhen([](const Look &l) { return l.red && !l.timerRunning && l.step == 8; }));
         w().SIWrite->click();
         QVERIFY(log.actionDone());
         QCOMPARE(h_.boxes.size(), qsizetype(1));

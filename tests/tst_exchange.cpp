@@ -63,13 +63,7 @@ class TestExchange : public QObject
             QCOMPARE(frames[i][1], uint8_t(16));
             QCOMPARE(int(wordAt(frames[i], 2)), firsts[i]);
         }
-        QStringList wrong;
-        for (int a : configurationRegisters())
-            if (h_.unit->reg(a) != expected.at(a))
-                wrong << QStringLiteral("%1: unit %2, controls %3")
-                             .arg(a)
-                             .arg(h_.unit->reg(a))
-                             .arg(expected.at(a));
+        const QStringList wrong = unitDiffersFrom(*h_.unit, expected);
         QVERIFY2(wrong.isEmpty(), qPrintable(QString::fromUtf8(what) + ": " + wrong.join("; ")));
     }
 
