@@ -169,6 +169,7 @@ private:
     void decodeConfiguration(int step);
     void finishWith(const QString &text, bool red);
     void showError(const QString &text);
+    void fitLabel();
 
     void startReadBack();
     void finishReadBack();

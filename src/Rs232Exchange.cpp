@@ -12,11 +12,13 @@
 #include "settings_diff.h"
 
 #include <QEventLoop>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPointer>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
@@ -185,6 +187,26 @@ void TFrs232::showError(const QString &text)
     p.setColor(QPalette::WindowText, Qt::red);
     Label1->setPalette(p);
     Label1->setText(text);
+    fitLabel();
+}
+
+void TFrs232::fitLabel()
+{
+    // The text stands between the bar and the button. An error longer than that band (a refusal
+    // that names its block and the partial configuration) makes the window taller, the button
+    // moving down with it, rather than hiding lines behind them.
+    const int top = ProgressBar1->geometry().bottom() + 1;
+    const int band = BExit->y() - top;
+    const QRect needed = QFontMetrics(Label1->font())
+                             .boundingRect(QRect(0, 0, width() - 8, 1000),
+                                           int(Qt::AlignCenter | Qt::TextWordWrap), Label1->text());
+    if (needed.height() <= band)
+        return;
+    const int grow = needed.height() - band;
+    setFixedSize(width(), height() + grow);
+    Label1->resize(size());
+    BExit->move(BExit->x(), BExit->y() + grow);
+    Label1->setContentsMargins(0, top, 0, height() - BExit->y());
 }
 
 bool TFrs232::labelIsRed() const

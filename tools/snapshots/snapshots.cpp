@@ -123,11 +123,11 @@ int main(int argc, char *argv[])
     // A write the unit refused part-way, and the difference window of a compare.
     TFrs232 refused(&window);
     refused.ProgressBar1->setValue(4);
-    refused.VaComm1Error(0); // turns the label red
     refused.Label1->setText(
         QStringLiteral("ОШИБКА: Блок отклонил запрос: недопустимое значение данных (код 3)\r\n"
                        "Запрос к регистрам 384–394\r\nБлок хранит частично записанную "
                        "конфигурацию!"));
+    refused.VaComm1Error(0); // the line error without a text of its own: the label turns red
     qvoksb::SettingsSet unit = window.currentSettings();
     unit.setValue(qvoksb::Setting::RxSpinEdit8, 120);
     unit.setValue(qvoksb::Setting::ComboBox3, 2);
