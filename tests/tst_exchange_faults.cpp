@@ -71,6 +71,9 @@ private slots:
         const qint64 closedAt = log.elapsed();
         QVERIFY(log.actionDone());
         QVERIFY(Frs232 == nullptr);
+        // A tick just before the press may have handed a frame to the port that is still on
+        // its way to the unit: it was sent before the abort, so it is let arrive first.
+        pump(100);
         const std::vector<Frame> frames = h_.frames();
         // Ticks at 0.3, 0.6, ... 3.0 s after the port opened, each sending step 1 again.
         QVERIFY2(frames.size() >= 9 && frames.size() <= 11,
