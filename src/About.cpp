@@ -99,6 +99,8 @@ TFAbout::TFAbout(QWidget *owner) : QDialog(owner), picture_(picture())
     RxLabel1->setText(
         QStringLiteral("Приборы телемеханики серии «Пример». Тел. +7 (000) 000-00-00\n"
                        "https://www.example.com"));
+    // Read out as one line.
+    RxLabel1->setAccessibleName(RxLabel1->text().simplified());
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));

@@ -4,6 +4,7 @@
 
 #include "About.h"
 #include "CharacteristicsWindow.h"
+#include "MainAccessibility.h"
 #include "MainPlacement.h"
 #include "Messages.h"
 
@@ -13,9 +14,9 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QScreen>
+#include <QSvgRenderer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -25,6 +26,12 @@ TFAbout *FAbout = nullptr;
 TFrs232 *Frs232 = nullptr;
 
 QStringList TFKsb::StartupArguments;
+
+// The pictures are compiled into the window library; a static library needs them registered.
+static void initResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
 
 int Tag(const QObject *object)
 {
@@ -64,55 +71,26 @@ constexpr int speedButtonWidthPx = 24;
 constexpr int speedButtonHeightPx = 23;
 constexpr int speedButtonTopPx = 3;
 
-// The pictures of the tool-bar buttons, drawn rather than shipped: a folder, a floppy disk, an
-// arrow into the unit, an arrow out of it, and the exit sign.
-QIcon speedButtonIcon(int index)
+// The pictures of the tool-bar buttons, in the resources: a folder, a floppy disk, an arrow into
+// the unit, an arrow out of it, and the exit sign. They are rendered for the screen's pixel ratio.
+QIcon speedButtonIcon(int index, QSize size)
 {
-    QPixmap pm(20, 18);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QColor ink(40, 40, 40);
-    switch (index) {
-    case 0: { // open: a yellow folder
-        QPainterPath back;
-        back.addRoundedRect(QRectF(1.5, 3.5, 16, 12), 1.5, 1.5);
-        p.setPen(QPen(ink, 1));
-        p.setBrush(QColor(230, 190, 60));
-        p.drawPath(back);
-        p.setBrush(QColor(250, 220, 110));
-        p.drawPolygon(QPolygonF(
-            {QPointF(3.5, 7.5), QPointF(19, 7.5), QPointF(16.5, 15.5), QPointF(1.5, 15.5)}));
-        break;
+    initResources();
+    static const char *const files[] = {":/toolbar/open.svg", ":/toolbar/save.svg",
+                                        ":/toolbar/write.svg", ":/toolbar/read.svg",
+                                        ":/toolbar/exit.svg"};
+    QSvgRenderer svg(QString::fromLatin1(files[index]));
+    QIcon icon;
+    for (const qreal ratio : {1.0, 2.0}) {
+        QPixmap pm(size * ratio);
+        pm.setDevicePixelRatio(ratio);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        svg.render(&p, QRectF(QPointF(0, 0), QSizeF(size)));
+        p.end();
+        icon.addPixmap(pm);
     }
-    case 1: // save: a blue floppy disk
-        p.setPen(QPen(ink, 1));
-        p.setBrush(QColor(60, 100, 190));
-        p.drawRect(QRectF(2.5, 1.5, 15, 15));
-        p.setBrush(Qt::white);
-        p.drawRect(QRectF(5.5, 1.5, 9, 6));
-        p.setBrush(QColor(200, 200, 200));
-        p.drawRect(QRectF(5.5, 10.5, 9, 6));
-        break;
-    case 2:   // send to the unit: a green arrow into a box
-    case 3: { // read from the unit: a green arrow out of it
-        p.setPen(QPen(ink, 1));
-        p.setBrush(QColor(210, 210, 210));
-        const bool send = index == 2;
-        p.drawRect(QRectF(send ? 11.5 : 1.5, 2.5, 7, 13));
-        p.setBrush(QColor(30, 160, 60));
-        const qreal from = send ? 1.0 : 8.5;
-        p.drawPolygon(QPolygonF({QPointF(from, 7), QPointF(from + 6, 7), QPointF(from + 6, 4),
-                                 QPointF(from + 11, 9), QPointF(from + 6, 14),
-                                 QPointF(from + 6, 11), QPointF(from, 11)}));
-        break;
-    }
-    default: // exit: a red door frame with the text "Ex" beside it on the button
-        p.setPen(QPen(QColor(180, 30, 30), 2));
-        p.drawRect(QRectF(4, 2, 11, 14));
-        break;
-    }
-    return QIcon(pm);
+    return icon;
 }
 
 } // namespace
@@ -137,6 +115,7 @@ TFKsb::TFKsb(QWidget *parent)
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     createFrame();
+    nameControlsForAssistiveTechnology(this);
     connectInterlocks();
     addCharacteristicsCommand(this);
     FormStorage1 = std::make_unique<PlacementStore>(this);
@@ -291,7 +270,7 @@ void TFKsb::createSpeedBar()
         b->setObjectName(QLatin1String(speedButtons[i].name));
         b->setToolTip(QString::fromUtf8(speedButtons[i].hint));
         b->setAccessibleName(b->toolTip()); // a picture button is named by its hint
-        b->setIcon(speedButtonIcon(i));
+        b->setIcon(speedButtonIcon(i, QSize(20, 18)));
         b->setIconSize(QSize(20, 18));
         b->setAutoRaise(true);
         b->setFixedSize(speedButtonWidthPx, speedButtonHeightPx);
@@ -302,7 +281,7 @@ void TFKsb::createSpeedBar()
     SIExit->setText(QStringLiteral("Ex"));
     SIExit->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     SIExit->setIconSize(QSize(10, 14));
-    SIExit->setIcon(QIcon());
+    SIExit->setIcon(speedButtonIcon(4, QSize(10, 14)));
     QFont exitFont = SIExit->font();
     exitFont.setBold(true);
     SIExit->setFont(exitFont);

@@ -1,4 +1,5 @@
 // Program start: the application's title and language, the main window, the message loop.
+#include "AccessibleWidgets.h"
 #include "Main.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    AccessibleWidgets::install();
     // The name shown in the task bar and on the titles of plain message boxes.
     QApplication::setApplicationName(QStringLiteral("Конфигуратор KSB-7"));
 

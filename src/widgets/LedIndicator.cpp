@@ -1,5 +1,6 @@
 #include "LedIndicator.h"
 
+#include <QAccessible>
 #include <QPainter>
 
 namespace {
@@ -22,8 +23,15 @@ void LedIndicator::setColorIndex(int index)
 {
     if (index < 1 || index > 4 || index == colorIndex_)
         return;
+    const bool wasLit = isLit();
     colorIndex_ = index;
     updateAccessibleState();
+    if (wasLit != isLit()) {
+        QAccessible::State checked;
+        checked.checked = true;
+        QAccessibleStateChangeEvent event(this, checked);
+        QAccessible::updateAccessibility(&event);
+    }
     update();
 }
 

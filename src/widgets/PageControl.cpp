@@ -1,7 +1,10 @@
 #include "PageControl.h"
 
+#include <QAccessible>
 #include <QButtonGroup>
+#include <QKeySequence>
 #include <QResizeEvent>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -12,7 +15,7 @@ constexpr int tabPaddingPx = 14;
 } // namespace
 
 PageControl::PageControl(QWidget *parent)
-    : QWidget(parent), stack_(new QStackedWidget(this)), tabArea_(new QWidget(this)),
+    : QWidget(parent), stack_(new QStackedWidget(this)), tabArea_(new PageTabBar(this)),
       group_(new QButtonGroup(this))
 {
     auto *layout = new QVBoxLayout(this);
@@ -23,18 +26,41 @@ PageControl::PageControl(QWidget *parent)
     layout->addWidget(tabArea_);
     group_->setExclusive(true);
     connect(group_, &QButtonGroup::idClicked, this, &PageControl::setCurrentIndex);
+
+    const std::pair<QKeySequence, int> keys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_Tab), 1},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), -1},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1},
+    };
+    for (const auto &[key, direction] : keys) {
+        auto *shortcut = new QShortcut(key, this);
+        shortcut->setContext(Qt::WindowShortcut);
+        const int d = direction;
+        connect(shortcut, &QShortcut::activated, this, [this, d] { showNeighbour(d); });
+    }
+}
+
+void PageControl::showNeighbour(int direction)
+{
+    if (count() == 0)
+        return;
+    setCurrentIndex((currentIndex() + direction + count()) % count());
 }
 
 int PageControl::addPage(QWidget *page, const QString &caption)
 {
     const int index = stack_->addWidget(page);
-    auto *tab = new QToolButton(tabArea_);
+    auto *tab = new PageTab(tabArea_);
     tab->setObjectName(page->objectName() + QStringLiteral("Tab"));
     tab->setText(caption);
     tab->setCheckable(true);
     tab->setAutoRaise(true); // raised only under the pointer: the hover highlight
     tab->setToolButtonStyle(Qt::ToolButtonTextOnly);
     tab->setAccessibleName(caption);
+    // The page is read by the caption of its tab.
+    if (page->accessibleName().isEmpty())
+        page->setAccessibleName(caption);
     group_->addButton(tab, index);
     tabs_.append(tab);
     if (index == 0)
@@ -79,9 +105,19 @@ void PageControl::setCurrentIndex(int index)
 {
     if (index < 0 || index >= count())
         return;
+    const int previous = stack_->currentIndex();
     tabs_[index]->setChecked(true);
-    if (stack_->currentIndex() != index) {
+    if (previous != index) {
         stack_->setCurrentIndex(index);
+        // Assistive technology hears that the selection moved from one tab to the other.
+        QAccessible::State selected;
+        selected.selected = true;
+        if (previous >= 0 && previous < tabs_.size()) {
+            QAccessibleStateChangeEvent left(tabs_[previous], selected);
+            QAccessible::updateAccessibility(&left);
+        }
+        QAccessibleStateChangeEvent entered(tabs_[index], selected);
+        QAccessible::updateAccessibility(&entered);
         emit currentChanged(index);
     }
 }

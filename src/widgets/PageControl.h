@@ -1,11 +1,29 @@
 #pragma once
 // Tabbed pages with the tabs along the bottom edge, wrapping to as many rows as their captions
 // need, so that no caption is ever cut short. The tab under the pointer is highlighted.
+// Anywhere in the window Ctrl+Tab and Ctrl+PgDn show the next page, Ctrl+Shift+Tab and Ctrl+PgUp
+// the previous one, going round at the ends.
+#include <QToolButton>
 #include <QWidget>
 
 class QButtonGroup;
 class QStackedWidget;
-class QToolButton;
+
+// The row of tabs and one tab: classes of their own, so that assistive technology can present
+// them as a page-tab list and its page tabs (see AccessibleWidgets).
+class PageTabBar : public QWidget
+{
+    Q_OBJECT
+public:
+    using QWidget::QWidget;
+};
+
+class PageTab : public QToolButton
+{
+    Q_OBJECT
+public:
+    using QToolButton::QToolButton;
+};
 
 class PageControl : public QWidget
 {
@@ -18,6 +36,7 @@ public:
     int count() const;
     QWidget *page(int index) const;
     QToolButton *tab(int index) const;
+    QWidget *tabArea() const { return tabArea_; }
     QWidget *ActivePage() const;
     void setActivePage(QWidget *page);
     int currentIndex() const;
@@ -31,6 +50,7 @@ protected:
 
 private:
     void layoutTabs();
+    void showNeighbour(int direction);
 
     QStackedWidget *stack_;
     QWidget *tabArea_;
