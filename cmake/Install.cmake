@@ -30,7 +30,8 @@ foreach(size ${QVOKSB_ICON_SIZES})
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
 add_custom_command(OUTPUT ${icon_pngs}
-    COMMAND qvoksb-render-icon ${CMAKE_SOURCE_DIR}/resources/icons/qvoksb.svg ${icon_dir}
+    COMMAND ${CMAKE_COMMAND} -E env ASAN_OPTIONS=detect_leaks=0
+            $<TARGET_FILE:qvoksb-render-icon> ${CMAKE_SOURCE_DIR}/resources/icons/qvoksb.svg ${icon_dir}
             ${QVOKSB_APP_ID} ${QVOKSB_ICON_SIZES}
     DEPENDS qvoksb-render-icon ${CMAKE_SOURCE_DIR}/resources/icons/qvoksb.svg
     COMMENT "Rendering the program's icon")
@@ -45,9 +46,11 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configurator of the KSB-7 feeder protection relay")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-    "Edits the settings of a KSB-7 feeder protection relay on seven pages, saves and opens them "
-    "as configuration files, writes them into the unit and reads them back over Modbus RTU on a "
-    "serial port, sends the unit's control commands and reads its inputs, outputs and last trip.")
+    "Edits the settings of a KSB-7 feeder protection relay on seven pages, saves\n"
+    "and opens them as configuration files, writes them into the unit and reads\n"
+    "them back over Modbus RTU on a serial port, sends the unit's control commands\n"
+    "and reads its inputs, outputs and last trip. ksb7-sim plays a unit on a\n"
+    "pseudo-terminal for trying the program without one.")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${QVOKSB_PACKAGE_MAINTAINER}")

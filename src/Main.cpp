@@ -72,13 +72,15 @@ constexpr int speedButtonHeightPx = 23;
 constexpr int speedButtonTopPx = 3;
 
 // The pictures of the tool-bar buttons, in the resources: a folder, a floppy disk, an arrow into
-// the unit, an arrow out of it, and the exit sign. They are rendered for the screen's pixel ratio.
+// the unit and an arrow out of it; the exit button shows its text "Ex". They are rendered for the
+// screen's pixel ratio.
 QIcon speedButtonIcon(int index, QSize size)
 {
     initResources();
     static const char *const files[] = {":/toolbar/open.svg", ":/toolbar/save.svg",
-                                        ":/toolbar/write.svg", ":/toolbar/read.svg",
-                                        ":/toolbar/exit.svg"};
+                                        ":/toolbar/write.svg", ":/toolbar/read.svg"};
+    if (index < 0 || index >= int(std::size(files)))
+        return {};
     QSvgRenderer svg(QString::fromLatin1(files[index]));
     QIcon icon;
     for (const qreal ratio : {1.0, 2.0}) {
@@ -281,7 +283,7 @@ void TFKsb::createSpeedBar()
     SIExit->setText(QStringLiteral("Ex"));
     SIExit->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     SIExit->setIconSize(QSize(10, 14));
-    SIExit->setIcon(speedButtonIcon(4, QSize(10, 14)));
+    SIExit->setIcon(QIcon());
     QFont exitFont = SIExit->font();
     exitFont.setBold(true);
     SIExit->setFont(exitFont);

@@ -3,6 +3,9 @@
 #include "Main.h"
 
 #include <QApplication>
+#include <QIcon>
+#include <QPainter>
+#include <QSvgRenderer>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
@@ -10,12 +13,33 @@
 
 #include <exception>
 
+// The program's icon for its windows and the task bar, the same picture as the desktop's menu
+// entry shows.
+static QIcon programIcon()
+{
+    Q_INIT_RESOURCE(resources);
+    QSvgRenderer svg(QStringLiteral(":/icons/qvoksb.svg"));
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
+        QPixmap pm(size, size);
+        pm.fill(Qt::transparent);
+        QPainter p(&pm);
+        svg.render(&p);
+        p.end();
+        icon.addPixmap(pm);
+    }
+    return icon;
+}
+
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     AccessibleWidgets::install();
     // The name shown in the task bar and on the titles of plain message boxes.
     QApplication::setApplicationName(QStringLiteral("Конфигуратор KSB-7"));
+    // Ties the windows to the menu entry installed as org.qvoksb.qvoksb.desktop.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.qvoksb.qvoksb"));
+    QApplication::setWindowIcon(programIcon());
 
     // Everything the user reads is Russian, the toolkit's own buttons and dialogs too.
     QLocale::setDefault(QLocale(QLocale::Russian, QLocale::Russia));

@@ -1,34 +1,223 @@
-import os, subprocess, sys, time
+"""The configurator as a screen reader sees it: walks the AT-SPI tree of the running program once
+and checks the pages, the keyboard's page switching, the spin edits' values, the port and line
+menu items, the LEDs, the names inside the repeated frames and the tool bar.
+
+Run by run_accessibility_check, which provides the X display and the buses.
+Usage: check_accessibility.py PATH-TO-QVOKSB PATH-TO-KSB7-SIM
+"""
+import os
+import subprocess
+import sys
+import time
+
 import pyatspi
 
-proc = subprocess.Popen([sys.argv[1]], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-def find_app():
+PAGE_CAPTIONS = ["КОНФИГУРАЦИЯ", "УСТАВКИ МТЗ", "УСТАВКИ ОЗЗ", "ВЫХОДНЫЕ РЕЛЕ", "ВХОДЫ ЦИФРОВЫЕ",
+                 "УПРАВЛЕНИЕ", "CСОСТОЯНИЕ ВХОДОВ/ВЫХОДОВ"]
+LED_NAMES = ["Цифровые входы: ВХОД-1", "Цифровые входы: ВХОД-2", "Цифровые входы: ВХОД-3",
+             "Цифровые входы: ВЫКЛ.", "Выходные реле: ВЫХОД-1", "Выходные реле: ВЫХОД-2",
+             "Выходные реле: ВЫХОД-3", "Выходные реле: ВЫКЛ."]
+REPEATED_FRAMES = ["ВЫКЛ", "ВЫХ.1", "ВЫХ.2", "ВЫХ.3", "ВХОД 1", "ВХОД 2", "ВХОД 3"]
+KEY_TAB, KEY_PAGE_UP, KEY_PAGE_DOWN = 0xFF09, 0xFF55, 0xFF56
+MASK_SHIFT, MASK_CONTROL = 1 << 0, 1 << 2
+
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+    return condition
+
+
+def wait_for(predicate, what, seconds=30.0):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        try:
+            result = predicate()
+            if result:
+                return result
+        except Exception:  # the tree changes under the query while the program starts
+            pass
+        time.sleep(0.1)
+    raise SystemExit(f"FAIL: {what} within {seconds:.0f} s")
+
+
+def has(node, state):
+    return node.getState().contains(state)
+
+
+def walk(node):
+    yield node
+    for i in range(node.childCount):
+        child = node.getChildAtIndex(i)
+        if child is not None:
+            yield from walk(child)
+
+
+def action(node, name):
+    actions = node.queryAction()
+    for i in range(actions.nActions):
+        if actions.getName(i).lower() == name:
+            return lambda: actions.doAction(i)
+    raise AssertionError(f"{node.name!r} has no action {name!r}")
+
+
+def main(program, simulator):
+    # The simulated unit on COM1, the program's first port.
+    sim = subprocess.Popen([simulator, "--port", "1", "--inputs", "5", "--quiet"],
+                           stdout=subprocess.DEVNULL)
+    link = os.path.join(os.environ["QVOKSB_PORT_DIR"], "COM1")
+    proc = None
+    try:
+        wait_for(lambda: os.path.islink(link), "the simulated unit's port", 10)
+        proc = subprocess.Popen([program], stdout=subprocess.DEVNULL)
+        run_checks(proc)
+    finally:
+        for p in (proc, sim):
+            if p:
+                p.kill()
+                p.wait()
+    for message in failures:
+        print("FAIL:", message)
+    print(f"{len(failures)} failure(s)")
+    return 1 if failures else 0
+
+
+def find_app(proc):
     desktop = pyatspi.Registry.getDesktop(0)
     for i in range(desktop.childCount):
-        a = desktop.getChildAtIndex(i)
-        if a is not None and a.get_process_id() == proc.pid:
-            return a
+        app = desktop.getChildAtIndex(i)
+        if app is not None and app.get_process_id() == proc.pid:
+            return app
     return None
-deadline = time.monotonic() + 40
-app = None
-while time.monotonic() < deadline:
-    try:
-        app = find_app()
-        if app:
-            frames = [app.getChildAtIndex(i) for i in range(app.childCount)]
-            names = [f.name for f in frames if f is not None]
-            if any(n.startswith('Конфигуратор KSB-7.') for n in names):
-                break
-    except Exception as e:
-        print('wait', e)
-    time.sleep(0.3)
-print('app', app, time.monotonic())
-def dump(o, depth=0):
-    st = o.getState().getStates()
-    print('  '*depth, o.getRoleName(), repr(o.name), [pyatspi.stateToString(s) for s in st if s in (pyatspi.STATE_SELECTED, pyatspi.STATE_CHECKED, pyatspi.STATE_ACTIVE, pyatspi.STATE_FOCUSED, pyatspi.STATE_CHECKABLE)], o.getIndexInParent(), o.childCount)
-    for i in range(o.childCount):
-        c = o.getChildAtIndex(i)
-        if c is not None: dump(c, depth+1)
-dump(app)
-proc.terminate()
-print(proc.communicate()[1].decode()[-2000:])
+
+
+def run_checks(proc):
+    # The splash stands alone for five seconds; then the main window is the only one.
+    def main_window():
+        app = find_app(proc)
+        if app and app.childCount == 1 and has(app.getChildAtIndex(0), pyatspi.STATE_SHOWING):
+            frame = app.getChildAtIndex(0)
+            return frame if frame.getRole() == pyatspi.ROLE_FRAME else None
+        return None
+    frame = wait_for(main_window, "the main window on screen")
+    nodes = list(walk(frame))
+    by_role = {}
+    for node in nodes:
+        by_role.setdefault(node.getRole(), []).append(node)
+
+    # No name read out holds a line break.
+    for node in nodes:
+        check("\n" not in node.name and "\r" not in node.name,
+              f"{node.getRoleName()} named {node.name!r} holds a line break")
+
+    # The pages: one page-tab list of seven page tabs, the first selected.
+    tab_lists = by_role.get(pyatspi.ROLE_PAGE_TAB_LIST, [])
+    check(len(tab_lists) == 1, f"{len(tab_lists)} page-tab lists")
+    tabs = [tab_lists[0].getChildAtIndex(i) for i in range(tab_lists[0].childCount)]
+    check([t.getRole() for t in tabs] == [pyatspi.ROLE_PAGE_TAB] * 7, "the tabs are not page tabs")
+    check([t.name for t in tabs] == PAGE_CAPTIONS, f"tab names {[t.name for t in tabs]}")
+
+    def selected():
+        return [i for i, t in enumerate(tabs) if has(t, pyatspi.STATE_SELECTED)]
+    check(selected() == [0], f"selected tabs {selected()} at start")
+
+    # Ctrl+Tab, Ctrl+PgDn, Ctrl+PgUp, Ctrl+Shift+Tab, round past the first page. Without a window
+    # manager the window takes the keyboard when clicked; the status line is a neutral spot.
+    status = next(n for n in by_role[pyatspi.ROLE_LABEL] if n.name.startswith("default.txt"))
+    box = status.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    pyatspi.Registry.generateMouseEvent(box.x + box.width // 2, box.y + box.height // 2, "b1c")
+    wait_for(lambda: has(frame, pyatspi.STATE_ACTIVE), "the main window active", 10)
+    for mask, key, expected in [(MASK_CONTROL, KEY_TAB, 1), (MASK_CONTROL, KEY_PAGE_DOWN, 2),
+                                (MASK_CONTROL, KEY_PAGE_UP, 1),
+                                (MASK_CONTROL | MASK_SHIFT, KEY_TAB, 0),
+                                (MASK_CONTROL | MASK_SHIFT, KEY_TAB, 6),
+                                (MASK_CONTROL, KEY_TAB, 0)]:
+        pyatspi.Registry.generateKeyboardEvent(mask, None, pyatspi.KEY_LOCKMODIFIERS)
+        pyatspi.Registry.generateKeyboardEvent(key, None, pyatspi.KEY_SYM)
+        pyatspi.Registry.generateKeyboardEvent(mask, None, pyatspi.KEY_UNLOCKMODIFIERS)
+        if not check(wait_for_quietly(lambda: selected() == [expected]),
+                     f"key {key:#x} with modifiers {mask}: selected {selected()}, not {expected}"):
+            break
+
+    # Spin edits step by their own step, stay in range, and a disabled one refuses changes.
+    spins = {n.name: n for n in by_role.get(pyatspi.ROLE_SPIN_BUTTON, [])}
+    check(len(spins) == len(by_role.get(pyatspi.ROLE_SPIN_BUTTON, [])), "spin edits share names")
+    frequency = spins["Частота сети (Гц):"].queryValue()
+    check((frequency.minimumValue, frequency.maximumValue, frequency.minimumIncrement)
+          == (50, 60, 10), "mains frequency range and step")
+    increase = action(spins["Частота сети (Гц):"], "increase")
+    decrease = action(spins["Частота сети (Гц):"], "decrease")
+    steps = []
+    for act in (increase, increase, decrease, decrease):
+        act()
+        steps.append(frequency.currentValue)
+    check(steps == [60, 60, 50, 50], f"mains frequency stepped {steps}")
+    frequency.currentValue = 1000
+    check(frequency.currentValue == 60, f"mains frequency set to 1000 reads {frequency.currentValue}")
+    delay = spins["Токовая отсечка в фазах. Задержка (мсек):"]
+    action(delay, "increase")()
+    check(delay.queryValue().currentValue == 10, "a 10 ms delay steps to 10")
+    speed = spins["СОМ1 RS-232 (скорость передачи, bps):"]
+    check(not has(speed, pyatspi.STATE_ENABLED), "the port speed is enabled")
+    action(speed, "increase")()
+    speed.queryValue().currentValue = 19200
+    check(speed.queryValue().currentValue == 9600, "the disabled port speed changed")
+
+    # The port items are radio items, one checked; DTR and RTS are checkable with their state.
+    menus = {n.name: n for n in by_role.get(pyatspi.ROLE_POPUP_MENU, [])}
+    ports = [menus["Подключение"].getChildAtIndex(i) for i in range(16)]
+    check(all(p.getRole() == pyatspi.ROLE_RADIO_BUTTON for p in ports), "port items not radio")
+    check([p.name for p in ports if has(p, pyatspi.STATE_CHECKED)] == ["СОМ 1"], "checked port")
+    lines = [menus["Настройки"].getChildAtIndex(i) for i in range(2)]
+    check([(n.name, n.getRole(), has(n, pyatspi.STATE_CHECKED)) for n in lines]
+          == [("DTR", pyatspi.ROLE_CHECK_BOX, False), ("RTS", pyatspi.ROLE_CHECK_BOX, False)],
+          "DTR and RTS items")
+    action(lines[0], "toggle")()
+    check(wait_for_quietly(lambda: has(lines[0], pyatspi.STATE_CHECKED)), "DTR did not check")
+
+    # The LEDs: each named by its row, checked while lit. The simulated unit reports inputs 1
+    # and 3 active; reading the state lights their LEDs.
+    leds = {n.name: n for n in by_role.get(pyatspi.ROLE_CHECK_BOX, []) if n.name in LED_NAMES}
+    check(sorted(leds) == sorted(LED_NAMES), f"LED names {sorted(leds)}")
+    check(not any(has(n, pyatspi.STATE_CHECKED) for n in leds.values()), "an LED lit at start")
+    refresh = next(n for n in by_role[pyatspi.ROLE_PUSH_BUTTON] if n.name == "ОБНОВИТЬ СОСТОЯНИЕ")
+    action(refresh, "press")()
+    lit = ["Цифровые входы: ВХОД-1", "Цифровые входы: ВХОД-3"]
+    check(wait_for_quietly(lambda: [n for n in LED_NAMES if n in leds and
+                                    has(leds[n], pyatspi.STATE_CHECKED)] == lit, 20),
+          "the LEDs of inputs 1 and 3 not checked after reading the state")
+
+    # Inside the output-relay and input frames every control and caption carries its frame.
+    frames = [n for n in by_role.get(pyatspi.ROLE_PANEL, []) if n.name in REPEATED_FRAMES]
+    check(sorted(n.name for n in frames) == sorted(REPEATED_FRAMES), "repeated frames")
+    for panel in frames:
+        for node in walk(panel):
+            if node.getRole() in (pyatspi.ROLE_SPIN_BUTTON, pyatspi.ROLE_LABEL):
+                check(node.name.startswith(panel.name + ": "), f"{node.name!r} in {panel.name}")
+            if node.getRole() == pyatspi.ROLE_COMBO_BOX:
+                labels = [t.name for r in node.getRelationSet()
+                          if r.getRelationType() == pyatspi.RELATION_LABELLED_BY
+                          for t in (r.getTarget(i) for i in range(r.getNTargets()))]
+                check(any(name.startswith(panel.name + ": ") for name in labels),
+                      f"list labelled {labels} in {panel.name}")
+    check("ВЫХ.2: Длительность импульса (мсек):" in spins, "pulse length of ВЫХ.2 by name")
+
+    # The tool bar holds nothing unnamed.
+    for bar in by_role.get(pyatspi.ROLE_TOOL_BAR, []):
+        for node in walk(bar):
+            check(node.name != "", f"unnamed {node.getRoleName()} in the tool bar")
+
+
+def wait_for_quietly(predicate, seconds=5.0):
+    deadline = time.monotonic() + seconds
+    while time.monotonic() < deadline:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return False
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1], sys.argv[2]))
