@@ -16,7 +16,7 @@
 namespace
 {
 
-bool factoriesInstalled = false;
+bool ownClassesInstalled = false;
 
 QString withoutMnemonic(QString text)
 {
@@ -372,10 +372,10 @@ bool qtClassesInstalled = false;
 
 void installOwnClasses()
 {
-    if (factoriesInstalled)
+    if (ownClassesInstalled)
         return;
     QAccessible::installFactory(ownClassesFactory);
-    factoriesInstalled = true;
+    ownClassesInstalled = true;
 }
 
 } // namespace
