@@ -4,11 +4,11 @@
 
 #include <QApplication>
 #include <QIcon>
-#include <QPainter>
-#include <QSvgRenderer>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPainter>
+#include <QSvgRenderer>
 #include <QTranslator>
 
 #include <exception>
