@@ -7,6 +7,7 @@
 #include "MainAccessibility.h"
 #include "MainPlacement.h"
 #include "Messages.h"
+#include "SettingsReport.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -120,6 +121,7 @@ TFKsb::TFKsb(QWidget *parent)
     nameControlsForAssistiveTechnology(this);
     connectInterlocks();
     addCharacteristicsCommand(this);
+    addReportCommands(this);
     FormStorage1 = std::make_unique<PlacementStore>(this);
     FormCreate();
 }

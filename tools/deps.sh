@@ -1,11 +1,13 @@
 # Shared by ./run, ./test and .ci/run: the Debian packages the build and the tests need.
 # Sourced, not executed.
 # The second line serves the install and packaging test (validators, man, dpkg-shlibdeps), the
-# third the accessibility test (a virtual X display, the session bus, the AT-SPI registry).
+# third the accessibility test (a virtual X display, the session bus, the AT-SPI registry), the
+# fourth the report test (pdftotext reads the PDFs back).
 QVOKSB_PACKAGES="build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev \
 qt6-translations-l10n libmodbus-dev libgtest-dev fonts-dejavu-core \
 desktop-file-utils appstream man-db dpkg-dev \
-xvfb dbus at-spi2-core python3-pyatspi"
+xvfb dbus at-spi2-core python3-pyatspi \
+poppler-utils"
 
 # ensure_packages [extra packages...]: installs what is missing when root, otherwise prints
 # the one apt-get line to run and stops.

@@ -469,6 +469,11 @@ std::string ProfileFile::serialize() const
 
 bool ProfileFile::save(const std::string &path, std::string *error) const
 {
+    return saveFileAtomically(path, serialize(), error);
+}
+
+bool saveFileAtomically(const std::string &path, std::string_view text, std::string *error)
+{
     if (path.empty()) {
         setError(error, systemError("не удаётся записать", path, ENOENT));
         return false;
@@ -493,7 +498,6 @@ bool ProfileFile::save(const std::string &path, std::string *error) const
         }
     }
 
-    const std::string text = serialize();
     const std::string folder = folderOf(target);
     const std::string stem = folder + "/." + baseOf(target) + ".tmp";
 

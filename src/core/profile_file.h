@@ -42,6 +42,11 @@ namespace qvoksb
 // they are still numbers, and every setting clamps or rejects them as out of range.
 std::optional<long long> parseInteger(std::string_view text);
 
+// Writes `bytes` as the file `path`, atomically, as ProfileFile::save describes: a temporary file
+// beside the target, synced and renamed over it; on any failure the old file stays whole, nothing
+// is left behind and *error says why, in Russian.
+bool saveFileAtomically(const std::string &path, std::string_view bytes, std::string *error = nullptr);
+
 class ProfileFile
 {
 public:

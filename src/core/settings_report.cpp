@@ -1,0 +1,251 @@
+#include "settings_report.h"
+
+#include <algorithm>
+#include <string_view>
+
+namespace qvoksb::report
+{
+
+namespace
+{
+
+const char *pageCaption(Page page)
+{
+    return PageCaptions[static_cast<int>(page) - 1];
+}
+
+bool onPage(const SettingRow &r, Page page)
+{
+    return r.page == page;
+}
+
+// The relay set a box belongs to.
+const RelaySet &relaySetOf(const SettingRow &box)
+{
+    return RelaySets[box.relaySet - 1];
+}
+
+bool selfDiagnosisHoldsOutput3(const SettingsSet &set)
+{
+    // Item 0 "ДА": the unit drives output 3 itself.
+    return set.value(Setting::ComboBox2) == 0;
+}
+
+// The outputs a set drives as one value ("ВЫКЛ, ВЫХ.1", "нет"), and which of them the unit
+// ignores because their box is switched off.
+std::pair<Cell, Cell> relaySetCells(const SettingsSet &set, const RelaySet &rs,
+                                    const std::array<bool, SettingCount> &unused)
+{
+    std::string on, ignored;
+    for (int box = rs.hasTripBox ? 0 : 1; box < 4; ++box) {
+        const Setting s = rs.boxes[std::size_t(box)];
+        if (!set.checked(s))
+            continue;
+        on += (on.empty() ? "" : ", ") + std::string(RelayBoxCaptions[box]);
+        if (unused[indexOf(s)])
+            ignored += (ignored.empty() ? "" : ", ") + std::string(RelayBoxCaptions[box]);
+    }
+    Cell value{on.empty() ? "нет" : on, false};
+    Cell note{ignored.empty() ? "" : ignored + ": " + UnusedMark, !ignored.empty()};
+    return {value, note};
+}
+
+// The settings of pages 1 to 3: one row per setting, a relay set as one row in its place.
+Table settingsTable(const SettingsSet &set, const std::array<bool, SettingCount> &unused,
+                    Page page)
+{
+    Table t;
+    t.title = pageCaption(page);
+    t.header = {"Параметр", "Значение", "Ед. изм.", "Примечание"};
+    t.widths = {46, 26, 10, 18};
+    t.centred = {false, false, false, false};
+    int lastSet = 0;
+    for (const SettingRow &r : settingsCatalogue()) {
+        if (!onPage(r, page))
+            continue;
+        if (r.kind == Kind::RelayBox) {
+            if (r.relaySet == lastSet)
+                continue;
+            lastSet = r.relaySet;
+            auto [value, note] = relaySetCells(set, relaySetOf(r), unused);
+            t.rows.push_back({{plainCaption(r.caption)}, value, {""}, note});
+            continue;
+        }
+        const bool off = unused[indexOf(r.id)];
+        t.rows.push_back({{plainCaption(r.caption), off},
+                          {valueText(set, r.id), off},
+                          {r.unit, off},
+                          {off ? UnusedMark : "", off}});
+    }
+    return t;
+}
+
+// Pages 4 and 5: one row per frame ("ВЫКЛ", "ВХОД 1"), one column per caption within it.
+Table groupTable(const SettingsSet &set, const std::array<bool, SettingCount> &unused, Page page,
+                 const char *groupHeading)
+{
+    Table t;
+    t.title = pageCaption(page);
+    t.header = {groupHeading};
+    std::vector<std::string> groups;
+    for (const SettingRow &r : settingsCatalogue()) {
+        if (!onPage(r, page))
+            continue;
+        const std::string caption = plainCaption(r.caption);
+        if (std::find(t.header.begin(), t.header.end(), caption) == t.header.end())
+            t.header.push_back(caption);
+        if (groups.empty() || groups.back() != r.group)
+            groups.emplace_back(r.group);
+    }
+    t.widths.assign(t.header.size(), int(80 / (t.header.size() - 1)));
+    t.widths[0] = 20;
+    t.centred.assign(t.header.size(), false);
+    for (const std::string &g : groups) {
+        Row row(t.header.size());
+        row[0].text = g;
+        for (const SettingRow &r : settingsCatalogue()) {
+            if (!onPage(r, page) || g != r.group)
+                continue;
+            const auto column = std::size_t(
+                std::find(t.header.begin(), t.header.end(), plainCaption(r.caption)) -
+                t.header.begin());
+            const bool off = unused[indexOf(r.id)];
+            std::string text = valueText(set, r.id);
+            if (*r.unit)
+                text += std::string(" ") + r.unit;
+            if (off)
+                text += std::string(" (") + UnusedMark + ")";
+            row[column] = {text, off};
+        }
+        t.rows.push_back(std::move(row));
+    }
+    return t;
+}
+
+Table lastTripTable(const SettingsSet &set)
+{
+    Table t;
+    t.title = FileSectionNames[std::size_t(FileSection::LastTrip)];
+    t.header = {"Параметр", "Значение"};
+    t.widths = {30, 70};
+    t.centred = {false, false};
+    for (Setting s : {Setting::EDt, Setting::EEvent})
+        t.rows.push_back({{plainCaption(rowOf(s).caption)}, {set.text(s)}});
+    return t;
+}
+
+bool isNumber(std::string_view text)
+{
+    if (!text.empty() && (text.front() == '-' || text.front() == '+'))
+        text.remove_prefix(1);
+    return !text.empty() && std::all_of(text.begin(), text.end(),
+                                         [](char c) { return c >= '0' && c <= '9'; });
+}
+
+} // namespace
+
+std::string plainCaption(const char *caption)
+{
+    std::string out;
+    for (const char *p = caption; *p; ++p) {
+        if (*p == '\r')
+            continue;
+        out += *p == '\n' ? ' ' : *p;
+    }
+    while (!out.empty() && (out.back() == ':' || out.back() == ' '))
+        out.pop_back();
+    return out;
+}
+
+Table relayMatrix(const SettingsSet &set, const std::array<bool, SettingCount> &unused)
+{
+    const bool held = selfDiagnosisHoldsOutput3(set);
+    Table t;
+    t.title = "Матрица выходных реле";
+    t.header = {"Функция"};
+    for (const char *box : RelayBoxCaptions)
+        t.header.emplace_back(box);
+    if (held)
+        t.header[4] += " *";
+    t.widths = {52, 12, 12, 12, 12};
+    t.centred = {false, true, true, true, true};
+    for (const RelaySet &rs : RelaySets) {
+        Row row{{plainCaption(rowOf(rs.boxes[1]).caption)}};
+        for (int box = 0; box < 4; ++box) {
+            const Setting s = rs.boxes[std::size_t(box)];
+            if (box == 0 && !rs.hasTripBox)
+                row.push_back({"—"});
+            else
+                row.push_back({set.checked(s) ? "×" : "", unused[indexOf(s)]});
+        }
+        t.rows.push_back(std::move(row));
+    }
+    if (held)
+        t.note = std::string("* ") + plainCaption(rowOf(Setting::ComboBox2).caption) + ": " +
+                 valueText(set, Setting::ComboBox2) +
+                 ". Выход 3 занят самодиагностикой блока, отметки столбца «" +
+                 RelayBoxCaptions[3] + "» не действуют.";
+    return t;
+}
+
+Document buildDocument(const SettingsSet &set, const Facts &facts)
+{
+    Document d;
+    const std::size_t changed = set.differences(SettingsSet()).size();
+    d.facts = {
+        {"Файл конфигурации", facts.fileName},
+        {"Дата и время отчёта", facts.reportTime},
+        {plainCaption(facts.addressCaption.c_str()), facts.addressText},
+        {"Порт", facts.portText},
+        {"Отличий от заводских настроек", changed ? std::to_string(changed) : "нет"},
+    };
+    d.tables.push_back(settingsTable(set, facts.unused, Page::Configuration));
+    d.tables.push_back(settingsTable(set, facts.unused, Page::Overcurrent));
+    d.tables.push_back(settingsTable(set, facts.unused, Page::EarthFault));
+    d.tables.push_back(relayMatrix(set, facts.unused));
+    d.tables.push_back(groupTable(set, facts.unused, Page::OutputRelays, "Реле"));
+    d.tables.push_back(groupTable(set, facts.unused, Page::DigitalInputs, "Вход"));
+    if (!set.text(Setting::EEvent).empty() || !set.text(Setting::EDt).empty())
+        d.tables.push_back(lastTripTable(set));
+    return d;
+}
+
+std::string csvField(std::string_view text)
+{
+    std::string field(text);
+    if (!field.empty() && std::string_view("=+-@\t\r").find(field.front()) != std::string_view::npos &&
+        !isNumber(field))
+        field.insert(0, "'");
+    if (field.find_first_of(";\"\r\n") == std::string::npos)
+        return field;
+    std::string quoted = "\"";
+    for (char c : field) {
+        if (c == '"')
+            quoted += '"';
+        quoted += c;
+    }
+    return quoted + '"';
+}
+
+std::string csvText(const SettingsSet &set, const std::array<bool, SettingCount> &unused)
+{
+    std::string out = "\xEF\xBB\xBF";
+    const auto line = [&out](const std::array<std::string, 5> &fields) {
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            out += (i ? ";" : "") + csvField(fields[i]);
+        out += "\r\n";
+    };
+    line({CsvHeader[0], CsvHeader[1], CsvHeader[2], CsvHeader[3], CsvHeader[4]});
+    for (const SettingRow &r : settingsCatalogue()) {
+        std::string caption = plainCaption(r.caption);
+        if (r.kind == Kind::RelayBox)
+            caption += std::string(" ") + RelayBoxCaptions[r.box];
+        else if (*r.group)
+            caption = std::string(r.group) + ". " + caption;
+        line({pageCaption(r.page), caption, valueText(set, r.id), r.unit,
+              unused[indexOf(r.id)] ? UnusedMark : ""});
+    }
+    return out;
+}
+
+} // namespace qvoksb::report

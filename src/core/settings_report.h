@@ -1,0 +1,72 @@
+#pragma once
+// The settings report a commissioning engineer signs, and the settings as a CSV table: what they
+// say, computed from a settings set and what the window knows beside it (file, port, which
+// settings the interlocks have switched off). Painting the report onto pages is the window's.
+// Captions, items and units come from the settings catalogue; texts are UTF-8.
+#include "settings_set.h"
+
+#include <array>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qvoksb::report
+{
+
+inline constexpr const char *Title = "Отчёт о настройках блока KSB-7";
+// The mark of a setting the interlocks have switched off: the unit ignores its value.
+inline constexpr const char *UnusedMark = "не используется";
+inline constexpr std::array<const char *, 3> SignatureCaptions = {"Составил", "Проверил", "Дата"};
+
+struct Cell {
+    std::string text;
+    bool unused = false; // shown in grey
+};
+using Row = std::vector<Cell>;
+
+struct Table {
+    std::string title;               // above the table; may be empty
+    std::vector<std::string> header; // column headings
+    std::vector<int> widths;         // relative column widths
+    std::vector<bool> centred;       // per column
+    std::vector<Row> rows;
+    std::string note; // under the table; may be empty
+};
+
+// What the window knows beside the settings set.
+struct Facts {
+    std::string fileName;       // the configuration file as the status line names it
+    std::string reportTime;     // "08.12.2026 14:05"
+    std::string addressCaption; // the caption of the Modbus address on its page
+    std::string addressText;    // as the page shows it (hexadecimal)
+    std::string portText;       // the chosen port as its menu item names it
+    // The settings whose controls the interlocks have disabled.
+    std::array<bool, SettingCount> unused{};
+};
+
+struct Document {
+    std::vector<std::pair<std::string, std::string>> facts; // the header's lines
+    // The pages' settings in page order, the relay matrix after the protections' pages, then the
+    // relays' modes, the inputs and the last trip when known.
+    std::vector<Table> tables;
+};
+
+Document buildDocument(const SettingsSet &set, const Facts &facts);
+
+// A caption on one line, without the colon that ends it on the page.
+std::string plainCaption(const char *caption);
+
+// The relay-output matrix: one row per relay set, a cross for a checked box, "—" where the set
+// has no such box; the "ВЫХ.3" column marked while the self-diagnosis holds output 3.
+Table relayMatrix(const SettingsSet &set, const std::array<bool, SettingCount> &unused);
+
+// One line per setting: page, caption, value, unit, "не используется" where so; ';' between
+// fields, CR LF after each line, UTF-8 with a byte-order mark, a header line first.
+std::string csvText(const SettingsSet &set, const std::array<bool, SettingCount> &unused);
+// One CSV field: quoted when it holds ';', '"' or a line break; a text a spreadsheet would take
+// for a formula (starting with '=', '+', '-', '@') is kept as text by a leading apostrophe.
+std::string csvField(std::string_view text);
+inline constexpr std::array<const char *, 5> CsvHeader = {"Страница", "Параметр", "Значение",
+                                                         "Единица", "Примечание"};
+
+} // namespace qvoksb::report

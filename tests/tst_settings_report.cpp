@@ -1,0 +1,373 @@
+// The settings report as a PDF read back with poppler's pdftotext, and the CSV export, both
+// from the commands of a real main window.
+#include "Main.h"
+#include "Messages.h"
+#include "SettingsReport.h"
+#include "report_sets.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPrintPreviewDialog>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <csignal>
+#include <sys/resource.h>
+#include <unistd.h>
+
+using qvoksb::Setting;
+
+namespace
+{
+
+QString pdftotext(const QString &pdf, const QStringList &options)
+{
+    QProcess p;
+    p.start(QStringLiteral("pdftotext"), QStringList(options) << pdf << QStringLiteral("-"));
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        return QString();
+    return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// The pages of a PDF as pdftotext lays them out, one string per page.
+QStringList pdfPages(const QString &pdf)
+{
+    QStringList pages = pdftotext(pdf, {QStringLiteral("-layout")}).split(QLatin1Char('\f'));
+    if (!pages.isEmpty() && pages.last().trimmed().isEmpty())
+        pages.removeLast();
+    return pages;
+}
+
+// The first line of the text that holds `what`.
+QString lineWith(const QString &text, const QString &what)
+{
+    for (const QString &line : text.split(QLatin1Char('\n')))
+        if (line.contains(what))
+            return line;
+    return QString();
+}
+
+struct Word {
+    int page;
+    QRectF box;
+    QString text;
+};
+
+// Every word of the PDF with its box in points, and the pages' sizes.
+std::vector<Word> pdfWords(const QString &pdf, QList<QSizeF> *pageSizes)
+{
+    const QString html = pdftotext(pdf, {QStringLiteral("-bbox")});
+    static const QRegularExpression page(
+        QStringLiteral(R"re(<page width="([\d.]+)" height="([\d.]+)">)re"));
+    static const QRegularExpression word(QStringLiteral(
+        R"re(<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>)re"));
+    std::vector<Word> words;
+    int pageNumber = -1;
+    for (const QString &line : html.split(QLatin1Char('\n'))) {
+        if (const auto m = page.match(line); m.hasMatch()) {
+            ++pageNumber;
+            pageSizes->append(QSizeF(m.captured(1).toDouble(), m.captured(2).toDouble()));
+        } else if (const auto w = word.match(line); w.hasMatch()) {
+            const QPointF from(w.captured(1).toDouble(), w.captured(2).toDouble());
+            const QPointF to(w.captured(3).toDouble(), w.captured(4).toDouble());
+            words.push_back({pageNumber, QRectF(from, to), w.captured(5)});
+        }
+    }
+    return words;
+}
+
+QStringList csvFields(const QString &line)
+{
+    QStringList fields{QString()};
+    bool quoted = false;
+    for (int i = 0; i < line.size(); ++i) {
+        const QChar c = line.at(i);
+        if (quoted && c == u'"' && i + 1 < line.size() && line.at(i + 1) == u'"')
+            fields.last() += c, ++i;
+        else if (c == u'"')
+            quoted = !quoted;
+        else if (c == u';' && !quoted)
+            fields.append(QString());
+        else
+            fields.last() += c;
+    }
+    return fields;
+}
+
+QString qs(const std::string &s)
+{
+    return QString::fromStdString(s);
+}
+
+QString caption(Setting s)
+{
+    return qs(qvoksb::report::plainCaption(qvoksb::rowOf(s).caption));
+}
+
+} // namespace
+
+class TestSettingsReport : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    QList<QPair<Messages::Kind, QString>> shown_;
+    QString chosenFile_;
+
+    QString path(const QString &name) const { return dir_->filePath(name); }
+
+    // Saves the window's report through the command's dialog, as a user would.
+    void savePdf(TFKsb &w, const QString &name)
+    {
+        chosenFile_ = name;
+        saveReportAsPdf(&w, settingsReport(w, QDateTime(QDate(2026, 12, 8), QTime(14, 5))), &w);
+    }
+
+private slots:
+    void init()
+    {
+        dir_ = std::make_unique<QTemporaryDir>();
+        shown_.clear();
+        Messages::hook = [this](Messages::Kind kind, const QString &text) {
+            shown_.append({kind, text});
+            return true;
+        };
+        FileDialog::executeHook = [this](FileDialog &d) {
+            d.FileName = chosenFile_;
+            return true;
+        };
+    }
+    void cleanup()
+    {
+        Messages::hook = nullptr;
+        FileDialog::executeHook = nullptr;
+        QFile::setPermissions(dir_->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
+    void commandsStandInServiceMenu()
+    {
+        TFKsb w;
+        QStringList captions;
+        for (QAction *a : w.ServiceMenu->actions())
+            captions << a->text();
+        QVERIFY(captions.contains(QStringLiteral("Отчёт о настройках ...")));
+        QVERIFY(captions.contains(QStringLiteral("Экспорт в CSV ...")));
+        QVERIFY(w.ServiceMenu->menuAction()->isVisible());
+
+        // The report opens in a print preview that also saves as PDF.
+        bool previewed = false;
+        QTimer::singleShot(0, this, [&previewed] {
+            auto *preview = qobject_cast<QPrintPreviewDialog *>(QApplication::activeModalWidget());
+            previewed = preview && preview->findChild<QAction *>(QStringLiteral("SavePdf"));
+            if (preview)
+                preview->reject();
+        });
+        w.findChild<QAction *>(QStringLiteral("ReportCommand"))->trigger();
+        QVERIFY(previewed);
+    }
+
+    void reportHoldsEverySetting()
+    {
+        TFKsb w;
+        w.applySettings(changedSettings());
+        w.RxSpinEdit26->setValue(247);
+        w.COM16Click(w.COM[2]);
+        const QString name = path("report.pdf");
+        savePdf(w, name);
+        QCOMPARE(shown_.size(), 1);
+        QCOMPARE(shown_.first().first, Messages::Kind::Information);
+
+        const QStringList pages = pdfPages(name);
+        QVERIFY(pages.size() >= 2);
+        const QString all = pages.join(QLatin1Char('\n'));
+        QVERIFY(all.startsWith(QStringLiteral("Отчёт о настройках блока KSB-7")));
+        QVERIFY(lineWith(all, QStringLiteral("Modbus адрес (hex)")).contains(QStringLiteral("F7")));
+        QVERIFY(lineWith(all, QStringLiteral("Порт:")).contains(QStringLiteral("СОМ 3")));
+        QVERIFY(lineWith(all, QStringLiteral("Файл конфигурации:")).contains(QStringLiteral("заводская конфигурация")));
+        QVERIFY(lineWith(all, QStringLiteral("Дата и время отчёта:")).contains(QStringLiteral("08.12.2026 14:05")));
+        for (int i = 0; i < pages.size(); ++i)
+            QVERIFY2(pages[i].contains(QStringLiteral("Стр. %1 из %2").arg(i + 1).arg(pages.size())),
+                     qPrintable(QString::number(i + 1)));
+
+        // Every setting of pages 1 to 3 on one line with its value (the first word of a value
+        // that wraps) and unit.
+        const qvoksb::SettingsSet set = w.currentSettings();
+        const auto unused = unusedSettings(w);
+        for (const qvoksb::SettingRow &r : qvoksb::settingsCatalogue()) {
+            if (r.page > qvoksb::Page::EarthFault || r.kind == qvoksb::Kind::RelayBox)
+                continue;
+            const QString line = lineWith(all, caption(r.id));
+            const QString value = qs(qvoksb::valueText(set, r.id)).section(u' ', 0, 0);
+            QVERIFY2(line.contains(value) && line.contains(QString::fromUtf8(r.unit)), r.control);
+            QVERIFY2(line.contains(QStringLiteral("не используется")) == unused[qvoksb::indexOf(r.id)],
+                     qPrintable(line));
+        }
+        // The interlocks as the unit's documents give them: a curve uses the multiplier, not the
+        // delay; output 3 is free of the self-diagnosis ("НЕТ").
+        QVERIFY(lineWith(all, QStringLiteral("Вид МТЗ в фазах ")).contains(QStringLiteral("ANSI нормальная")));
+        QVERIFY(lineWith(all, QStringLiteral("Времязависимая МТЗ в фазах. Задержка")).contains(QStringLiteral("не используется")));
+        QVERIFY(!lineWith(all, QStringLiteral("Вид МТЗ в фазах. Множитель")).contains(QStringLiteral("не используется")));
+
+        // The relay matrix: a cross per checked box, "—" where set 1 has no trip box.
+        const QString matrix = all.mid(all.indexOf(QStringLiteral("Матрица выходных реле")));
+        for (const qvoksb::RelaySet &rs : qvoksb::RelaySets) {
+            const QString row = lineWith(matrix, caption(rs.boxes[1]));
+            int checked = 0;
+            for (int box = rs.hasTripBox ? 0 : 1; box < 4; ++box)
+                checked += set.checked(rs.boxes[std::size_t(box)]);
+            QCOMPARE(row.count(QStringLiteral("×")), checked);
+            QCOMPARE(row.contains(QStringLiteral("—")), !rs.hasTripBox);
+        }
+        // Relays and inputs by frame: every value of a frame on its line.
+        for (const qvoksb::SettingRow &r : qvoksb::settingsCatalogue()) {
+            if (*r.group == 0 || r.kind == qvoksb::Kind::RelayBox)
+                continue;
+            const QString page = all.mid(all.indexOf(QString::fromUtf8(qvoksb::PageCaptions[int(r.page) - 1])));
+            const QString line = lineWith(page, QString::fromUtf8(r.group) + QStringLiteral("  "));
+            QVERIFY2(line.contains(qs(qvoksb::valueText(set, r.id))), r.control);
+        }
+        QVERIFY(all.contains(QStringLiteral("ДИСТАНЦИОННОЕ ОТКЛЮЧЕНИЕ")));
+        QVERIFY(all.contains(QStringLiteral("7.3.2026 14:25:31")));
+
+        // The lines to sign close the last page.
+        for (const char *sign : {"Составил:", "Проверил:", "Дата:"})
+            QVERIFY(pages.last().contains(QString::fromUtf8(sign)));
+        QVERIFY(!pages.first().contains(QStringLiteral("Проверил:")));
+
+        // The same settings give the same pages.
+        savePdf(w, path("again.pdf"));
+        QCOMPARE(pdfPages(path("again.pdf")), pages);
+    }
+
+    void longTextsNeitherClippedNorOverlapping_data()
+    {
+        QTest::addColumn<bool>("largest");
+        QTest::newRow("factory settings") << false;
+        QTest::newRow("largest values, 2047-letter texts") << true;
+    }
+
+    void longTextsNeitherClippedNorOverlapping()
+    {
+        QFETCH(bool, largest);
+        TFKsb w;
+        if (largest)
+            w.applySettings(largestSettings());
+        const QString name = path("report.pdf");
+        savePdf(w, name);
+        QList<QSizeF> sizes;
+        const std::vector<Word> words = pdfWords(name, &sizes);
+        QVERIFY(words.size() > 300);
+        for (const QSizeF &s : sizes) // A4 portrait, in points
+            QVERIFY(qAbs(s.width() - 595.3) < 1 && qAbs(s.height() - 841.9) < 1);
+        for (std::size_t i = 0; i < words.size(); ++i) {
+            const Word &a = words[i];
+            QVERIFY2(QRectF(QPointF(0, 0), sizes[a.page]).contains(a.box), qPrintable(a.text));
+            for (std::size_t j = i + 1; j < words.size() && words[j].page == a.page; ++j) {
+                const QRectF both = a.box.intersected(words[j].box);
+                QVERIFY2(both.width() < 0.5 || both.height() < 0.5,
+                         qPrintable(a.text + QStringLiteral(" / ") + words[j].text));
+            }
+        }
+        // Wrapped, the long texts are still there whole.
+        QString text = pdftotext(name, {});
+        text.remove(QRegularExpression(QStringLiteral("\\s")));
+        for (Setting s : {Setting::EEvent, Setting::EDt})
+            QVERIFY(text.contains(qs(w.currentSettings().text(s)).remove(u' ')));
+    }
+
+    void failedSaveLeavesNoFile_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("read-only folder") << "readonly";
+        QTest::newRow("disk full") << "fsize";
+    }
+
+    void failedSaveLeavesNoFile()
+    {
+        QFETCH(QString, kind);
+        TFKsb w;
+        QString folder = dir_->path();
+        struct rlimit saved {
+        };
+        if (kind == "readonly") {
+            // The superuser writes into any folder whatever its mode; /proc refuses everyone.
+            if (::geteuid() == 0)
+                folder = QStringLiteral("/proc");
+            else
+                QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        } else {
+            std::signal(SIGXFSZ, SIG_IGN);
+            QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+            struct rlimit small = saved;
+            small.rlim_cur = 4000;
+            QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        }
+        savePdf(w, folder + QStringLiteral("/report.pdf"));
+        if (kind == "fsize")
+            QCOMPARE(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+
+        QCOMPARE(shown_.size(), 1);
+        QCOMPARE(shown_.first().first, Messages::Kind::Error);
+        const QString text = shown_.first().second;
+        QVERIFY2(text.startsWith(QStringLiteral("Отчёт о настройках не сохранён:\n")), qPrintable(text));
+        QVERIFY2(text.contains(folder), qPrintable(text));
+        // The system's reason is given in Russian too.
+        QVERIFY2(text.section(QStringLiteral(": "), -1).contains(QRegularExpression(QStringLiteral("[а-я]{3}"))),
+                 qPrintable(text));
+        QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/report.pdf")));
+        QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
+    }
+
+    void csvHoldsOneRowPerSetting()
+    {
+        TFKsb w;
+        w.applySettings(changedSettings());
+        // A cause with the separator, quotes and a leading '=' that a spreadsheet would compute.
+        w.EEvent->setText(QStringLiteral("=1+1; \"КЗ\""));
+        chosenFile_ = path("settings.csv");
+        w.findChild<QAction *>(QStringLiteral("CsvCommand"))->trigger();
+        QCOMPARE(shown_.size(), 1);
+        QCOMPARE(shown_.first().first, Messages::Kind::Information);
+
+        QFile f(chosenFile_);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+        QVERIFY(bytes.endsWith("\r\n"));
+        QStringList lines = QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"));
+        lines.removeLast();
+        QCOMPARE(lines.size(), 1 + int(qvoksb::SettingCount));
+        QCOMPARE(lines.first(), QStringLiteral("Страница;Параметр;Значение;Единица;Примечание"));
+        QMap<QString, QStringList> byCaption;
+        for (const QString &line : lines.mid(1)) {
+            const QStringList fields = csvFields(line);
+            QCOMPARE(fields.size(), 5);
+            byCaption.insert(fields[1], fields);
+        }
+        QCOMPARE(byCaption.size(), int(qvoksb::SettingCount));
+        // Rows written out from the unit's documents.
+        QCOMPARE(byCaption.value(QStringLiteral("Частота сети (Гц)")),
+                 QStringList({"КОНФИГУРАЦИЯ", "Частота сети (Гц)", "60", "Гц", ""}));
+        QCOMPARE(byCaption.value(QStringLiteral("Времязависимая МТЗ в фазах. Задержка (мсек)")).at(4),
+                 QStringLiteral("не используется"));
+        QCOMPARE(byCaption.value(QStringLiteral("Доп. контакт выключателя (Реле) ВЫХ.1")).at(2),
+                 QStringLiteral("да"));
+        QCOMPARE(byCaption.value(QStringLiteral("ВЫХ.2. Режим работы")).mid(0, 3),
+                 QStringList({"ВЫХОДНЫЕ РЕЛЕ", "ВЫХ.2. Режим работы", "ИМПУЛЬСНЫЙ"}));
+        QCOMPARE(byCaption.value(QStringLiteral("ВХОД 3. Функция активации")).at(2),
+                 QStringLiteral("ВНЕШНИЙ СБРОС"));
+        QCOMPARE(byCaption.value(QStringLiteral("Причина откл")).at(2),
+                 QStringLiteral("'=1+1; \"КЗ\""));
+    }
+};
+
+QTEST_MAIN(TestSettingsReport)
+#include "tst_settings_report.moc"
