@@ -156,14 +156,19 @@ void ReportFlow::footer()
     p.drawText(QPointF(0, baseline), left);
 }
 
-void ReportFlow::title(const QString &caption)
+void ReportFlow::paragraph(const QString &caption, const QFont &font, double gapMm)
 {
-    const auto t = text(caption, title_, widthPx_);
-    const double top = place(t->height() + mmPx(4));
+    const auto t = text(caption, font, widthPx_);
+    const double top = place(t->height() + mmPx(gapMm));
     if (painter_) {
         painter_->setPen(ink);
         t->draw(*painter_, QPointF(0, top));
     }
+}
+
+void ReportFlow::title(const QString &caption)
+{
+    paragraph(caption, title_, 4);
 }
 
 void ReportFlow::facts(const std::vector<std::pair<std::string, std::string>> &lines)
@@ -184,12 +189,7 @@ void ReportFlow::facts(const std::vector<std::pair<std::string, std::string>> &l
 
 void ReportFlow::heading(const QString &caption)
 {
-    const auto t = text(caption, heading_, widthPx_);
-    const double top = place(t->height() + mmPx(1.5));
-    if (painter_) {
-        painter_->setPen(ink);
-        t->draw(*painter_, QPointF(0, top));
-    }
+    paragraph(caption, heading_, 1.5);
 }
 
 void ReportFlow::table(const report::Table &t)

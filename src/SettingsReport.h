@@ -57,6 +57,7 @@ private:
     class Text;
     std::unique_ptr<Text> text(const QString &text, const QFont &font, double widthPx,
                                bool centred = false) const;
+    void paragraph(const QString &text, const QFont &font, double gapMm);
     // The top of a block of `heightPx`, on a new page when it does not fit on this one.
     double place(double heightPx);
     void footer();
