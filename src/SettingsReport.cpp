@@ -1,5 +1,6 @@
 #include "SettingsReport.h"
 
+#include "CharacteristicsPlot.h"
 #include "FileDialog.h"
 #include "Main.h"
 #include "Messages.h"
@@ -129,6 +130,12 @@ void ReportFlow::newPage()
         device_.newPage();
     ++page_;
     y_ = 0;
+}
+
+void ReportFlow::pageBreak()
+{
+    if (y_ > 0)
+        newPage();
 }
 
 void ReportFlow::finish()
@@ -540,7 +547,38 @@ void addReportCommands(TFKsb *window)
     QObject::connect(csv, &QAction::triggered, window, [window] { exportSettingsCsv(window); });
 }
 
-// Until the characteristics are part of the program the report has no plots.
-void characteristicsSection(ReportFlow &, const SettingsSet &)
+void characteristicsSection(ReportFlow &flow, const SettingsSet &set)
 {
+    namespace ch = qvoksb::characteristics;
+    // The sheet's secondary currents are those of a CT with 5 A rated secondary current, as
+    // the characteristics window shows at first.
+    constexpr int ctSecondaryA = 5;
+    const ch::Settings settings = ch::settingsFrom(set);
+    const std::pair<ch::Protection, const char *> protections[] = {
+        {ch::Protection::Phases, "фазы"}, {ch::Protection::Earth, "земля"}};
+    for (const auto &[protection, name] : protections) {
+        // A protection's plot and its sheet fill one page.
+        flow.pageBreak();
+        flow.heading(QStringLiteral("Характеристики срабатывания: ") + QString::fromUtf8(name));
+        const ch::PlotData data = ch::plotData(settings, protection);
+        flow.picture(flow.mmPx(125), [&data](QPainter &p, const QRectF &r) {
+            paintCharacteristics(p, r, data);
+        });
+        const ch::Sheet sheet = ch::testSheet(settings, protection, ctSecondaryA);
+        report::Table t;
+        t.title = "Проверочная таблица";
+        t.header.assign(ch::sheetHeader.begin(), ch::sheetHeader.end());
+        t.widths = {13, 17, 17, 13, 40};
+        t.centred = {true, true, true, true, false};
+        for (const ch::SheetRow &row : sheet.rows) {
+            report::Row cells;
+            for (const std::string &cell : ch::sheetCells(row))
+                cells.push_back({cell});
+            t.rows.push_back(std::move(cells));
+        }
+        t.note = "Кратность — к току срабатывания " + sheet.reference +
+                 ". Вторичный ток — для ТТ с номинальным вторичным током " +
+                 std::to_string(ctSecondaryA) + " А.";
+        flow.table(t);
+    }
 }

@@ -50,6 +50,8 @@ public:
     void picture(double heightPx, const std::function<void(QPainter &, const QRectF &)> &paint);
     void signatures();
     void newPage();
+    // A new page unless this one is still empty.
+    void pageBreak();
     // Ends the last page (its footer).
     void finish();
 
