@@ -576,7 +576,7 @@ void characteristicsSection(ReportFlow &flow, const SettingsSet &set)
                 cells.push_back({cell});
             t.rows.push_back(std::move(cells));
         }
-        t.note = "Кратность — к току срабатывания " + sheet.reference +
+        t.note = "Кратности указаны к току срабатывания: " + sheet.reference +
                  ". Вторичный ток — для ТТ с номинальным вторичным током " +
                  std::to_string(ctSecondaryA) + " А.";
         flow.table(t);
