@@ -132,6 +132,8 @@ public:
 
     // Settings; they take effect at the next Open.
     int PortNum = 1; // 1 to 16
+    // When not empty, this device is opened instead of port PortNum's (a tool given a path).
+    std::string DevicePath;
     DtrControl ControlDtr = dtrDisabled;
     RtsControl ControlRts = rtsDisabled;
     // A device closed by Close is opened again only this long afterwards: the next Open waits

@@ -257,13 +257,13 @@ void transmitLoop(const std::shared_ptr<SerialPort::Session> &s)
 
 void SerialPort::Open()
 {
-    const std::string port = portEntryName(PortNum);
+    const std::string port = DevicePath.empty() ? portEntryName(PortNum) : DevicePath;
     if (session_)
         throw portError(port, "the port is already open");
     if (!gui_)
         throw portError(port, "no GUI thread to deliver the port's events to");
-    devicePath_ = serialDevicePath(PortNum);
-    const std::string name = port + " (" + devicePath_ + ")";
+    devicePath_ = DevicePath.empty() ? serialDevicePath(PortNum) : DevicePath;
+    const std::string name = DevicePath.empty() ? port + " (" + devicePath_ + ")" : port;
     waitForPortToSettle(devicePath_, CloseDelayMs);
 
     auto s = std::make_shared<Session>();

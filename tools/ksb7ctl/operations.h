@@ -1,0 +1,93 @@
+#pragma once
+// What ksb7ctl does with one unit on the line: read, write, compare, state, last trip and the
+// commands, each as the configurator's exchange window does it, with one result per unit.
+#include "settings_set.h"
+#include "trip_record.h"
+#include "unit_link.h"
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ksb7ctl
+{
+
+// Exit codes, documented in --help and the manual page.
+enum ExitCode { ExitDone = 0, ExitDifferences = 1, ExitLink = 2, ExitBadInput = 3 };
+
+enum class Status {
+    Ok,
+    Differences, // diff or write --verify found some
+    Refused,     // the unit answered a step with an exception
+    Silent,      // a step got no correct answer in time
+    PortLost,    // the port device went away
+    PortFailed,  // the port could not be opened
+    FileFailed,  // the file could not be written
+};
+int exitCodeOf(Status status);
+const char *statusName(Status status); // for JSON
+
+struct CommandRow {
+    const char *name;    // on the command line
+    int code;            // the value written to the command register
+    const char *caption; // the configurator's radio item
+};
+extern const std::array<CommandRow, 7> Commands;
+const CommandRow *findCommand(const std::string &name);
+
+struct UnitResult {
+    int address = 0;
+    Status status = Status::Ok;
+    std::string message; // a failure in one Russian line
+    int failedStep = 0;   // the step that failed
+    int lastAccepted = 0; // the last step answered correctly before it
+    std::optional<qvoksb::SettingsSet> settings; // read, diff, write --verify: as the unit holds
+    std::optional<qvoksb::TripRecord> trip;
+    std::optional<qvoksb::SettingsSet> wanted; // diff, write --verify: what the file makes it hold
+    std::vector<qvoksb::Setting> differences;  // between settings and wanted
+    std::optional<std::array<uint16_t, 2>> state; // registers 517 (outputs), 518 (inputs)
+    std::string file;                             // read -o: the file written
+    bool verified = false;
+};
+
+// The steps' names in the user's words: 1..7 the configuration blocks, 8 the last trip, 99 the
+// state, 0 the command.
+std::string stepName(int step);
+
+// A set as the configurator holds it once its controls have taken it: the phase cut-off always
+// trips the breaker, whatever a file or the unit says.
+qvoksb::SettingsSet asWindowHolds(qvoksb::SettingsSet set);
+
+// Reports the progress of a unit: step done of steps.
+using Progress = std::function<void(int done, int steps)>;
+
+class UnitOperations
+{
+public:
+    UnitOperations(UnitLink &link, uint8_t address, Progress progress)
+        : link_(link), address_(address), progress_(std::move(progress))
+    {
+    }
+    // The seven blocks and, with withTrip, the last trip; the set starts from the factory
+    // values, and the last-trip texts are the configurator's.
+    UnitResult read(bool withTrip);
+    UnitResult write(const qvoksb::SettingsSet &set, bool verify);
+    UnitResult diff(const qvoksb::SettingsSet &file);
+    UnitResult state();
+    UnitResult lastTrip();
+    UnitResult command(const CommandRow &command);
+
+private:
+    // One step's transaction; false when it failed, with the result filled in.
+    bool step(int stepNumber, std::span<const uint8_t> request, UnitResult &result,
+              std::vector<uint16_t> *registers);
+    bool readBlocks(UnitResult &result, qvoksb::SettingsSet &set, int firstProgress, int steps);
+
+    UnitLink &link_;
+    uint8_t address_;
+    Progress progress_;
+};
+
+} // namespace ksb7ctl
