@@ -1,4 +1,5 @@
 // ksb7-sim: a simulated KSB-7 on a pseudo-terminal, for running the configurator without a unit.
+#include "address_list.h"
 #include "port_directory.h"
 #include "simulated_unit.h"
 #include "unit_registers.h"
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <getopt.h>
+#include <memory>
 #include <pthread.h>
 #include <string>
 #include <utility>
@@ -41,7 +43,9 @@ It starts with the settings of a fresh configurator and a trip on record (cause 
 
 Options:
   --port N            the port COMN to appear as, 1..16 (default 1)
-  --address A         the unit address, 1..247, decimal or 0x hex (default 1)
+  --address LIST      the unit address, 1..247, decimal or 0x hex (default 1); a list such
+                      as 1,2,5-9 plays several units on the one line, as on a multi-drop bus,
+                      each with its own registers (the fault modes apply to every one)
   --inputs MASK       the input state register 518: bit 0..2 inputs 1..3 active, bit 3 the
                       breaker input; decimal or 0x hex (default 0)
   --set REG=VALUE     start with VALUE in configuration register REG instead of a fresh
@@ -155,7 +159,8 @@ int main(int argc, char **argv)
         {nullptr, 0, nullptr, 0},
     };
 
-    long port = 1, address = 1, inputs = 0;
+    long port = 1, inputs = 0;
+    std::vector<uint8_t> addresses = {1};
     bool quiet = false;
     std::vector<std::pair<int, uint16_t>> startValues;
     ksb7sim::Faults faults;
@@ -177,9 +182,9 @@ int main(int argc, char **argv)
             port = value;
             break;
         case OptAddress:
-            if (!number(1, 247))
+            addresses = qvoksb::parseAddressList(optarg, 0).addresses;
+            if (addresses.empty())
                 return usageError(name, optarg);
-            address = value;
             break;
         case OptInputs:
             if (!number(0, 15))
@@ -290,27 +295,39 @@ int main(int argc, char **argv)
     pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    ksb7sim::SimulatedUnit unit;
-    if (!quiet) {
-        std::setvbuf(stdout, nullptr, _IOLBF, 0);
-        unit.setTrafficPrinter([](const std::string &line) { std::puts(line.c_str()); });
+    // The first unit owns the terminal; the others answer on its line.
+    std::vector<std::unique_ptr<ksb7sim::SimulatedUnit>> units;
+    std::string list;
+    for (uint8_t address : addresses) {
+        units.push_back(std::make_unique<ksb7sim::SimulatedUnit>());
+        ksb7sim::SimulatedUnit &unit = *units.back();
+        if (!quiet && units.size() == 1) {
+            std::setvbuf(stdout, nullptr, _IOLBF, 0);
+            unit.setTrafficPrinter([](const std::string &line) { std::puts(line.c_str()); });
+        }
+        unit.setInputs(static_cast<uint16_t>(inputs));
+        for (const auto &[reg, v] : startValues)
+            unit.setReg(reg, v);
+        unit.setFaults(faults);
+        std::string error;
+        const bool started = units.size() == 1
+                                 ? unit.start(static_cast<int>(port), address, &error)
+                                 : unit.startOnLine(*units.front(), address, &error);
+        if (!started) {
+            std::fprintf(stderr, "ksb7-sim: %s\n", error.c_str());
+            return 1;
+        }
+        list += (list.empty() ? "" : ",") + std::to_string(address);
     }
-    unit.setInputs(static_cast<uint16_t>(inputs));
-    for (const auto &[reg, v] : startValues)
-        unit.setReg(reg, v);
-    unit.setFaults(faults);
-    std::string error;
-    if (!unit.start(static_cast<int>(port), static_cast<int>(address), &error)) {
-        std::fprintf(stderr, "ksb7-sim: %s\n", error.c_str());
-        return 1;
-    }
-    std::printf("ksb7-sim: unit %ld on %s -> %s; Ctrl+C ends\n", address, unit.linkPath().c_str(),
-                unit.devicePath().c_str());
+    std::printf("ksb7-sim: unit%s %s on %s -> %s; Ctrl+C ends\n", units.size() > 1 ? "s" : "",
+                list.c_str(), units.front()->linkPath().c_str(),
+                units.front()->devicePath().c_str());
     std::fflush(stdout);
 
     int received = 0;
     sigwait(&endSignals, &received);
-    unit.stop();
+    for (auto it = units.rbegin(); it != units.rend(); ++it)
+        (*it)->stop();
     std::printf("ksb7-sim: %s, link removed\n", strsignal(received));
     return 0;
 }

@@ -132,10 +132,18 @@ struct Outgoing {
 };
 
 struct SimulatedUnit::Impl {
+    // The units that answer on one terminal besides the one that owns it.
+    struct SharedLine {
+        std::mutex mutex;
+        std::vector<Impl *> guests;
+    };
+
     Impl();
     ~Impl();
 
     bool start(int portNumber, int unitAddress, std::string *error);
+    bool startOnLine(Impl &host, int unitAddress, std::string *error);
+    bool openModbus(std::string *error);
     void stop();
 
     // Server thread.
@@ -186,6 +194,8 @@ struct SimulatedUnit::Impl {
 
     int wake[2] = {-1, -1};
     int address = 1;
+    std::shared_ptr<SharedLine> line = std::make_shared<SharedLine>();
+    bool guest = false; // answers on another unit's terminal
     std::string link;
     std::string vanishedTarget;
     std::thread thread;
@@ -264,6 +274,27 @@ bool SimulatedUnit::Impl::start(int portNumber, int unitAddress, std::string *er
     notify = ::inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
     if (notify < 0)
         return fail(systemError("inotify"));
+    if (!openModbus(error))
+        return fail(error ? *error : "libmodbus");
+
+    if (!openTerminal(error))
+        return fail(error ? *error : "cannot open a pseudo-terminal");
+    std::string linkError;
+    if (!pointLink(link, ptsPath, &linkError)) {
+        link.clear();
+        return fail(linkError);
+    }
+    thread = std::thread([this] { run(); });
+    return true;
+}
+
+bool SimulatedUnit::Impl::openModbus(std::string *error)
+{
+    const auto fail = [&](const std::string &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, bridge) != 0)
         return fail(systemError("socketpair"));
     ::fcntl(bridge[0], F_SETFL, O_NONBLOCK);
@@ -279,15 +310,41 @@ bool SimulatedUnit::Impl::start(int portNumber, int unitAddress, std::string *er
     // The whole frame is in the socket before libmodbus reads it: a short frame is short.
     modbus_set_byte_timeout(modbus, 0, 5000);
     modbus_set_indication_timeout(modbus, 0, 100000);
+    return true;
+}
 
-    if (!openTerminal(error))
-        return fail(error ? *error : "cannot open a pseudo-terminal");
-    std::string linkError;
-    if (!pointLink(link, ptsPath, &linkError)) {
-        link.clear();
-        return fail(linkError);
+bool SimulatedUnit::Impl::startOnLine(Impl &host, int unitAddress, std::string *error)
+{
+    const auto fail = [&](const std::string &why) {
+        if (error)
+            *error = why;
+        stop();
+        return false;
+    };
+    if (started)
+        return fail("the unit is already running");
+    if (!mapping)
+        return fail("out of memory for the register map");
+    if (!host.started || host.guest)
+        return fail("the host unit is not running on a terminal of its own");
+    if (unitAddress < 1 || unitAddress > 247)
+        return fail("unit address " + std::to_string(unitAddress) + " outside 1..247");
+    {
+        std::lock_guard lock(host.line->mutex);
+        bool taken = unitAddress == host.address;
+        for (const Impl *g : host.line->guests)
+            taken = taken || g->address == unitAddress;
+        if (taken)
+            return fail("unit address " + std::to_string(unitAddress) + " is taken on that line");
     }
-    thread = std::thread([this] { run(); });
+    address = unitAddress;
+    guest = true;
+    started = true;
+    line = host.line;
+    if (!openModbus(error))
+        return fail(error ? *error : "libmodbus");
+    std::lock_guard lock(line->mutex);
+    line->guests.push_back(this);
     return true;
 }
 
@@ -295,6 +352,24 @@ void SimulatedUnit::Impl::stop()
 {
     if (!started)
         return;
+    if (guest) {
+        {
+            // Once out of the list, the host's thread no longer reaches this unit.
+            std::lock_guard lock(line->mutex);
+            std::erase(line->guests, this);
+        }
+        if (modbus) {
+            modbus_set_socket(modbus, -1);
+            modbus_free(modbus);
+            modbus = nullptr;
+        }
+        closeFd(bridge[0]);
+        closeFd(bridge[1]);
+        line = std::make_shared<SharedLine>();
+        guest = false;
+        started = false;
+        return;
+    }
     stopping = true;
     if (wake[1] >= 0) {
         const char byte = 'x';
@@ -433,10 +508,20 @@ void SimulatedUnit::Impl::handleChunk(std::vector<uint8_t> chunk)
         std::vector<std::string> lines;
         std::vector<uint8_t> rest;
         {
-            std::lock_guard lock(mutex);
-            rest = process(chunk, out, lines);
+            // A frame for another unit on this line goes to that unit, with its own registers.
+            std::lock_guard lineLock(line->mutex);
+            Impl *unit = this;
+            if (chunk.size() >= 4 && chunk[0] != address) {
+                for (Impl *g : line->guests)
+                    if (g->address == chunk[0])
+                        unit = g;
+            }
+            {
+                std::lock_guard lock(unit->mutex);
+                rest = unit->process(chunk, out, lines);
+            }
+            unit->framesArrived.notify_all();
         }
-        framesArrived.notify_all();
         for (const std::string &line : lines)
             print(line);
         deliver(out);
@@ -805,6 +890,11 @@ SimulatedUnit::~SimulatedUnit()
 bool SimulatedUnit::start(int portNumber, int address, std::string *error)
 {
     return d->start(portNumber, address, error);
+}
+
+bool SimulatedUnit::startOnLine(SimulatedUnit &host, int address, std::string *error)
+{
+    return d->startOnLine(*host.d, address, error);
 }
 
 void SimulatedUnit::stop()

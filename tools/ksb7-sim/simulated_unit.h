@@ -43,7 +43,11 @@ public:
     // starts answering requests to unit address. An existing entry that is not a dangling link
     // (another unit, a real port of the user) is left alone and start() fails.
     bool start(int portNumber, int address = 1, std::string *error = nullptr);
-    void stop(); // removes the link, if it is still ours
+    // Plays this unit on the line of `host`, a running unit, as on a multi-drop bus: requests to
+    // `address` on the host's terminal reach this unit, which answers with its own registers and
+    // faults. The address must differ from those of the host and its other units.
+    bool startOnLine(SimulatedUnit &host, int address, std::string *error = nullptr);
+    void stop(); // removes the link, if it is still ours; a unit on a host's line leaves it
     bool running() const;
 
     uint16_t reg(int address) const; // 0 outside the register map
