@@ -1,0 +1,307 @@
+// ksb7ctl run as a program against simulated units on a pseudo-terminal: what reaches the
+// units' registers, what it prints and how it ends.
+#include "config_file.h"
+#include "simulated_unit.h"
+#include "unit_registers.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <memory>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+using ksb7sim::Faults;
+using ksb7sim::SimulatedUnit;
+using qvoksb::Setting;
+
+namespace
+{
+
+constexpr int Port = 7;
+
+struct Outcome {
+    int code = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string slurp(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+size_t lineCount(const std::string &text)
+{
+    size_t n = 0;
+    for (char c : text)
+        n += c == '\n';
+    return n;
+}
+
+class Ksb7ctlTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        // Ports of our own: other test programs run beside this one.
+        char dir[] = "/tmp/ksb7ctl-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(dir), nullptr);
+        dir_ = dir;
+        ::setenv("QVOKSB_PORT_DIR", (dir_ + "/ports").c_str(), 1);
+    }
+    void TearDown() override
+    {
+        units_.clear();
+        std::system(("rm -rf " + dir_).c_str());
+    }
+
+    // Units on one line at these addresses; the first owns the terminal.
+    void startUnits(std::initializer_list<int> addresses)
+    {
+        for (int a : addresses) {
+            units_.push_back(std::make_unique<SimulatedUnit>());
+            std::string error;
+            const bool ok = units_.size() == 1 ? units_[0]->start(Port, a, &error)
+                                               : units_.back()->startOnLine(*units_[0], a, &error);
+            ASSERT_TRUE(ok) << error;
+        }
+    }
+    SimulatedUnit &unit(size_t i) { return *units_[i]; }
+
+    // Runs ksb7ctl on the units' port, reply-paced unless the arguments say otherwise.
+    Outcome ksb7ctl(std::vector<std::string> args, bool fast = true)
+    {
+        args.insert(args.begin(), {KSB7CTL_PATH, "--port", "COM" + std::to_string(Port)});
+        if (fast)
+            args.insert(args.begin() + 3, {"--pace", "reply"});
+        std::vector<char *> argv;
+        for (std::string &a : args)
+            argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const std::string out = dir_ + "/stdout", err = dir_ + "/stderr";
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = 0;
+        Outcome run;
+        if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        posix_spawn_file_actions_destroy(&actions);
+        run.out = slurp(out);
+        run.err = slurp(err);
+        return run;
+    }
+
+    std::string path(const std::string &name) const { return dir_ + "/" + name; }
+    std::string writeFile(const std::string &name, const qvoksb::SettingsSet &set)
+    {
+        std::string problem;
+        EXPECT_TRUE(qvoksb::writeConfigFile(path(name), set, &problem)) << problem;
+        return path(name);
+    }
+
+    std::string dir_;
+    std::vector<std::unique_ptr<SimulatedUnit>> units_;
+};
+
+// A set every register carries exactly, unlike the factory values in several places.
+qvoksb::SettingsSet changedSet()
+{
+    qvoksb::SettingsSet set;
+    set.setValue(Setting::RxSpinEdit1, 60);    // register 257 bit 0
+    set.setValue(Setting::RxSpinEdit2, 200);   // register 258
+    set.setValue(Setting::CheckBox2, 1);       // register 277 bit 2 (ВЫХ.2)
+    set.setValue(Setting::ComboBox3, 0);       // register 386
+    set.setValue(Setting::RxSpinEdit23, 500);  // register 264, in 100 ms
+    set.setValue(Setting::RxSpinEdit21, 2000); // register 405, in 10 ms
+    set.setValue(Setting::ComboBox9, 1);       // register 270
+    return set;
+}
+
+// The unit's last trip: cause 0 on 8 December 2026 at 9:05, 12.3 s into the minute.
+void setKnownTrip(SimulatedUnit &u)
+{
+    u.setReg(529, uint16_t(0 << 7 | 26));
+    u.setReg(530, uint16_t(12 << 10 | 8 << 5 | 9));
+    u.setReg(531, uint16_t(5 << 10 | 123));
+}
+
+} // namespace
+
+TEST_F(Ksb7ctlTest, WriteThenReadGivesTheFileBackByteForByte)
+{
+    startUnits({1});
+    setKnownTrip(unit(0));
+    qvoksb::SettingsSet set = changedSet();
+    set.setText(Setting::EEvent, "СОБЫТИЯ ОТСУТСТВУЮТ");
+    set.setText(Setting::EDt, "8.12.2026 9:5:12");
+    const std::string file = writeFile("feeder.txt", set);
+
+    const Outcome wrote = ksb7ctl({"write", file, "--verify"});
+    EXPECT_EQ(wrote.code, 0) << wrote.err;
+    EXPECT_EQ(unit(0).reg(257) & 1, 1);
+    EXPECT_EQ(unit(0).reg(258), 200);
+    EXPECT_EQ(unit(0).reg(277), 1 << 2);
+    EXPECT_EQ(unit(0).reg(264), 5);
+    EXPECT_EQ(unit(0).reg(405), 200);
+
+    const Outcome read = ksb7ctl({"read", "-o", path("back.txt")});
+    EXPECT_EQ(read.code, 0) << read.err;
+    EXPECT_EQ(slurp(path("back.txt")), slurp(file));
+
+    // As in the configurator, the phase cut-off trips the breaker even when a file says not.
+    set.setValue(Setting::CheckBox16, 0);
+    EXPECT_EQ(ksb7ctl({"write", writeFile("cleared.txt", set)}).code, 0);
+    EXPECT_EQ(unit(0).reg(389) & 1, 1);
+}
+
+TEST_F(Ksb7ctlTest, WriteGoesOnTheConfiguratorsTicksInItsOrder)
+{
+    startUnits({1});
+    const Outcome wrote = ksb7ctl({"write", writeFile("f.txt", changedSet())}, false);
+    EXPECT_EQ(wrote.code, 0) << wrote.err;
+    const auto frames = unit(0).receivedFrames();
+    const int firstRegisters[] = {257, 267, 277, 384, 395, 262, 269};
+    ASSERT_EQ(frames.size(), 7u);
+    for (size_t k = 0; k < 7; ++k) {
+        EXPECT_EQ(frames[k][1], 16);
+        EXPECT_EQ(frames[k][2] << 8 | frames[k][3], firstRegisters[k]);
+    }
+}
+
+TEST_F(Ksb7ctlTest, DiffNamesExactlyTheChangedSettings)
+{
+    startUnits({1});
+    const std::string written = writeFile("a.txt", changedSet());
+    ASSERT_EQ(ksb7ctl({"write", written}).code, 0);
+    qvoksb::SettingsSet other = changedSet();
+    other.setValue(Setting::RxSpinEdit2, 300);
+    other.setValue(Setting::CheckBox18, 1);
+    const std::string changed = writeFile("b.txt", other);
+
+    const Outcome same = ksb7ctl({"diff", written});
+    EXPECT_EQ(same.code, 0) << same.err;
+    const Outcome unitDiff = ksb7ctl({"diff", changed});
+    EXPECT_EQ(unitDiff.code, 1);
+    EXPECT_EQ(lineCount(unitDiff.out), 2u) << unitDiff.out;
+    EXPECT_NE(unitDiff.out.find("Ток первичной обмотки применяемого ТТ (А): блок 200 А, файл 300 А"),
+              std::string::npos) << unitDiff.out;
+    EXPECT_NE(unitDiff.out.find("Токовая отсечка в фазах (Реле) [ВЫХ.2]: блок нет, файл да"),
+              std::string::npos) << unitDiff.out;
+
+    const Outcome files = ksb7ctl({"diff", written, changed, "--json"});
+    EXPECT_EQ(files.code, 1);
+    EXPECT_NE(files.out.find(R"("control":"RxSpinEdit2")"), std::string::npos) << files.out;
+    EXPECT_NE(files.out.find(R"("control":"CheckBox18")"), std::string::npos) << files.out;
+}
+
+TEST_F(Ksb7ctlTest, StatusTripAndTheSevenCommands)
+{
+    startUnits({1});
+    setKnownTrip(unit(0));
+    unit(0).setInputs(0x5);
+    unit(0).setReg(517, 0x2);
+    const Outcome status = ksb7ctl({"status", "--json"});
+    EXPECT_EQ(status.code, 0) << status.err;
+    EXPECT_NE(status.out.find(R"("outputs":{"trip":false,"out1":true,"out2":false,"out3":false})"),
+              std::string::npos) << status.out;
+    EXPECT_NE(status.out.find(R"("inputs":{"in1":true,"in2":false,"in3":true,"breaker":false})"),
+              std::string::npos) << status.out;
+
+    const Outcome trip = ksb7ctl({"trip"});
+    EXPECT_EQ(trip.code, 0) << trip.err;
+    EXPECT_EQ(trip.out, "8.12.2026 9:5:12  СОБЫТИЯ ОТСУТСТВУЮТ\n");
+
+    // Unconfirmed, a command only shows its frame: 01 06 00 80 00 02 and the CRC.
+    unit(0).clearReceivedFrames();
+    const Outcome unconfirmed = ksb7ctl({"command", "trip"});
+    EXPECT_EQ(unconfirmed.code, 3);
+    EXPECT_NE(unconfirmed.out.find("01 06 00 80 00 02 09 E3"), std::string::npos) << unconfirmed.out;
+    EXPECT_TRUE(unit(0).receivedFrames().empty());
+
+    const std::pair<const char *, int> codes[] = {{"reset", 1}, {"trip", 2}, {"clear-maintenance", 8},
+                                                  {"delete-events", 9}, {"out1", 20}, {"out2", 21},
+                                                  {"out3", 22}};
+    for (const auto &[name, code] : codes) {
+        const Outcome run = ksb7ctl({"command", name, "--yes"});
+        EXPECT_EQ(run.code, 0) << name << ": " << run.err;
+        EXPECT_EQ(unit(0).lastCommand(), code) << name;
+    }
+}
+
+TEST_F(Ksb7ctlTest, AnAddressListWithASilentUnitInTheMiddle)
+{
+    startUnits({1, 3}); // nobody answers at 2
+    const Outcome wrote = ksb7ctl({"--address", "1-3", "--timeout", "0.5", "--json", "write",
+                               writeFile("f.txt", changedSet())});
+    EXPECT_EQ(wrote.code, 2);
+    EXPECT_NE(wrote.out.find(R"({"address":1,"result":"ok")"), std::string::npos) << wrote.out;
+    EXPECT_NE(wrote.out.find(R"({"address":2,"result":"silent","exit":2)"), std::string::npos)
+        << wrote.out;
+    EXPECT_NE(wrote.out.find(R"({"address":3,"result":"ok")"), std::string::npos) << wrote.out;
+    EXPECT_EQ(lineCount(wrote.err), 1u) << wrote.err;
+    // Each unit keeps its own registers.
+    EXPECT_EQ(unit(0).reg(258), 200);
+    EXPECT_EQ(unit(1).reg(258), 200);
+    unit(1).setReg(258, 400);
+    const Outcome diff = ksb7ctl({"--address", "1,3", "diff", path("f.txt")});
+    EXPECT_EQ(diff.code, 1);
+    EXPECT_EQ(lineCount(diff.out), 2u) << diff.out; // 1 matches; 3 has one difference
+}
+
+TEST_F(Ksb7ctlTest, ExitCodesAndBadInputSendNothing)
+{
+    startUnits({1});
+    const std::string good = writeFile("good.txt", changedSet());
+    std::ofstream(path("bad.txt")) << "[КОНФИГУРАЦИЯ]\nnonsense\n";
+    const std::vector<std::vector<std::string>> bad = {
+        {"--address", "1,,2", "status"}, {"--address", "F8", "status"},
+        {"--address", "3-1", "status"},  {"--address", "1,1", "status"},
+        {"--timeout", "x", "status"},    {"--pace", "fast", "status"},
+        {"write", path("bad.txt")},      {"write", path("missing.txt")},
+        {"command", "open"},             {"status", "extra"},
+        {"--port", "COM17", "status"},   {"read", "-o", path("x.txt"), "--address", "1,2"},
+    };
+    for (const auto &args : bad) {
+        const Outcome run = ksb7ctl(args);
+        EXPECT_EQ(run.code, 3) << args[0] << " " << args[1];
+        EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+    }
+    EXPECT_TRUE(unit(0).receivedFrames().empty());
+
+    // The unit refuses the phase overcurrent block: steps 1 to 3 were accepted.
+    Faults refuse;
+    refuse.exceptionBlockStart = 384;
+    refuse.exceptionCode = 3;
+    unit(0).setFaults(refuse);
+    const Outcome refused = ksb7ctl({"write", good});
+    EXPECT_EQ(refused.code, 1);
+    EXPECT_NE(refused.err.find("последний принятый шаг: 3"), std::string::npos) << refused.err;
+
+    // The port vanishes at the fifth request, for good.
+    Faults vanish;
+    vanish.vanishAtRequest = 5;
+    vanish.vanishDowntimeMs = -1;
+    unit(0).setFaults(vanish);
+    const Outcome vanished = ksb7ctl({"write", good, "--timeout", "1"});
+    EXPECT_EQ(vanished.code, 2);
+    EXPECT_NE(vanished.err.find("последний принятый шаг: 4"), std::string::npos) << vanished.err;
+    const Outcome missing = ksb7ctl({"status"});
+    EXPECT_EQ(missing.code, 2);
+}
