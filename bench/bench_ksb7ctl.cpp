@@ -7,9 +7,9 @@
 //  - the peak resident memory of the ksb7ctl process.
 //
 // bench_ksb7ctl [--repeat N]
+#include "config_file.h"
 #include "modbus_rtu.h"
 #include "settings_set.h"
-#include "config_file.h"
 #include "simulated_unit.h"
 
 #include <algorithm>
@@ -32,8 +32,8 @@ namespace
 
 namespace modbus = qvoksb::modbus;
 constexpr int Port = 9;
-constexpr double ByteMs = 10.0 / 9600.0 * 1000.0;           // start, 8 data bits, stop
-constexpr double SilenceMs = 3.5 * 11.0 / 9600.0 * 1000.0;  // between frames
+constexpr double ByteMs = 10.0 / 9600.0 * 1000.0;          // start, 8 data bits, stop
+constexpr double SilenceMs = 3.5 * 11.0 / 9600.0 * 1000.0; // between frames
 
 struct Sample {
     double wallMs = 0;
@@ -61,8 +61,8 @@ Sample run(std::vector<std::string> args)
         s.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         s.peakKb = usage.ru_maxrss;
     }
-    s.wallMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                   .count();
+    s.wallMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
     posix_spawn_file_actions_destroy(&actions);
     return s;
 }
@@ -83,7 +83,8 @@ double wireMs(bool write, bool verify, bool trip)
         }
     }
     if (trip) {
-        bytes += double(modbus::ReadRequestBytes + modbus::readReplyBytes(modbus::LastTripBlock.count));
+        bytes +=
+            double(modbus::ReadRequestBytes + modbus::readReplyBytes(modbus::LastTripBlock.count));
         frames += 2;
     }
     return bytes * ByteMs + frames * SilenceMs;
@@ -105,8 +106,7 @@ void report(const char *what, const std::vector<Sample> &samples, double referen
     std::printf("%-34s median %8.1f ms (min %8.1f, max %8.1f)  %s %8.1f ms  ratio %.3f  "
                 "peak RSS %.1f MB%s\n",
                 what, median, walls.front(), walls.back(), reference, referenceMs,
-                median / referenceMs, double(peak) / 1024.0,
-                failures ? "  FAILED RUNS" : "");
+                median / referenceMs, double(peak) / 1024.0, failures ? "  FAILED RUNS" : "");
 }
 
 } // namespace
@@ -158,8 +158,8 @@ int main(int argc, char **argv)
     report("3 units write --verify (reply)",
            many({"--pace", "reply", "--address", "1-3", "--json", "write", file, "--verify"}),
            3 * wireMs(true, true, false), "9600 bit/s wire");
-    report("3 units write --verify (ticks)",
-           many({"--address", "1-3", "write", file, "--verify"}), 3 * tickWriteVerify, "ticks");
+    report("3 units write --verify (ticks)", many({"--address", "1-3", "write", file, "--verify"}),
+           3 * tickWriteVerify, "ticks");
     units.clear();
     std::system((std::string("rm -rf ") + dir).c_str());
     return 0;

@@ -73,7 +73,8 @@ AddressList parseAddressList(std::string_view text, int base)
         // A range's dash comes after its first digit, so "-5" is no range but a bad number.
         const size_t dash = item.find('-', 1);
         const int first = parseOne(item.substr(0, dash), base);
-        const int last = dash == std::string_view::npos ? first : parseOne(item.substr(dash + 1), base);
+        const int last =
+            dash == std::string_view::npos ? first : parseOne(item.substr(dash + 1), base);
         const std::string shown(trimmed(item));
         if (first < 0 || last < 0)
             return fail("неверный адрес «" + shown + "»");

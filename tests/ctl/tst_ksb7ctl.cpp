@@ -93,8 +93,10 @@ protected:
         const std::string out = dir_ + "/stdout", err = dir_ + "/stderr";
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
+        posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0644);
         pid_t pid = 0;
         Outcome run;
         if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
@@ -200,10 +202,13 @@ TEST_F(Ksb7ctlTest, DiffNamesExactlyTheChangedSettings)
     const Outcome unitDiff = ksb7ctl({"diff", changed});
     EXPECT_EQ(unitDiff.code, 1);
     EXPECT_EQ(lineCount(unitDiff.out), 2u) << unitDiff.out;
-    EXPECT_NE(unitDiff.out.find("Ток первичной обмотки применяемого ТТ (А): блок 200 А, файл 300 А"),
-              std::string::npos) << unitDiff.out;
+    EXPECT_NE(
+        unitDiff.out.find("Ток первичной обмотки применяемого ТТ (А): блок 200 А, файл 300 А"),
+        std::string::npos)
+        << unitDiff.out;
     EXPECT_NE(unitDiff.out.find("Токовая отсечка в фазах (Реле) [ВЫХ.2]: блок нет, файл да"),
-              std::string::npos) << unitDiff.out;
+              std::string::npos)
+        << unitDiff.out;
 
     const Outcome files = ksb7ctl({"diff", written, changed, "--json"});
     EXPECT_EQ(files.code, 1);
@@ -220,9 +225,11 @@ TEST_F(Ksb7ctlTest, StatusTripAndTheSevenCommands)
     const Outcome status = ksb7ctl({"status", "--json"});
     EXPECT_EQ(status.code, 0) << status.err;
     EXPECT_NE(status.out.find(R"("outputs":{"trip":false,"out1":true,"out2":false,"out3":false})"),
-              std::string::npos) << status.out;
+              std::string::npos)
+        << status.out;
     EXPECT_NE(status.out.find(R"("inputs":{"in1":true,"in2":false,"in3":true,"breaker":false})"),
-              std::string::npos) << status.out;
+              std::string::npos)
+        << status.out;
 
     const Outcome trip = ksb7ctl({"trip"});
     EXPECT_EQ(trip.code, 0) << trip.err;
@@ -232,12 +239,13 @@ TEST_F(Ksb7ctlTest, StatusTripAndTheSevenCommands)
     unit(0).clearReceivedFrames();
     const Outcome unconfirmed = ksb7ctl({"command", "trip"});
     EXPECT_EQ(unconfirmed.code, 3);
-    EXPECT_NE(unconfirmed.out.find("01 06 00 80 00 02 09 E3"), std::string::npos) << unconfirmed.out;
+    EXPECT_NE(unconfirmed.out.find("01 06 00 80 00 02 09 E3"), std::string::npos)
+        << unconfirmed.out;
     EXPECT_TRUE(unit(0).receivedFrames().empty());
 
-    const std::pair<const char *, int> codes[] = {{"reset", 1}, {"trip", 2}, {"clear-maintenance", 8},
-                                                  {"delete-events", 9}, {"out1", 20}, {"out2", 21},
-                                                  {"out3", 22}};
+    const std::pair<const char *, int> codes[] = {
+        {"reset", 1}, {"trip", 2}, {"clear-maintenance", 8}, {"delete-events", 9}, {"out1", 20},
+        {"out2", 21}, {"out3", 22}};
     for (const auto &[name, code] : codes) {
         const Outcome run = ksb7ctl({"command", name, "--yes"});
         EXPECT_EQ(run.code, 0) << name << ": " << run.err;
@@ -249,7 +257,7 @@ TEST_F(Ksb7ctlTest, AnAddressListWithASilentUnitInTheMiddle)
 {
     startUnits({1, 3}); // nobody answers at 2
     const Outcome wrote = ksb7ctl({"--address", "1-3", "--timeout", "0.5", "--json", "write",
-                               writeFile("f.txt", changedSet())});
+                                   writeFile("f.txt", changedSet())});
     EXPECT_EQ(wrote.code, 2);
     EXPECT_NE(wrote.out.find(R"({"address":1,"result":"ok")"), std::string::npos) << wrote.out;
     EXPECT_NE(wrote.out.find(R"({"address":2,"result":"silent","exit":2)"), std::string::npos)
@@ -271,12 +279,18 @@ TEST_F(Ksb7ctlTest, ExitCodesAndBadInputSendNothing)
     const std::string good = writeFile("good.txt", changedSet());
     std::ofstream(path("bad.txt")) << "[КОНФИГУРАЦИЯ]\nnonsense\n";
     const std::vector<std::vector<std::string>> bad = {
-        {"--address", "1,,2", "status"}, {"--address", "F8", "status"},
-        {"--address", "3-1", "status"},  {"--address", "1,1", "status"},
-        {"--timeout", "x", "status"},    {"--pace", "fast", "status"},
-        {"write", path("bad.txt")},      {"write", path("missing.txt")},
-        {"command", "open"},             {"status", "extra"},
-        {"--port", "COM17", "status"},   {"read", "-o", path("x.txt"), "--address", "1,2"},
+        {"--address", "1,,2", "status"},
+        {"--address", "F8", "status"},
+        {"--address", "3-1", "status"},
+        {"--address", "1,1", "status"},
+        {"--timeout", "x", "status"},
+        {"--pace", "fast", "status"},
+        {"write", path("bad.txt")},
+        {"write", path("missing.txt")},
+        {"command", "open"},
+        {"status", "extra"},
+        {"--port", "COM17", "status"},
+        {"read", "-o", path("x.txt"), "--address", "1,2"},
     };
     for (const auto &args : bad) {
         const Outcome run = ksb7ctl(args);

@@ -310,9 +310,8 @@ int main(int argc, char **argv)
             unit.setReg(reg, v);
         unit.setFaults(faults);
         std::string error;
-        const bool started = units.size() == 1
-                                 ? unit.start(static_cast<int>(port), address, &error)
-                                 : unit.startOnLine(*units.front(), address, &error);
+        const bool started = units.size() == 1 ? unit.start(static_cast<int>(port), address, &error)
+                                               : unit.startOnLine(*units.front(), address, &error);
         if (!started) {
             std::fprintf(stderr, "ksb7-sim: %s\n", error.c_str());
             return 1;

@@ -143,6 +143,16 @@ std::string hexFrame(std::span<const uint8_t> frame)
     return text;
 }
 
+// How many steps a command takes with one unit.
+int stepsOf(const std::string &command, bool verify)
+{
+    if (command == "read")
+        return qvoksb::modbus::LastTripStep;
+    if (command == "write" || command == "diff")
+        return (verify ? 2 : 1) * qvoksb::modbus::WriteSteps;
+    return 1;
+}
+
 // A progress line on a terminal: it is rewritten in place and wiped when the unit is done.
 class ProgressLine
 {
@@ -168,8 +178,18 @@ private:
 
 int main(int argc, char **argv)
 {
-    enum { OptPort = 1000, OptAddress, OptJson, OptTimeout, OptPace, OptDtr, OptRts, OptVerify,
-           OptYes, OptHelp };
+    enum {
+        OptPort = 1000,
+        OptAddress,
+        OptJson,
+        OptTimeout,
+        OptPace,
+        OptDtr,
+        OptRts,
+        OptVerify,
+        OptYes,
+        OptHelp
+    };
     static const option options[] = {
         {"port", required_argument, nullptr, OptPort},
         {"address", required_argument, nullptr, OptAddress},
@@ -229,8 +249,7 @@ int main(int argc, char **argv)
         case ':':
             return badInput(std::string("у ключа ") + argv[optind - 1] + " нет значения");
         default:
-            return badInput(std::string("неизвестный ключ ") + argv[optind - 1] +
-                            "; см. --help");
+            return badInput(std::string("неизвестный ключ ") + argv[optind - 1] + "; см. --help");
         }
     }
     if (optind >= argc)
@@ -346,15 +365,14 @@ int main(int argc, char **argv)
         if (!opened) {
             result.status = Status::PortFailed;
             result.message = problem;
-        } else if (!report.units.empty() &&
-                   (report.units.back().status == Status::PortLost ||
-                    report.units.back().status == Status::PortFailed)) {
+        } else if (!report.units.empty() && (report.units.back().status == Status::PortLost ||
+                                             report.units.back().status == Status::PortFailed)) {
             result.status = Status::PortFailed;
             result.message = "порт " + line.portName() + " пропал, блок не опрошен";
         } else {
             UnitOperations unit(line, address,
                                 [&](int done, int steps) { progress.show(address, done, steps); });
-            progress.show(address, 0, cmd == "read" ? 8 : cmd == "write" && o.verify ? 14 : cmd == "write" || cmd == "diff" ? 7 : 1);
+            progress.show(address, 0, stepsOf(cmd, o.verify));
             if (cmd == "read")
                 result = unit.read(true);
             else if (cmd == "write")
@@ -383,7 +401,8 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "ksb7ctl: адрес %s: %s\n", addressText(address).c_str(),
                          result.message.empty() ? "различия с файлом" : result.message.c_str());
         if (!o.json) {
-            if (addresses.addresses.size() > 1 && (cmd == "read" || cmd == "status" || cmd == "trip") && o.output.empty() &&
+            const bool manyLines = cmd == "read" || cmd == "status" || cmd == "trip";
+            if (addresses.addresses.size() > 1 && manyLines && o.output.empty() &&
                 result.status == Status::Ok)
                 std::printf("== адрес %s ==\n", addressText(address).c_str());
             std::fputs(unitText(report, result).c_str(), stdout);

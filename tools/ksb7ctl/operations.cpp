@@ -71,8 +71,8 @@ const char *statusName(Status status)
 std::string stepName(int step)
 {
     static const char *const blocks[] = {
-        "конфигурация",  "блокировка выключателя", "контроль выключателя", "уставки МТЗ",
-        "уставки ОЗЗ",   "выходные реле",          "цифровые входы",       "последнее отключение",
+        "конфигурация", "блокировка выключателя", "контроль выключателя", "уставки МТЗ",
+        "уставки ОЗЗ",  "выходные реле",          "цифровые входы",       "последнее отключение",
     };
     if (step >= 1 && step <= 8)
         return "шаг " + std::to_string(step) + " (" + blocks[step - 1] + ")";
@@ -223,8 +223,8 @@ UnitResult UnitOperations::diff(const SettingsSet &file)
     result.wanted = wanted;
     if (!result.differences.empty()) {
         result.status = Status::Differences;
-        result.message = "блок отличается от файла в " +
-                         std::to_string(result.differences.size()) + " параметрах";
+        result.message = "блок отличается от файла в " + std::to_string(result.differences.size()) +
+                         " параметрах";
     }
     return result;
 }

@@ -40,9 +40,9 @@ const CommandRow *findCommand(const std::string &name);
 struct UnitResult {
     int address = 0;
     Status status = Status::Ok;
-    std::string message; // a failure in one Russian line
-    int failedStep = 0;   // the step that failed
-    int lastAccepted = 0; // the last step answered correctly before it
+    std::string message;                         // a failure in one Russian line
+    int failedStep = 0;                          // the step that failed
+    int lastAccepted = 0;                        // the last step answered correctly before it
     std::optional<qvoksb::SettingsSet> settings; // read, diff, write --verify: as the unit holds
     std::optional<qvoksb::TripRecord> trip;
     std::optional<qvoksb::SettingsSet> wanted; // diff, write --verify: what the file makes it hold

@@ -38,7 +38,7 @@ struct Report {
     std::string command; // read, write, diff, status, trip, command
     std::string port;
     std::string pace;
-    std::string file;         // write, diff: the file given
+    std::string file; // write, diff: the file given
     const CommandRow *commandRow = nullptr;
     std::vector<UnitResult> units;
     int exitCode = 0;
@@ -51,8 +51,7 @@ std::string differenceLines(const qvoksb::SettingsSet &a, const qvoksb::Settings
                             const std::vector<qvoksb::Setting> &which, const std::string &aName,
                             const std::string &bName);
 void differencesJson(Json &json, const qvoksb::SettingsSet &a, const qvoksb::SettingsSet &b,
-                     const std::vector<qvoksb::Setting> &which, const char *aKey,
-                     const char *bKey);
+                     const std::vector<qvoksb::Setting> &which, const char *aKey, const char *bKey);
 std::string reportJson(const Report &report);
 
 } // namespace ksb7ctl

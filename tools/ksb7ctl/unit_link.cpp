@@ -187,7 +187,8 @@ Answer UnitLink::transactTicks(std::span<const uint8_t> request)
     bool sent = false;
     Clock::time_point firstSend{};
     for (;;) {
-        const Clock::time_point tick = openedAt_ + std::chrono::milliseconds(TickMs) * (ticksDone_ + 1);
+        const Clock::time_point tick =
+            openedAt_ + std::chrono::milliseconds(TickMs) * (ticksDone_ + 1);
         if (!waitUntil(tick)) {
             answer.outcome = Outcome::PortLost;
             answer.trouble = lineTrouble_;
