@@ -319,3 +319,35 @@ TEST_F(Ksb7ctlTest, ExitCodesAndBadInputSendNothing)
     const Outcome missing = ksb7ctl({"status"});
     EXPECT_EQ(missing.code, 2);
 }
+
+// Spoilt and missing replies are asked for again, in either pacing, until the file is whole;
+// a unit that only ever answers wrongly is given up with the reason.
+TEST_F(Ksb7ctlTest, SpoiltRepliesAreRepeatedUntilTheReadIsWhole)
+{
+    startUnits({1});
+    ASSERT_EQ(ksb7ctl({"read", "-o", path("clean.txt")}).code, 0);
+    struct Row {
+        const char *what;
+        bool ticks;
+        Faults faults;
+    };
+    Faults badCrc, dropped;
+    badCrc.badCrcEvery = 3;
+    dropped.dropEvery = 3;
+    for (const Row &row :
+         {Row{"wrong CRC, reply paced", false, badCrc},
+          Row{"no reply, reply paced", false, dropped}, Row{"wrong CRC, ticks", true, badCrc}}) {
+        unit(0).setFaults(row.faults);
+        unit(0).clearReceivedFrames();
+        const Outcome read = ksb7ctl({"read", "-o", path("spoilt.txt")}, !row.ticks);
+        EXPECT_EQ(read.code, 0) << row.what << ": " << read.err;
+        EXPECT_EQ(slurp(path("spoilt.txt")), slurp(path("clean.txt"))) << row.what;
+        EXPECT_GT(unit(0).receivedFrames().size(), 8u) << row.what;
+    }
+    Faults malformed;
+    malformed.malformed = true;
+    unit(0).setFaults(malformed);
+    const Outcome wrong = ksb7ctl({"status", "--timeout", "0.5"});
+    EXPECT_EQ(wrong.code, 2);
+    EXPECT_NE(wrong.err.find("неверный ответ блока"), std::string::npos) << wrong.err;
+}
