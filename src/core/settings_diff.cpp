@@ -39,7 +39,9 @@ DifferenceRow rowFor(const SettingRow &r, const SettingsSet &left, const Setting
             displayCaption(r.id),
             valueWithUnit(left, r.id),
             valueWithUnit(right, r.id),
-            left.value(r.id) != right.value(r.id) || left.text(r.id) != right.text(r.id)};
+            // Only the two last-trip rows hold texts; the others are numbers alone.
+            r.kind == Kind::Text ? left.text(r.id) != right.text(r.id)
+                                 : left.value(r.id) != right.value(r.id)};
 }
 
 } // namespace

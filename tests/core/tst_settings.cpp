@@ -3,6 +3,7 @@
 #include "config_file.h"
 #include "cp1251.h"
 #include "register_map.h"
+#include "settings_diff.h"
 
 #include <gtest/gtest.h>
 
@@ -142,4 +143,17 @@ TEST(SettingsSet, OutputThreeCountsOnlyWhenTheSelfDiagnosisLeavesItFree)
     EXPECT_TRUE(relaySetActive(SettingsSet(), 4)); // the phase stage trips at start
     EXPECT_EQ(valueText(SettingsSet(), ComboBox3), "ANSI слабая зависимость");
     EXPECT_EQ(valueText(ComboBox3, -1), "не выбрано");
+}
+
+TEST(SettingsDiff, ALastTripTextDiffersOnlyInItsOwnRow)
+{
+    SettingsSet read; // the unit's blocks read without the last trip
+    SettingsSet file;
+    file.setText(EEvent, "СОБЫТИЯ ОТСУТСТВУЮТ");
+    file.setValue(RxSpinEdit2, 200);
+    const auto rows = differenceRows(read, file, Compared::Everything);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0].setting, RxSpinEdit2);
+    EXPECT_EQ(rows[1].setting, EEvent);
+    EXPECT_EQ(differenceCount(read, file, Compared::Configuration), 1u);
 }

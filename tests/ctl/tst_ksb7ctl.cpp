@@ -203,10 +203,10 @@ TEST_F(Ksb7ctlTest, DiffNamesExactlyTheChangedSettings)
     EXPECT_EQ(unitDiff.code, 1);
     EXPECT_EQ(lineCount(unitDiff.out), 2u) << unitDiff.out;
     EXPECT_NE(
-        unitDiff.out.find("Ток первичной обмотки применяемого ТТ (А): блок 200 А, файл 300 А"),
+        unitDiff.out.find("Ток первичной обмотки применяемого ТТ (А) — блок 200 А, файл 300 А"),
         std::string::npos)
         << unitDiff.out;
-    EXPECT_NE(unitDiff.out.find("Токовая отсечка в фазах (Реле) [ВЫХ.2]: блок нет, файл да"),
+    EXPECT_NE(unitDiff.out.find("Токовая отсечка в фазах (Реле): ВЫХ.2 — блок нет, файл да"),
               std::string::npos)
         << unitDiff.out;
 

@@ -313,6 +313,16 @@ int main(int argc, char **argv)
         if (!loadFile(o.arguments[0], fileSet, problem))
             return badInput(problem);
         report.file = o.arguments[0];
+        // As the configurator asks before such a write, say what the unit will hold otherwise.
+        const std::vector<qvoksb::DifferenceRow> uncarried =
+            cmd == "write" ? qvoksb::valuesTheUnitCannotCarry(fileSet)
+                           : std::vector<qvoksb::DifferenceRow>();
+        if (!uncarried.empty())
+            std::fprintf(stderr,
+                         "ksb7ctl: блок получит иное, чем в файле, в %zu параметрах: %s — "
+                         "%s вместо %s%s\n",
+                         uncarried.size(), uncarried[0].caption.c_str(), uncarried[0].right.c_str(),
+                         uncarried[0].left.c_str(), uncarried.size() > 1 ? " и др." : "");
     }
     if (cmd == "diff" && argCount == 2) {
         // Two files: no unit, no port.
@@ -320,18 +330,19 @@ int main(int argc, char **argv)
         std::string problem;
         if (!loadFile(o.arguments[1], second, problem))
             return badInput(problem);
-        const std::vector<qvoksb::Setting> which = fileSet.differences(second);
-        const int code = which.empty() ? ExitDone : ExitDifferences;
+        const std::vector<qvoksb::DifferenceRow> rows =
+            qvoksb::differenceRows(fileSet, second, qvoksb::Compared::Everything);
+        const int code = rows.empty() ? ExitDone : ExitDifferences;
         if (o.json) {
             Json json;
             json.open('{').key("command").value("diff").key("files").open('[');
             json.value(o.arguments[0]).value(o.arguments[1]).close(']');
             json.key("exit").value(code);
-            differencesJson(json, fileSet, second, which, "first", "second");
+            differencesJson(json, rows, "first", "second");
             json.close('}');
             std::fputs((json.text() + "\n").c_str(), stdout);
         } else {
-            std::fputs(differenceLines(fileSet, second, which, "файл 1", "файл 2").c_str(), stdout);
+            std::fputs(differenceLines(rows, "файл 1", "файл 2").c_str(), stdout);
         }
         return code;
     }

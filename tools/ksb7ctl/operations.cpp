@@ -1,6 +1,7 @@
 #include "operations.h"
 
 #include "register_map.h"
+#include "settings_diff.h"
 
 #include <cstdio>
 
@@ -79,6 +80,15 @@ std::string stepName(int step)
     if (step == modbus::StateStep)
         return "чтение состояний";
     return "команда";
+}
+
+std::vector<Setting> configurationDifferences(const SettingsSet &a, const SettingsSet &b)
+{
+    std::vector<Setting> which;
+    for (const qvoksb::DifferenceRow &row :
+         qvoksb::differenceRows(a, b, qvoksb::Compared::Configuration))
+        which.push_back(row.setting);
+    return which;
 }
 
 SettingsSet asWindowHolds(SettingsSet set)
@@ -193,9 +203,7 @@ UnitResult UnitOperations::write(const SettingsSet &set, bool verify)
     }
     held = asWindowHolds(held);
     result.wanted = asWindowHolds(qvoksb::registers::asUnitHolds(set));
-    for (Setting t : {Setting::EEvent, Setting::EDt})
-        result.wanted->setText(t, held.text(t));
-    result.differences = held.differences(*result.wanted);
+    result.differences = configurationDifferences(held, *result.wanted);
     result.settings = held;
     result.verified = true;
     if (!result.differences.empty()) {
@@ -214,11 +222,10 @@ UnitResult UnitOperations::diff(const SettingsSet &file)
     if (!readBlocks(result, held, 0, modbus::WriteSteps))
         return result;
     held = asWindowHolds(held);
-    // The last-trip texts are the unit's record, not settings: they are not compared.
-    SettingsSet wanted = asWindowHolds(qvoksb::registers::asUnitHolds(file));
-    for (Setting t : {Setting::EEvent, Setting::EDt})
-        wanted.setText(t, held.text(t));
-    result.differences = held.differences(wanted);
+    // Compared with what writing the file would make the unit hold; the last-trip texts are
+    // the unit's record, not settings, and are left out.
+    const SettingsSet wanted = asWindowHolds(qvoksb::registers::asUnitHolds(file));
+    result.differences = configurationDifferences(held, wanted);
     result.settings = held;
     result.wanted = wanted;
     if (!result.differences.empty()) {

@@ -60,6 +60,10 @@ std::string stepName(int step);
 // trips the breaker, whatever a file or the unit says.
 qvoksb::SettingsSet asWindowHolds(qvoksb::SettingsSet set);
 
+// The configuration settings (no last-trip texts) that differ between two sets.
+std::vector<qvoksb::Setting> configurationDifferences(const qvoksb::SettingsSet &a,
+                                                      const qvoksb::SettingsSet &b);
+
 // Reports the progress of a unit: step done of steps.
 using Progress = std::function<void(int done, int steps)>;
 

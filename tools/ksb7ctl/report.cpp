@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include "modbus_rtu.h"
+#include "settings_diff.h"
 
 #include <cstdio>
 
@@ -12,26 +13,6 @@ using qvoksb::SettingsSet;
 
 namespace
 {
-
-// A caption on one line, without the colon that ends it on the page.
-std::string plainCaption(const char *caption)
-{
-    std::string text;
-    for (const char *c = caption; *c; ++c) {
-        if (*c == '\r')
-            continue;
-        text += *c == '\n' ? ' ' : *c;
-    }
-    while (!text.empty() && (text.back() == ':' || text.back() == ' '))
-        text.pop_back();
-    return text;
-}
-
-std::string withUnit(Setting s, const std::string &value)
-{
-    const char *unit = qvoksb::rowOf(s).unit;
-    return *unit ? value + " " + unit : value;
-}
 
 constexpr const char *OutputCaptions[4] = {"ВЫКЛ.", "ВЫХОД-1", "ВЫХОД-2", "ВЫХОД-3"};
 constexpr const char *InputCaptions[4] = {"ВХОД-1", "ВХОД-2", "ВХОД-3", "ВЫКЛ."};
@@ -63,32 +44,16 @@ void settingsJson(Json &json, const SettingsSet &set)
             continue;
         json.open('{');
         json.key("control").value(r.control);
-        json.key("page").value(settingPage(r.id));
-        json.key("name").value(settingName(r.id));
+        json.key("page").value(qvoksb::PageCaptions[int(r.page) - 1]);
+        json.key("name").value(qvoksb::displayCaption(r.id));
         json.key("value").value(set.value(r.id));
-        json.key("text").value(qvoksb::valueText(set, r.id));
-        json.key("measure").value(r.unit);
+        json.key("text").value(qvoksb::valueWithUnit(set, r.id));
         json.close('}');
     }
     json.close(']');
 }
 
 } // namespace
-
-std::string settingPage(Setting s)
-{
-    return qvoksb::PageCaptions[int(qvoksb::rowOf(s).page) - 1];
-}
-
-std::string settingName(Setting s)
-{
-    const qvoksb::SettingRow &r = qvoksb::rowOf(s);
-    std::string name = *r.group ? std::string(r.group) + ", " : std::string();
-    name += plainCaption(r.caption);
-    if (r.kind == qvoksb::Kind::RelayBox)
-        name += std::string(" [") + qvoksb::RelayBoxCaptions[r.box] + "]";
-    return name;
-}
 
 std::string addressText(int address)
 {
@@ -180,33 +145,37 @@ Json &Json::value(bool flag)
 
 // --- text ---------------------------------------------------------------------------------------
 
-std::string differenceLines(const SettingsSet &a, const SettingsSet &b,
-                            const std::vector<Setting> &which, const std::string &aName,
-                            const std::string &bName)
+std::string differenceLines(const std::vector<qvoksb::DifferenceRow> &rows,
+                            const std::string &leftName, const std::string &rightName)
 {
     std::string lines;
-    for (Setting s : which)
-        lines += "[" + settingPage(s) + "] " + settingName(s) + ": " + aName + " " +
-                 withUnit(s, qvoksb::valueText(a, s)) + ", " + bName + " " +
-                 withUnit(s, qvoksb::valueText(b, s)) + "\n";
+    for (const qvoksb::DifferenceRow &row : rows)
+        lines += "[" + row.page + "] " + row.caption + " — " + leftName + " " + row.left + ", " +
+                 rightName + " " + row.right + "\n";
     return lines;
 }
 
-void differencesJson(Json &json, const SettingsSet &a, const SettingsSet &b,
-                     const std::vector<Setting> &which, const char *aKey, const char *bKey)
+void differencesJson(Json &json, const std::vector<qvoksb::DifferenceRow> &rows,
+                     const char *leftKey, const char *rightKey)
 {
     json.key("differences").open('[');
-    for (Setting s : which) {
+    for (const qvoksb::DifferenceRow &row : rows) {
         json.open('{');
-        json.key("control").value(qvoksb::rowOf(s).control);
-        json.key("page").value(settingPage(s));
-        json.key("name").value(settingName(s));
-        json.key("measure").value(qvoksb::rowOf(s).unit);
-        json.key(aKey).value(qvoksb::valueText(a, s));
-        json.key(bKey).value(qvoksb::valueText(b, s));
+        json.key("control").value(qvoksb::rowOf(row.setting).control);
+        json.key("page").value(row.page);
+        json.key("name").value(row.caption);
+        json.key(leftKey).value(row.left);
+        json.key(rightKey).value(row.right);
         json.close('}');
     }
     json.close(']');
+}
+
+std::vector<qvoksb::DifferenceRow> unitDifferences(const UnitResult &unit)
+{
+    if (!unit.settings || !unit.wanted)
+        return {};
+    return qvoksb::differenceRows(*unit.settings, *unit.wanted, qvoksb::Compared::Configuration);
 }
 
 std::string unitText(const Report &report, const UnitResult &unit)
@@ -219,9 +188,9 @@ std::string unitText(const Report &report, const UnitResult &unit)
         if (!unit.file.empty())
             return who + "записан файл " + unit.file + "\n";
         for (const qvoksb::SettingRow &r : qvoksb::settingsCatalogue())
-            text += "[" + settingPage(r.id) + "] " +
-                    (r.kind == qvoksb::Kind::Text ? plainCaption(r.caption) : settingName(r.id)) +
-                    ": " + withUnit(r.id, qvoksb::valueText(*unit.settings, r.id)) + "\n";
+            text += std::string("[") + qvoksb::PageCaptions[int(r.page) - 1] + "] " +
+                    qvoksb::displayCaption(r.id) + ": " +
+                    qvoksb::valueWithUnit(*unit.settings, r.id) + "\n";
     } else if (report.command == "write") {
         text = who + "записаны все 7 шагов";
         if (unit.verified)
@@ -239,7 +208,7 @@ std::string unitText(const Report &report, const UnitResult &unit)
         text = who + "команда «" + report.commandRow->caption + "» выполнена\n";
     }
     if (unit.settings && unit.wanted)
-        text += differenceLines(*unit.settings, *unit.wanted, unit.differences, "блок", "файл");
+        text += differenceLines(unitDifferences(unit), "блок", "файл");
     return text;
 }
 
@@ -285,7 +254,7 @@ std::string reportJson(const Report &report)
         if (u.settings && report.command == "read")
             settingsJson(json, *u.settings);
         if (u.settings && u.wanted)
-            differencesJson(json, *u.settings, *u.wanted, u.differences, "device", "file");
+            differencesJson(json, unitDifferences(u), "device", "file");
         json.close('}');
     }
     json.close(']');

@@ -1,6 +1,7 @@
 #pragma once
 // ksb7ctl's output: readable UTF-8 text, or one JSON document for scripts.
 #include "operations.h"
+#include "settings_diff.h"
 
 #include <string>
 #include <vector>
@@ -8,9 +9,6 @@
 namespace ksb7ctl
 {
 
-// A setting named as the pages name it: its page, its frame, its caption and relay box.
-std::string settingPage(qvoksb::Setting s);
-std::string settingName(qvoksb::Setting s);
 // An address as the configurator shows it, in hexadecimal: "0A".
 std::string addressText(int address);
 
@@ -46,12 +44,13 @@ struct Report {
 
 // A unit's result in words, for standard output (failures go to standard error separately).
 std::string unitText(const Report &report, const UnitResult &unit);
-// The differences between two sets, one line each: "[page] name: a, b" with the two sides named.
-std::string differenceLines(const qvoksb::SettingsSet &a, const qvoksb::SettingsSet &b,
-                            const std::vector<qvoksb::Setting> &which, const std::string &aName,
-                            const std::string &bName);
-void differencesJson(Json &json, const qvoksb::SettingsSet &a, const qvoksb::SettingsSet &b,
-                     const std::vector<qvoksb::Setting> &which, const char *aKey, const char *bKey);
+// The settings the unit holds otherwise than the file would make it hold.
+std::vector<qvoksb::DifferenceRow> unitDifferences(const UnitResult &unit);
+// One line per difference: "[page] caption — left-name value, right-name value".
+std::string differenceLines(const std::vector<qvoksb::DifferenceRow> &rows,
+                            const std::string &leftName, const std::string &rightName);
+void differencesJson(Json &json, const std::vector<qvoksb::DifferenceRow> &rows,
+                     const char *leftKey, const char *rightKey);
 std::string reportJson(const Report &report);
 
 } // namespace ksb7ctl
