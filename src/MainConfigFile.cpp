@@ -3,6 +3,7 @@
 // the core's (config_file.h); here are the dialogs, the messages and the status line.
 #include "Main.h"
 
+#include "FileNames.h"
 #include "Messages.h"
 #include "config_file.h"
 
@@ -15,7 +16,7 @@ namespace
 
 std::string localPath(const QString &name)
 {
-    return QFile::encodeName(name).toStdString();
+    return coreFileName(name);
 }
 
 } // namespace

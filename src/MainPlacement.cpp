@@ -1,6 +1,7 @@
 #include "MainPlacement.h"
 
 #include "Main.h"
+#include "FileNames.h"
 #include "Messages.h"
 #include "port_directory.h"
 #include "profile_file.h"
@@ -79,7 +80,7 @@ PlacementStore::PlacementStore(TFKsb *window) : window_(window) {}
 
 QString PlacementStore::path()
 {
-    return QString::fromStdString(qvoksb::configHome()) + QStringLiteral("/QvoKsb.ini");
+    return fromCoreFileName(qvoksb::configHome()) + QStringLiteral("/QvoKsb.ini");
 }
 
 // The twenty stored properties, in the order they are written: the port items, the two line
@@ -89,7 +90,7 @@ bool PlacementStore::Save()
     TFKsb &w = *window_;
     qvoksb::ProfileFile ini;
     std::string error;
-    const std::string file = path().toStdString();
+    const std::string file = coreFileName(path());
     // Other sections of the file (another program's, or a later version's) are kept.
     if (!ini.load(file, &error)) {
         Messages::Error(&w, QStringLiteral("Ошибка записи файла %1:\n%2")
@@ -151,7 +152,7 @@ bool PlacementStore::Save()
     }
     putInt(speedBarSection, "Count", count);
 
-    QDir().mkpath(QString::fromStdString(qvoksb::configHome()));
+    QDir().mkpath(fromCoreFileName(qvoksb::configHome()));
     if (!ini.save(file, &error)) {
         Messages::Error(&w, QStringLiteral("Ошибка записи файла %1:\n%2")
                                 .arg(path(), QString::fromStdString(error)));
@@ -166,7 +167,7 @@ bool PlacementStore::Restore()
     startsMinimized_ = false;
     qvoksb::ProfileFile ini;
     std::string error;
-    if (!ini.load(path().toStdString(), &error)) {
+    if (!ini.load(coreFileName(path()), &error)) {
         Messages::Error(&w, QStringLiteral("Ошибка чтения файла %1:\n%2")
                                 .arg(path(), QString::fromStdString(error)));
         return false;

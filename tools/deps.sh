@@ -8,9 +8,11 @@ qt6-translations-l10n libmodbus-dev libgtest-dev fonts-dejavu-core \
 desktop-file-utils appstream man-db dpkg-dev \
 xvfb dbus at-spi2-core python3-pyatspi \
 poppler-utils"
+# The Windows build of the core and its tests under Wine (tools/wine-tests.sh).
+QVOKSB_WINDOWS_PACKAGES="mingw-w64 g++-mingw-w64-x86-64-posix wine64 socat googletest"
 
 # ensure_packages [extra packages...]: installs what is missing when root, otherwise prints
-# the one apt-get line to run and stops.
+# the one apt-get line to run and stops. QVOKSB_APT_OPTIONS adds options to apt-get install.
 ensure_packages() {
     local wanted="$QVOKSB_PACKAGES $*" missing=""
     for p in $wanted; do
@@ -19,10 +21,10 @@ ensure_packages() {
     [ -z "$missing" ] && return 0
     if [ "$(id -u)" -eq 0 ]; then
         echo "Installing:$missing"
-        apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing >/dev/null
+        apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq ${QVOKSB_APT_OPTIONS:-} $missing >/dev/null
     else
         echo "Missing Debian packages. Run:"
-        echo "  sudo apt-get install -y$missing"
+        echo "  sudo apt-get install -y ${QVOKSB_APT_OPTIONS:-}$missing"
         exit 1
     fi
 }

@@ -1,17 +1,23 @@
 #pragma once
-// Where serial port n ("COMn") lives on a POSIX machine.
+// Where serial port n ("COMn") lives, and the folder of the user's settings ("QvoKsb.ini").
 //
-// The port directory holds one entry per port, named COM1 ... COM16: a device node or a symbolic
-// link to one (ln -s /dev/ttyUSB0 ~/.config/QvoKsb/ports/COM3). It is $QVOKSB_PORT_DIR when set,
+// On Windows port n is the device \\.\COMn, and the settings folder is %APPDATA%; the port
+// directory is not needed there and is empty. Strings are UTF-8 on Windows.
+//
+// On POSIX the port directory holds one entry per port, named COM1 ... COM16: a device node or
+// a symbolic link to one (ln -s /dev/ttyUSB0 ~/.config/QvoKsb/ports/COM3). It is $QVOKSB_PORT_DIR when set,
 // else $XDG_CONFIG_HOME/QvoKsb/ports, else ~/.config/QvoKsb/ports. A port without an entry there
 // is the built-in serial port /dev/ttyS<n-1>.
 #include <string>
 
 namespace qvoksb {
 
-std::string configHome();             // $XDG_CONFIG_HOME, else $HOME/.config
+std::string configHome(); // POSIX: $XDG_CONFIG_HOME, else $HOME/.config; Windows: %APPDATA%
 std::string portDirectory();          // as described above
 std::string portEntryName(int portNum); // "COM<n>"
 std::string serialDevicePath(int portNum); // the entry when it exists, else /dev/ttyS<n-1>
+// How the core's file names are encoded: UTF-8 on Windows (the core speaks UTF-16 to the system),
+// the locale's encoding on POSIX (the bytes go to the system as they are).
+bool fileNamesAreUtf8();
 
 } // namespace qvoksb

@@ -42,4 +42,9 @@ std::string serialDevicePath(int portNum)
     return "/dev/ttyS" + std::to_string(portNum - 1);
 }
 
+bool fileNamesAreUtf8()
+{
+    return false;
+}
+
 } // namespace qvoksb

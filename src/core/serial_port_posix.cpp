@@ -5,6 +5,7 @@
 
 #include "line_errors.h"
 #include "port_directory.h"
+#include "serial_port_session.h"
 
 #include <atomic>
 #include <cerrno>
@@ -36,15 +37,6 @@ constexpr size_t readChunkBytes = 4096;
 std::string systemText(int error)
 {
     return std::strerror(error);
-}
-
-// The one place that turns errno into our error text.
-SerialPortError portError(const std::string &port, const std::string &what, int error = 0)
-{
-    std::string text = port + ": " + what;
-    if (error)
-        text += ": " + systemText(error);
-    return SerialPortError(text, error);
 }
 
 bool vanishedError(int error)
@@ -128,48 +120,14 @@ bool driveModemLines(int fd, ModemLineLevels levels, const std::string &port)
 
 } // namespace
 
-struct SerialPort::Session {
-    std::string port; // "COMn", for error texts
-    GuiHandOff *gui = nullptr;
+struct SerialPort::Session : SessionShared {
     int eventWake = -1;    // eventfd: closing, or a failed write to report
     int transmitWake = -1; // eventfd: closing, or new bytes in the queue
-    std::atomic<bool> stopping{false};
-
-    // Port-wide lock: reading, purging, the error counters and closing. fd and the counters
-    // belong to it; closed is set under it and read without it on the GUI thread.
-    std::mutex ioMutex;
+    // The device and the counters belong to ioMutex.
     int fd = -1;
-    std::atomic<bool> closed{false};
     bool countersAvailable = false;
     serial_icounter_struct counters{};
-
-    std::atomic<bool> gone{false};            // the device went away; it is no longer polled
-    std::atomic<bool> ioErrorReported{false}; // its going has been reported
-    std::atomic<uint32_t> pendingFlags{0};    // from the transmit thread, for the next event
-    int emptyReads = 0;                       // GUI thread only
-    bool purgedRead = false;                  // GUI thread only: an event may now read nothing
-
-    // The event being handed to the GUI thread: the event thread waits until handedTicket
-    // reaches its ticket, or until closing.
-    std::mutex handOffMutex;
-    std::condition_variable handOffDone;
-    uint64_t nextTicket = 0;
-    uint64_t handledTicket = 0;
-    bool lastTaskRan = false;
-
-    // The transmit queue, the only state the transmit thread shares.
-    std::mutex queueMutex;
-    std::vector<uint8_t> queue;
-
-    void markHandled(uint64_t ticket, bool ran)
-    {
-        std::lock_guard lock(handOffMutex);
-        if (ticket > handledTicket) {
-            handledTicket = ticket;
-            lastTaskRan = ran;
-        }
-        handOffDone.notify_all();
-    }
+    int emptyReads = 0; // GUI thread only
 
     // Line errors since the last look, from the driver's counters.
     uint32_t takeCounterFlags()
@@ -197,19 +155,6 @@ struct SerialPort::Session {
 
 namespace
 {
-
-// Marks a hand-off done when the task is destroyed, whether it ran or was dropped unrun.
-struct HandOffGuard {
-    HandOffGuard(std::shared_ptr<SerialPort::Session> s, uint64_t t)
-        : session(std::move(s)), ticket(t)
-    {
-    }
-    HandOffGuard(const HandOffGuard &) = delete;
-    HandOffGuard &operator=(const HandOffGuard &) = delete;
-    ~HandOffGuard() { session->markHandled(ticket, false); }
-    std::shared_ptr<SerialPort::Session> session;
-    uint64_t ticket;
-};
 
 void transmitLoop(const std::shared_ptr<SerialPort::Session> &s)
 {
@@ -355,71 +300,35 @@ void SerialPort::Open()
     }
 }
 
-void SerialPort::Close()
+SessionShared &sharedPart(SerialPort::Session &s)
 {
-    if (!session_)
-        return;
-    std::shared_ptr<Session> s = std::move(session_);
-    {
-        std::lock_guard lock(s->handOffMutex);
-        s->stopping = true;
-        s->handOffDone.notify_all();
-    }
-    wake(s->eventWake);
-    wake(s->transmitWake);
-    // A GuiHandOff that runs tasks at once would put us on the event thread here.
-    for (std::thread *t : {&eventThread_, &transmitThread_}) {
-        if (!t->joinable())
-            continue;
-        if (t->get_id() == std::this_thread::get_id())
-            t->detach();
-        else
-            t->join();
-    }
-    {
-        // An event still queued for the GUI thread finds the port closed and does nothing.
-        std::lock_guard lock(s->ioMutex);
-        s->closed = true;
-        closeFd(s->fd); // releases the lock on the device too
-    }
-    closeFd(s->eventWake);
-    closeFd(s->transmitWake);
-
-    if (OnClose) {
-        try {
-            OnClose();
-        } catch (...) {
-            reportHandlerError("OnClose");
-        }
-    }
-    // The device wants time to settle before it is opened again; the next Open waits for it.
-    notePortClosed(devicePath_);
+    return s;
 }
 
-bool SerialPort::Active() const
+SerialPortError portError(const std::string &port, const std::string &what, int error)
 {
-    return session_ != nullptr;
+    std::string text = port + ": " + what;
+    if (error)
+        text += ": " + systemText(error);
+    return SerialPortError(text, error);
 }
 
-int SerialPort::WriteBuf(const void *data, int count)
+void wakeTransmitter(SerialPort::Session &s)
 {
-    if (!session_)
-        throw portError(portEntryName(PortNum), "the port is not open");
-    if (count < 0)
-        throw portError(session_->port, "negative byte count");
-    if (count == 0)
-        return 0;
-    Session &s = *session_;
-    {
-        std::lock_guard lock(s.queueMutex);
-        if (s.queue.size() + static_cast<size_t>(count) > transmitQueueBytes)
-            throw portError(s.port, "no room in the transmit queue for " + std::to_string(count) +
-                                        " bytes");
-        const auto *bytes = static_cast<const uint8_t *>(data);
-        s.queue.insert(s.queue.end(), bytes, bytes + count);
-    }
     wake(s.transmitWake);
-    return count;
+}
+
+void wakeForClosing(SerialPort::Session &s)
+{
+    wake(s.eventWake);
+    wake(s.transmitWake);
+}
+
+void releaseDevice(SerialPort::Session &s)
+{
+    closeFd(s.fd); // releases the lock on the device too
+    closeFd(s.eventWake);
+    closeFd(s.transmitWake);
 }
 
 void SerialPort::PurgeWrite()
@@ -443,33 +352,6 @@ void SerialPort::PurgeRead()
     std::lock_guard lock(s.ioMutex);
     ::tcflush(s.fd, TCIFLUSH);
     s.purgedRead = true;
-}
-
-SerialPort::SerialPort(GuiHandOff *gui) : gui_(gui) {}
-
-SerialPort::~SerialPort()
-{
-    // The owner is being destroyed: no handler of it may run any more.
-    OnOpen = nullptr;
-    OnRxBuf = nullptr;
-    OnError = nullptr;
-    OnClose = nullptr;
-    CloseDelayMs = 0;
-    Close();
-}
-
-void SerialPort::reportHandlerError(const char *handler)
-{
-    std::string what = std::string("exception in ") + handler;
-    try {
-        throw;
-    } catch (const std::exception &e) {
-        what += ": ";
-        what += e.what();
-    } catch (...) {
-    }
-    if (gui_)
-        gui_->reportHandlerError(what);
 }
 
 // The event thread: waits for the device and the wake-up descriptor, hands each event to the GUI
@@ -500,96 +382,28 @@ void SerialPort::eventLoop(std::shared_ptr<Session> s)
     }
 }
 
-bool SerialPort::handOff(const std::shared_ptr<Session> &s, bool hangUp)
+bool readReceived(SerialPort::Session &s, bool hangUp, std::vector<uint8_t> &chunk)
 {
-    uint64_t ticket;
-    {
-        std::lock_guard lock(s->handOffMutex);
-        ticket = ++s->nextTicket;
-    }
-    auto guard = std::make_shared<HandOffGuard>(s, ticket);
-    const bool posted = s->gui->post([this, s, hangUp, ticket, guard] {
-        struct Done {
-            Session &s;
-            uint64_t ticket;
-            ~Done() { s.markHandled(ticket, true); }
-        } done{*s, ticket};
-        if (!s->closed)
-            handleEvent(*s, hangUp);
-    });
-    guard.reset();
-    if (!posted)
+    int waiting = 0;
+    if (::ioctl(s.fd, FIONREAD, &waiting) != 0 || waiting < 0)
+        waiting = 0;
+    chunk.resize(waiting > 0 ? static_cast<size_t>(waiting) : readChunkBytes);
+    const ssize_t got = ::read(s.fd, chunk.data(), chunk.size());
+    if (got > 0) {
+        chunk.resize(static_cast<size_t>(got));
+        s.emptyReads = 0;
         return false;
-    std::unique_lock lock(s->handOffMutex);
-    s->handOffDone.wait(lock, [&] { return s->handledTicket >= ticket || s->stopping; });
-    return s->stopping || s->lastTaskRan;
+    }
+    chunk.clear();
+    if (got < 0 && vanishedError(errno))
+        return true;
+    return !hangUp && !s.purgedRead && s.pendingFlags == 0 &&
+           ++s.emptyReads >= emptyReadsMeaningGone;
 }
 
-// On the GUI thread: the waiting bytes as one chunk to the store and OnRxBuf, then the line
-// errors to OnError. Close may be called from either handler.
-void SerialPort::handleEvent(Session &s, bool hangUp)
+uint32_t takeLineErrors(SerialPort::Session &s)
 {
-    std::vector<uint8_t> chunk;
-    bool vanished = hangUp;
-    {
-        std::lock_guard lock(s.ioMutex);
-        if (s.closed)
-            return;
-        int waiting = 0;
-        if (::ioctl(s.fd, FIONREAD, &waiting) != 0 || waiting < 0)
-            waiting = 0;
-        chunk.resize(waiting > 0 ? static_cast<size_t>(waiting) : readChunkBytes);
-        const ssize_t got = ::read(s.fd, chunk.data(), chunk.size());
-        if (got > 0) {
-            chunk.resize(static_cast<size_t>(got));
-            s.emptyReads = 0;
-        } else {
-            chunk.clear();
-            if (got < 0 && vanishedError(errno))
-                vanished = true;
-            else if (!hangUp && !s.purgedRead && s.pendingFlags == 0 &&
-                     ++s.emptyReads >= emptyReadsMeaningGone)
-                vanished = true;
-        }
-        s.purgedRead = false;
-    }
-    if (!chunk.empty()) {
-        if (store_) {
-            try {
-                store_->offer(chunk.data(), chunk.size());
-            } catch (...) {
-                reportHandlerError("OnOverflow");
-            }
-        }
-        if (s.closed)
-            return;
-        if (OnRxBuf) {
-            try {
-                OnRxBuf(chunk.data(), chunk.size());
-            } catch (...) {
-                reportHandlerError("OnRxBuf");
-            }
-        }
-    }
-    uint32_t flags = 0;
-    {
-        std::lock_guard lock(s.ioMutex);
-        if (s.closed)
-            return;
-        flags = s.pendingFlags.exchange(0) | s.takeCounterFlags();
-    }
-    if (vanished) {
-        s.gone = true;
-        if (!s.ioErrorReported.exchange(true))
-            flags |= CE_IOE;
-    }
-    if (flags && OnError) {
-        try {
-            OnError(flags);
-        } catch (...) {
-            reportHandlerError("OnError");
-        }
-    }
+    return s.takeCounterFlags();
 }
 
 } // namespace qvoksb

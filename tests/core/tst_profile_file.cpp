@@ -12,12 +12,15 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 using namespace qvoksb;
 using namespace std::string_literals;
@@ -53,9 +56,10 @@ class ProfileFileOnDisk : public ::testing::Test
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "profile-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        const auto *test = ::testing::UnitTest::GetInstance()->current_test_info();
+        dir_ = fs::temp_directory_path() /
+               ("profile-" + std::to_string(std::random_device{}()) + "-" + test->name());
+        ASSERT_TRUE(fs::create_directories(dir_));
     }
     void TearDown() override
     {
@@ -328,23 +332,32 @@ TEST_F(ProfileFileOnDisk, SaveAndLoadByteExact)
     EXPECT_EQ(q.value(cp("конфигурация"), cp("ЧАСТОТА СЕТИ")), "50");
 
     // Saving again replaces the whole file, keeping its mode.
+#ifndef _WIN32
     ASSERT_EQ(::chmod(path("QvoKsb.ini").c_str(), 0640), 0);
+#endif
     ProfileFile r;
     ASSERT_TRUE(r.setValue("only", "k", "v"));
     ASSERT_TRUE(r.save(path("QvoKsb.ini"), &err)) << err;
     EXPECT_EQ(readBytes(path("QvoKsb.ini")), "[only]\r\nk=v\r\n");
+    EXPECT_EQ(folderEntries(), (Names{"QvoKsb.ini"}));
+#ifndef _WIN32
     EXPECT_EQ(fs::status(path("QvoKsb.ini")).permissions() & fs::perms::all,
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+#endif
 }
 
 TEST_F(ProfileFileOnDisk, SaveThroughASymbolicLinkReplacesTheFileItNames)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links need privileges on Windows";
+#else
     writeBytes(path("real.ini"), "old");
     fs::create_symlink("real.ini", path("link.ini"));
     std::string err;
     ASSERT_TRUE(sample().save(path("link.ini"), &err)) << err;
     EXPECT_TRUE(fs::is_symlink(path("link.ini")));
     EXPECT_EQ(readBytes(path("real.ini")), sample().serialize());
+#endif
 }
 
 TEST_F(ProfileFileOnDisk, MissingFileLoadsEmpty)
@@ -360,6 +373,9 @@ TEST_F(ProfileFileOnDisk, MissingFileLoadsEmpty)
 
 TEST_F(ProfileFileOnDisk, UnreadablePathsFailAndKeepTheProfile)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "named pipes, /dev/zero and permission bits are POSIX; the Windows cases are below";
+#else
     writeBytes(path("file"), "[s]\r\nk=v\r\n");
     fs::create_directory(path("folder"));
     ASSERT_EQ(::mkfifo(path("fifo").c_str(), 0600), 0);
@@ -405,10 +421,14 @@ TEST_F(ProfileFileOnDisk, UnreadablePathsFailAndKeepTheProfile)
     writeBytes(path("big.ini"), "[s]\r\nk=v\r\n" + std::string(ProfileFile::maxFileSize - 10, ';'));
     EXPECT_TRUE(p.load(path("big.ini"), &err)) << err;
     EXPECT_EQ(p.value("s", "k"), "v");
+#endif
 }
 
 TEST_F(ProfileFileOnDisk, FailedSaveLeavesTheOldFileAsItWas)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "ENOTDIR, permission bits and the file size limit are POSIX; the Windows cases are below";
+#else
     const std::string old = "[old]\r\nk=v\r\n";
     const ProfileFile p = sample();
     std::string err;
@@ -450,10 +470,14 @@ TEST_F(ProfileFileOnDisk, FailedSaveLeavesTheOldFileAsItWas)
     EXPECT_EQ(readBytes(path("QvoKsb.ini")), old);
 
     EXPECT_EQ(folderEntries(), (Names{"QvoKsb.ini", "folder.ini", "plain", "ro.ini"}));
+#endif
 }
 
 TEST_F(ProfileFileOnDisk, FolderThatCannotBeWrittenFails)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "permission bits and setuid are POSIX";
+#else
     // The file itself may be written; only the folder, where the temporary file goes, may not.
     writeBytes(path("QvoKsb.ini"), "old");
     ASSERT_EQ(::chmod(path("QvoKsb.ini").c_str(), 0666), 0);
@@ -478,4 +502,48 @@ TEST_F(ProfileFileOnDisk, FolderThatCannotBeWrittenFails)
     }
     EXPECT_EQ(readBytes(path("QvoKsb.ini")), "old");
     EXPECT_EQ(folderEntries(), (Names{"QvoKsb.ini"}));
+#endif
 }
+
+#ifdef _WIN32
+TEST_F(ProfileFileOnDisk, OnWindowsCyrillicNamesWorkAndRefusedSavesKeepTheOldFile)
+{
+    const std::string old = "[old]\r\nk=v\r\n";
+    const ProfileFile p = sample();
+    std::string err;
+
+    // A Cyrillic folder and file name, given in UTF-8.
+    const std::string folder = path("") + "Уставки";
+    fs::create_directory(fs::u8path(folder));
+    const std::string named = folder + "\\Фидер 7.ini";
+    ASSERT_TRUE(p.save(named, &err)) << err;
+    EXPECT_EQ(readBytes(fs::u8path(named)), p.serialize());
+    ProfileFile back;
+    ASSERT_TRUE(back.load(named, &err)) << err;
+    EXPECT_EQ(back.serialize(), p.serialize());
+
+    // Not profiles: a folder, a device, a file past the limit.
+    writeBytes(path("big.ini"), "[s]\r\n" + std::string(ProfileFile::maxFileSize, ';'));
+    for (const std::string &name : {path("") + "Уставки", std::string("NUL"), path("big.ini")}) {
+        SCOPED_TRACE(name);
+        ProfileFile q = sample();
+        EXPECT_FALSE(q.load(name, &err));
+        EXPECT_NE(err.find(name), std::string::npos) << err;
+        EXPECT_EQ(q.serialize(), sample().serialize());
+    }
+
+    // Refused saves: onto a folder, into a missing folder, onto a read-only file.
+    EXPECT_FALSE(p.save(folder, &err));
+    EXPECT_TRUE(fs::is_directory(fs::u8path(folder)));
+    EXPECT_FALSE(p.save(path("missing\\QvoKsb.ini"), &err));
+    writeBytes(path("ro.ini"), old);
+    fs::permissions(path("ro.ini"), fs::perms::owner_write | fs::perms::group_write |
+                                        fs::perms::others_write, fs::perm_options::remove);
+    EXPECT_FALSE(p.save(path("ro.ini"), &err));
+    EXPECT_NE(err.find(path("ro.ini")), std::string::npos) << err;
+    EXPECT_NE(err.find("нет прав доступа"), std::string::npos) << err;
+    EXPECT_EQ(readBytes(path("ro.ini")), old);
+    fs::permissions(path("ro.ini"), fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_EQ(folderEntries().size(), 3u); // the folder, big.ini, ro.ini: no temporary file
+}
+#endif

@@ -1,0 +1,206 @@
+// Profile files on disk, Windows: reading whole files and saving them atomically. Paths come in
+// UTF-8 and go to the system in UTF-16, so Cyrillic folder and file names work whatever the
+// system's code page.
+#include "profile_file.h"
+
+#include "win_text.h"
+
+#include <algorithm>
+
+#include <windows.h>
+
+namespace qvoksb
+{
+namespace
+{
+
+std::string systemError(const char *what, const std::string &path, DWORD err)
+{
+    return std::string(what) + ' ' + path + ": " + systemErrorText(err);
+}
+
+void setError(std::string *error, std::string text)
+{
+    if (error)
+        *error = std::move(text);
+}
+
+// Closes the handle when it goes out of scope.
+struct FileHandle {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    ~FileHandle() { close(); }
+    bool close()
+    {
+        const bool ok = h == INVALID_HANDLE_VALUE || CloseHandle(h);
+        h = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+};
+
+bool writeAll(HANDLE h, std::string_view data)
+{
+    while (!data.empty()) {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(data.size(), 1u << 20));
+        DWORD written = 0;
+        if (!WriteFile(h, data.data(), chunk, &written, nullptr))
+            return false;
+        data.remove_prefix(written);
+    }
+    return true;
+}
+
+// The folder part of a path, with either separator; "." for a bare name.
+std::wstring folderOf(const std::wstring &path)
+{
+    const std::size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos)
+        return L".";
+    return path.substr(0, slash + 1);
+}
+
+std::wstring baseOf(const std::wstring &path)
+{
+    const std::size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+bool ProfileFile::load(const std::string &path, std::string *error, bool *missing)
+{
+    if (missing)
+        *missing = false;
+    std::wstring wide;
+    if (!toWide(path, &wide)) {
+        setError(error, "не удаётся открыть " + path + ": имя не в кодировке UTF-8");
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        setError(error, "не удаётся прочитать " + path + ": это папка, а не файл");
+        return false;
+    }
+    FileHandle file;
+    file.h = CreateFileW(wide.c_str(), GENERIC_READ,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file.h == INVALID_HANDLE_VALUE) {
+        const DWORD err = GetLastError();
+        if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) {
+            if (missing)
+                *missing = true;
+            *this = ProfileFile();
+            return true;
+        }
+        setError(error, systemError("не удаётся открыть", path, err));
+        return false;
+    }
+    // A device name (NUL, CON, COM1) or a pipe is no profile.
+    if (GetFileType(file.h) != FILE_TYPE_DISK) {
+        setError(error, "не удаётся прочитать " + path + ": это не обычный файл");
+        return false;
+    }
+    const std::string tooLarge = "не удаётся прочитать " + path + ": файл больше " +
+                                 std::to_string(maxFileSize / (1024 * 1024)) + " МБ";
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.h, &size)) {
+        setError(error, systemError("не удаётся прочитать", path, GetLastError()));
+        return false;
+    }
+    if (static_cast<unsigned long long>(size.QuadPart) > maxFileSize) {
+        setError(error, tooLarge);
+        return false;
+    }
+    // The size is only a hint: reading stops one byte past the limit whatever it said.
+    std::string bytes(static_cast<std::size_t>(size.QuadPart) + 1, '\0');
+    std::size_t used = 0;
+    for (;;) {
+        if (used == bytes.size()) {
+            if (bytes.size() > maxFileSize)
+                break;
+            bytes.resize(std::min(bytes.size() * 2, maxFileSize + 1));
+        }
+        DWORD got = 0;
+        if (!ReadFile(file.h, bytes.data() + used, static_cast<DWORD>(bytes.size() - used), &got,
+                      nullptr)) {
+            setError(error, systemError("не удаётся прочитать", path, GetLastError()));
+            return false;
+        }
+        if (got == 0)
+            break;
+        used += got;
+    }
+    if (used > maxFileSize) {
+        setError(error, tooLarge);
+        return false;
+    }
+    bytes.resize(used);
+    *this = parse(bytes);
+    return true;
+}
+
+bool saveFileAtomically(const std::string &path, std::string_view text, std::string *error)
+{
+    std::wstring target;
+    if (path.empty() || !toWide(path, &target)) {
+        setError(error, "не удаётся записать " + path + ": это не имя файла");
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            setError(error, "не удаётся записать " + path + ": это папка, а не файл");
+            return false;
+        }
+        // A read-only file is refused, as the system's own profile writer refuses it.
+        if (attributes & FILE_ATTRIBUTE_READONLY) {
+            setError(error, systemError("не удаётся записать", path, ERROR_ACCESS_DENIED));
+            return false;
+        }
+    }
+
+    const std::wstring folder = folderOf(target);
+    const std::wstring stem = folder + L"~" + baseOf(target) + L"." +
+                              std::to_wstring(GetCurrentProcessId()) + L"-";
+    std::wstring temp;
+    FileHandle file;
+    DWORD err = ERROR_FILE_EXISTS;
+    for (unsigned attempt = 0; file.h == INVALID_HANDLE_VALUE && attempt < 100; ++attempt) {
+        temp = stem + std::to_wstring(attempt) + L".tmp";
+        file.h = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        err = GetLastError();
+        if (file.h == INVALID_HANDLE_VALUE && err != ERROR_FILE_EXISTS &&
+            err != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    if (file.h == INVALID_HANDLE_VALUE) {
+        setError(error, systemError("не удаётся создать временный файл в папке", toUtf8(folder), err));
+        return false;
+    }
+
+    const auto fail = [&](const char *what, DWORD code) {
+        file.close();
+        DeleteFileW(temp.c_str());
+        setError(error, systemError(what, path, code));
+        return false;
+    };
+    if (!writeAll(file.h, text))
+        return fail("не удаётся записать", GetLastError());
+    if (!FlushFileBuffers(file.h))
+        return fail("не удаётся сохранить на диск", GetLastError());
+    if (!file.close())
+        return fail("не удаётся записать", GetLastError());
+    // The replaced file's hidden, system and archive marks stay with the name.
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        SetFileAttributesW(temp.c_str(), attributes & (FILE_ATTRIBUTE_HIDDEN |
+                                                       FILE_ATTRIBUTE_SYSTEM |
+                                                       FILE_ATTRIBUTE_ARCHIVE));
+    // One rename on the same volume: the target is either the old file or the new one.
+    if (!MoveFileExW(temp.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return fail("не удаётся заменить", GetLastError());
+    return true;
+}
+
+} // namespace qvoksb

@@ -1,0 +1,205 @@
+// What the port does the same on every platform: handing events to the GUI thread one at a time,
+// delivering them to the store and the handlers, the transmit queue and closing.
+#include "serial_port.h"
+
+#include "line_errors.h"
+#include "port_directory.h"
+#include "port_settle.h"
+#include "serial_port_session.h"
+
+namespace qvoksb
+{
+
+namespace
+{
+
+// Marks a hand-off done when the task is destroyed, whether it ran or was dropped unrun.
+struct HandOffGuard {
+    HandOffGuard(std::shared_ptr<SerialPort::Session> s, uint64_t t)
+        : session(std::move(s)), ticket(t)
+    {
+    }
+    HandOffGuard(const HandOffGuard &) = delete;
+    HandOffGuard &operator=(const HandOffGuard &) = delete;
+    ~HandOffGuard() { sharedPart(*session).markHandled(ticket, false); }
+    std::shared_ptr<SerialPort::Session> session;
+    uint64_t ticket;
+};
+
+} // namespace
+
+SerialPort::SerialPort(GuiHandOff *gui) : gui_(gui) {}
+
+SerialPort::~SerialPort()
+{
+    // The owner is being destroyed: no handler of it may run any more.
+    OnOpen = nullptr;
+    OnRxBuf = nullptr;
+    OnError = nullptr;
+    OnClose = nullptr;
+    CloseDelayMs = 0;
+    Close();
+}
+
+bool SerialPort::Active() const
+{
+    return session_ != nullptr;
+}
+
+void SerialPort::Close()
+{
+    if (!session_)
+        return;
+    std::shared_ptr<Session> s = std::move(session_);
+    SessionShared &c = sharedPart(*s);
+    {
+        std::lock_guard lock(c.handOffMutex);
+        c.stopping = true;
+        c.handOffDone.notify_all();
+    }
+    wakeForClosing(*s);
+    // A GuiHandOff that runs tasks at once would put us on the event thread here.
+    for (std::thread *t : {&eventThread_, &transmitThread_}) {
+        if (!t->joinable())
+            continue;
+        if (t->get_id() == std::this_thread::get_id())
+            t->detach();
+        else
+            t->join();
+    }
+    {
+        // An event still queued for the GUI thread finds the port closed and does nothing.
+        std::lock_guard lock(c.ioMutex);
+        c.closed = true;
+        releaseDevice(*s);
+    }
+
+    if (OnClose) {
+        try {
+            OnClose();
+        } catch (...) {
+            reportHandlerError("OnClose");
+        }
+    }
+    // The device wants time to settle before it is opened again; the next Open waits for it.
+    notePortClosed(devicePath_);
+}
+
+int SerialPort::WriteBuf(const void *data, int count)
+{
+    if (!session_)
+        throw portError(portEntryName(PortNum), "the port is not open");
+    SessionShared &c = sharedPart(*session_);
+    if (count < 0)
+        throw portError(c.port, "negative byte count");
+    if (count == 0)
+        return 0;
+    {
+        std::lock_guard lock(c.queueMutex);
+        if (c.queue.size() + static_cast<size_t>(count) > transmitQueueBytes)
+            throw portError(c.port, "no room in the transmit queue for " + std::to_string(count) +
+                                        " bytes");
+        const auto *bytes = static_cast<const uint8_t *>(data);
+        c.queue.insert(c.queue.end(), bytes, bytes + count);
+    }
+    wakeTransmitter(*session_);
+    return count;
+}
+
+void SerialPort::reportHandlerError(const char *handler)
+{
+    std::string what = std::string("exception in ") + handler;
+    try {
+        throw;
+    } catch (const std::exception &e) {
+        what += ": ";
+        what += e.what();
+    } catch (...) {
+    }
+    if (gui_)
+        gui_->reportHandlerError(what);
+}
+
+// On the event thread: posts the event and waits until the GUI thread has handled it (or dropped
+// it, or the port is closing). False when the GUI takes no more events.
+bool SerialPort::handOff(const std::shared_ptr<Session> &s, bool hangUp)
+{
+    SessionShared &c = sharedPart(*s);
+    uint64_t ticket;
+    {
+        std::lock_guard lock(c.handOffMutex);
+        ticket = ++c.nextTicket;
+    }
+    auto guard = std::make_shared<HandOffGuard>(s, ticket);
+    const bool posted = c.gui->post([this, s, hangUp, ticket, guard] {
+        SessionShared &c = sharedPart(*s);
+        struct Done {
+            SessionShared &c;
+            uint64_t ticket;
+            ~Done() { c.markHandled(ticket, true); }
+        } done{c, ticket};
+        if (!c.closed)
+            handleEvent(*s, hangUp);
+    });
+    guard.reset();
+    if (!posted)
+        return false;
+    std::unique_lock lock(c.handOffMutex);
+    c.handOffDone.wait(lock, [&] { return c.handledTicket >= ticket || c.stopping; });
+    return c.stopping || c.lastTaskRan;
+}
+
+// On the GUI thread: the waiting bytes as one chunk to the store and OnRxBuf, then the line
+// errors to OnError. Close may be called from either handler.
+void SerialPort::handleEvent(Session &s, bool hangUp)
+{
+    SessionShared &c = sharedPart(s);
+    std::vector<uint8_t> chunk;
+    bool vanished = hangUp;
+    {
+        std::lock_guard lock(c.ioMutex);
+        if (c.closed)
+            return;
+        vanished = readReceived(s, hangUp, chunk) || vanished;
+        c.purgedRead = false;
+    }
+    if (!chunk.empty()) {
+        if (store_) {
+            try {
+                store_->offer(chunk.data(), chunk.size());
+            } catch (...) {
+                reportHandlerError("OnOverflow");
+            }
+        }
+        if (c.closed)
+            return;
+        if (OnRxBuf) {
+            try {
+                OnRxBuf(chunk.data(), chunk.size());
+            } catch (...) {
+                reportHandlerError("OnRxBuf");
+            }
+        }
+    }
+    uint32_t flags = 0;
+    {
+        std::lock_guard lock(c.ioMutex);
+        if (c.closed)
+            return;
+        flags = c.pendingFlags.exchange(0) | takeLineErrors(s);
+    }
+    if (vanished) {
+        c.gone = true;
+        if (!c.ioErrorReported.exchange(true))
+            flags |= CE_IOE;
+    }
+    if (flags && OnError) {
+        try {
+            OnError(flags);
+        } catch (...) {
+            reportHandlerError("OnError");
+        }
+    }
+}
+
+} // namespace qvoksb
