@@ -46,6 +46,34 @@ bool SerialPort::Active() const
     return session_ != nullptr;
 }
 
+void SerialPort::startThreads(const std::shared_ptr<Session> &s, const std::string &name)
+{
+    // The threads run at normal priority: raising it needs privileges a desktop user lacks, and
+    // at 9600 bit/s the driver buffers far more than one scheduling delay's worth of bytes.
+    try {
+        eventThread_ = std::thread([this, s] { eventLoop(s); });
+        try {
+            transmitThread_ = std::thread([s] { transmitLoop(s); });
+        } catch (...) {
+            sharedPart(*s).stopping = true;
+            wakeForClosing(*s);
+            eventThread_.join();
+            throw;
+        }
+    } catch (const std::system_error &e) {
+        throw portError(name, std::string("cannot start the port's threads: ") + e.what());
+    }
+    session_ = s;
+
+    if (OnOpen) {
+        try {
+            OnOpen();
+        } catch (...) {
+            reportHandlerError("OnOpen");
+        }
+    }
+}
+
 void SerialPort::Close()
 {
     if (!session_)

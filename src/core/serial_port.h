@@ -179,6 +179,8 @@ public:
 
 private:
     void eventLoop(std::shared_ptr<Session> session);
+    // Starts both threads on the set-up device, makes the session the port's and fires OnOpen.
+    void startThreads(const std::shared_ptr<Session> &session, const std::string &name);
     bool handOff(const std::shared_ptr<Session> &session, bool hangUp);
     void handleEvent(Session &session, bool hangUp);
     void reportHandlerError(const char *handler);

@@ -153,9 +153,6 @@ struct SerialPort::Session : SessionShared {
     }
 };
 
-namespace
-{
-
 void transmitLoop(const std::shared_ptr<SerialPort::Session> &s)
 {
     bool waitWritable = false;
@@ -197,8 +194,6 @@ void transmitLoop(const std::shared_ptr<SerialPort::Session> &s)
         }
     }
 }
-
-} // namespace
 
 void SerialPort::Open()
 {
@@ -273,31 +268,8 @@ void SerialPort::Open()
     if (s->eventWake < 0 || s->transmitWake < 0)
         throw portError(name, "cannot create the wake-up descriptors", errno);
 
-    // The threads run at normal priority: raising it needs privileges a desktop user lacks, and
-    // at 9600 bit/s the kernel buffers far more than one scheduling delay's worth of bytes.
-    try {
-        eventThread_ = std::thread([this, s] { eventLoop(s); });
-        try {
-            transmitThread_ = std::thread([s] { transmitLoop(s); });
-        } catch (...) {
-            s->stopping = true;
-            wake(s->eventWake);
-            eventThread_.join();
-            throw;
-        }
-    } catch (const std::system_error &e) {
-        throw portError(name, std::string("cannot start the port's threads: ") + e.what());
-    }
+    startThreads(s, name);
     cleanup.armed = false;
-    session_ = s;
-
-    if (OnOpen) {
-        try {
-            OnOpen();
-        } catch (...) {
-            reportHandlerError("OnOpen");
-        }
-    }
 }
 
 SessionShared &sharedPart(SerialPort::Session &s)

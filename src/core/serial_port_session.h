@@ -57,6 +57,7 @@ SessionShared &sharedPart(SerialPort::Session &s);
 void wakeTransmitter(SerialPort::Session &s);    // new bytes in the queue
 void wakeForClosing(SerialPort::Session &s);     // both threads: stopping is set
 void releaseDevice(SerialPort::Session &s);      // under ioMutex, after both threads ended
+void transmitLoop(const std::shared_ptr<SerialPort::Session> &s); // the transmit thread
 // Under ioMutex on the GUI thread: reads what has arrived into chunk (empty when nothing) and
 // returns true when the device turned out to be gone.
 bool readReceived(SerialPort::Session &s, bool hangUp, std::vector<uint8_t> &chunk);

@@ -165,6 +165,8 @@ void reportWriteFailure(SerialPort::Session &s, DWORD error)
     }
 }
 
+} // namespace
+
 void transmitLoop(const std::shared_ptr<SerialPort::Session> &s)
 {
     std::vector<uint8_t> sending;
@@ -217,6 +219,9 @@ void transmitLoop(const std::shared_ptr<SerialPort::Session> &s)
     }
 }
 
+namespace
+{
+
 enum class ReadResult { bytes, nothing, nothingAtOnce, vanished };
 
 // Under ioMutex, right after ClearCommError counted them: reads the bytes the driver holds. A read
@@ -265,9 +270,10 @@ ReadResult readOnce(SerialPort::Session &s, std::vector<uint8_t> &buffer)
         CancelIoEx(s.device, &s.readOv);
     DWORD got = 0;
     if (!GetOverlappedResult(s.device, &s.readOv, &got, TRUE)) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_OPERATION_ABORTED)
-            return ReadResult::vanished;
+        // Cancelled by closing or by a receive purge: nothing amiss with the device.
+        if (GetLastError() == ERROR_OPERATION_ABORTED)
+            return ReadResult::nothing;
+        return ReadResult::vanished;
     }
     if (got == 0) {
         const bool early = !woken && GetTickCount64() - start < readWaitMs / 2;
@@ -365,29 +371,8 @@ void SerialPort::Open()
     if (!s->eventWake || !s->transmitWake || !s->readOv.hEvent || !s->writeOv.hEvent)
         throw portError(port, "cannot create the port's events", static_cast<int>(GetLastError()));
 
-    try {
-        eventThread_ = std::thread([this, s] { eventLoop(s); });
-        try {
-            transmitThread_ = std::thread([s] { transmitLoop(s); });
-        } catch (...) {
-            s->stopping = true;
-            SetEvent(s->eventWake);
-            eventThread_.join();
-            throw;
-        }
-    } catch (const std::system_error &e) {
-        throw portError(port, std::string("cannot start the port's threads: ") + e.what());
-    }
+    startThreads(s, port);
     cleanup.armed = false;
-    session_ = s;
-
-    if (OnOpen) {
-        try {
-            OnOpen();
-        } catch (...) {
-            reportHandlerError("OnOpen");
-        }
-    }
 }
 
 void SerialPort::PurgeWrite()
