@@ -297,12 +297,12 @@ ReadResult readOnce(SerialPort::Session &s, std::vector<uint8_t> &buffer)
 
 void SerialPort::Open()
 {
-    const std::string port = portEntryName(PortNum);
+    const std::string port = DevicePath.empty() ? portEntryName(PortNum) : DevicePath;
     if (session_)
         throw portError(port, "the port is already open");
     if (!gui_)
         throw portError(port, "no GUI thread to deliver the port's events to");
-    devicePath_ = serialDevicePath(PortNum);
+    devicePath_ = DevicePath.empty() ? serialDevicePath(PortNum) : DevicePath;
     waitForPortToSettle(devicePath_, CloseDelayMs);
 
     auto s = std::make_shared<Session>();
