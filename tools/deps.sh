@@ -4,7 +4,7 @@
 # third the accessibility test (a virtual X display, the session bus, the AT-SPI registry), the
 # fourth the report test (pdftotext reads the PDFs back).
 QVOKSB_PACKAGES="build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev \
-qt6-translations-l10n libmodbus-dev libgtest-dev fonts-dejavu-core \
+qt6-serialport-dev qt6-translations-l10n libmodbus-dev libgtest-dev fonts-dejavu-core \
 desktop-file-utils appstream man-db dpkg-dev \
 xvfb dbus at-spi2-core python3-pyatspi \
 poppler-utils"

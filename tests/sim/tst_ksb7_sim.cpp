@@ -509,10 +509,15 @@ TEST_F(SimTest, TrafficPrintShowsTimeBytesAndMeaning)
     };
     for (const std::string &line : lines)
         EXPECT_TRUE(stamped(line)) << line;
-    EXPECT_NE(lines[0].find("<- 01 04 01 01 00 03 E0 37  read 3 registers at 257"),
-              std::string::npos);
+    EXPECT_NE(lines[0].find("<- 01 04 01 01 00 03 E0 37  ф.4 чтение 257–259 (3 рег.)"),
+              std::string::npos)
+        << lines[0];
     EXPECT_NE(lines[1].find("-> 01 04 06 06 40 00 64 00 64"), std::string::npos) << lines[1];
-    EXPECT_NE(lines[3].find("exception 3"), std::string::npos) << lines[3];
+    EXPECT_NE(lines[1].find("ф.4 прочитано: 257=1600 258=100 259=100"), std::string::npos)
+        << lines[1];
+    EXPECT_NE(lines[2].find("ф.6 запись 385 = 500"), std::string::npos) << lines[2];
+    EXPECT_NE(lines[3].find("ф.6 отказ: недопустимое значение данных (код 3)"), std::string::npos)
+        << lines[3];
     EXPECT_NE(lines[3].find("outside 4..300"), std::string::npos) << lines[3];
 }
 

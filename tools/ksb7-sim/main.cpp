@@ -75,8 +75,9 @@ Fault modes (any combination; "every N-th" counts requests, or replies, from the
                       what it was told), e.g. --alter 385:150
 
 Traffic print: one line per frame, "HH:MM:SS.mmm <- request" or "-> reply", the bytes in hex,
-then what they mean ("read 3 registers at 257", "exception 3 (illegal data value); register
-385 ... outside 4..300"). Lines with "!!" report the port vanishing or an error.
+then what they mean, worded as the configurator's exchange log words them: ф.4 чтение
+257–259 (3 рег.); ф.6 отказ: недопустимое значение данных (код 3); register 385 ... outside
+4..300. Lines with "!!" report the port vanishing or an error.
 )";
 
 bool parseNumber(const char *text, long low, long high, long &value)

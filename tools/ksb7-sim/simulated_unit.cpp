@@ -614,7 +614,8 @@ std::vector<uint8_t> SimulatedUnit::Impl::process(const std::vector<uint8_t> &ch
         }
     }
     ++replyCount;
-    out.note = describeReply(reply) + (reason.empty() ? "" : "; " + reason) + altered;
+    out.note = describeReply(std::span<const uint8_t>(request, size_t(length)), reply) +
+               (reason.empty() ? "" : "; " + reason) + altered;
     const int first = static_cast<int>(word(request + 2));
     if (!exception && (function == FunctionReadInput || function == FunctionReadHolding) &&
         first <= LastTripRegister && first + static_cast<int>(word(request + 4)) > LastRegister)

@@ -37,36 +37,6 @@ constexpr uint16_t crcOf(const char *text)
 }
 static_assert(crcOf("123456789") == 0x4B37, "CRC-16/MODBUS check value");
 
-unsigned word(std::span<const uint8_t> frame, size_t at)
-{
-    return static_cast<unsigned>(frame[at]) << 8 | frame[at + 1];
-}
-
-std::string plural(unsigned count, const char *one)
-{
-    return std::to_string(count) + " " + one + (count == 1 ? "" : "s");
-}
-
-const char *exceptionName(unsigned code)
-{
-    switch (code) {
-    case 1:
-        return "illegal function";
-    case 2:
-        return "illegal data address";
-    case 3:
-        return "illegal data value";
-    case 4:
-        return "server device failure";
-    case 5:
-        return "acknowledge";
-    case 6:
-        return "server device busy";
-    default:
-        return nullptr;
-    }
-}
-
 } // namespace
 
 uint16_t crc16(std::span<const uint8_t> bytes)
@@ -86,20 +56,6 @@ void refreshCrc(std::vector<uint8_t> &frame)
     frame[frame.size() - 1] = static_cast<uint8_t>(crc >> 8);
 }
 
-std::string hexBytes(std::span<const uint8_t> bytes)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    text.reserve(bytes.size() * 3);
-    for (uint8_t byte : bytes) {
-        if (!text.empty())
-            text += ' ';
-        text += digits[byte >> 4];
-        text += digits[byte & 0xF];
-    }
-    return text;
-}
-
 std::string timeStamp()
 {
     using namespace std::chrono;
@@ -112,81 +68,6 @@ std::string timeStamp()
     std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min,
                   local.tm_sec, static_cast<int>(ms));
     return text;
-}
-
-std::string describeRequest(std::span<const uint8_t> frame)
-{
-    if (frame.size() < 4)
-        return "too short for a frame";
-    const unsigned function = frame[1];
-    switch (function) {
-    case FunctionReadHolding:
-    case FunctionReadInput:
-        if (frame.size() < 8)
-            break;
-        return "read " + plural(word(frame, 4), "register") + " at " +
-               std::to_string(word(frame, 2)) +
-               (function == FunctionReadHolding ? " (holding)" : "");
-    case FunctionWriteSingle: {
-        if (frame.size() < 8)
-            break;
-        const unsigned address = word(frame, 2);
-        const unsigned value = word(frame, 4);
-        if (address == CommandRegister) {
-            const char *name = commandName(static_cast<uint16_t>(value));
-            return "command " + std::to_string(value) + " (" + (name ? name : "unknown") + ")";
-        }
-        return "write " + std::to_string(value) + " to register " + std::to_string(address);
-    }
-    case FunctionWriteMultiple:
-        if (frame.size() < 9)
-            break;
-        return "write " + plural(word(frame, 4), "register") + " at " +
-               std::to_string(word(frame, 2));
-    default:
-        return "function " + std::to_string(function);
-    }
-    return "function " + std::to_string(function) + ", truncated";
-}
-
-std::string describeReply(std::span<const uint8_t> frame)
-{
-    if (frame.size() < 4)
-        return "too short for a frame";
-    const unsigned function = frame[1];
-    if (function & 0x80) {
-        const unsigned code = frame.size() >= 5 ? frame[2] : 0;
-        const char *name = exceptionName(code);
-        return "exception " + std::to_string(code) + (name ? std::string(" (") + name + ")" : "");
-    }
-    switch (function) {
-    case FunctionReadHolding:
-    case FunctionReadInput: {
-        const unsigned count = frame[2] / 2;
-        if (frame.size() < 5 + 2 * size_t(count))
-            return "read reply, too short for its byte count";
-        std::string text = plural(count, "register") + ":";
-        for (unsigned k = 0; k < count; ++k) {
-            char value[8];
-            std::snprintf(value, sizeof value, " %04X", word(frame, 3 + 2 * k));
-            text += value;
-        }
-        return text;
-    }
-    case FunctionWriteSingle:
-        if (frame.size() < 8)
-            break;
-        return "wrote " + std::to_string(word(frame, 4)) + " to register " +
-               std::to_string(word(frame, 2));
-    case FunctionWriteMultiple:
-        if (frame.size() < 8)
-            break;
-        return "wrote " + plural(word(frame, 4), "register") + " at " +
-               std::to_string(word(frame, 2));
-    default:
-        return "function " + std::to_string(function);
-    }
-    return "function " + std::to_string(function) + ", truncated";
 }
 
 } // namespace ksb7sim
