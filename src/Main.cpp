@@ -8,6 +8,7 @@
 #include "MainPlacement.h"
 #include "Messages.h"
 #include "SettingsReport.h"
+#include "TrafficLog.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -246,6 +247,7 @@ void TFKsb::createMenus()
     connect(N4, &QAction::triggered, this, [this] { N4Click(); });
 
     createCompareCommands();
+    createPortCommands();
 }
 
 QAction *TFKsb::addServiceCommand(const QString &caption)

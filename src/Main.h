@@ -31,6 +31,7 @@ class QPushButton;
 class QToolBar;
 class QToolButton;
 class PlacementStore;
+class TrafficLogWindow;
 
 // Small integers carried by controls: a list's rule selector, a menu item's port number or line
 // selector.
@@ -71,6 +72,12 @@ public:
     void COM16Click(QAction *sender);
     void RTS1Click(QAction *sender);
     void N4Click();
+
+    // Our own commands: the port chooser ("Выбор порта ...") and the exchange log
+    // ("Журнал обмена"), and the hints of the port items naming their devices.
+    void choosePort();
+    void showTrafficLog();
+    void describePorts();
 
     // Creates the exchange window with the given kind (99 write configuration, 100 read
     // configuration, 101 control command, 102 input/output state), hands it the port and line
@@ -190,6 +197,10 @@ public:
     QAction *addServiceCommand(const QString &caption);
     QAction *N1, *N2, *N6, *NExit, *DTR1, *RTS1, *N4;
     std::array<QAction *, 16> COM{}; // COM[0] is the menu item COM1 ... COM[15] is COM16
+    QAction *PortChooserItem = nullptr; // "Выбор порта ...", below the port items
+    QAction *TrafficLogItem = nullptr;  // "Журнал обмена" in "Сервис"
+    // A window of its own beside the exchange window while open; made at the first showing.
+    std::unique_ptr<TrafficLogWindow> TrafficLog;
     FileDialog OpenDialog1;
     FileDialog SaveDialog1;
     std::unique_ptr<PlacementStore> FormStorage1;
@@ -218,6 +229,7 @@ private:
     void createFrame();
     void createMenus();
     void createCompareCommands();
+    void createPortCommands();
     void createSpeedBar();
     void createPages();
     // The rows of the catalogue's settings on one page, top to bottom.

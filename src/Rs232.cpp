@@ -44,7 +44,9 @@ TFrs232::TFrs232(QWidget *owner) : QDialog(owner)
     setObjectName(QStringLiteral("Frs232"));
     setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
     setFixedSize(clientWidthPx, clientHeightPx);
-    setModal(true);
+    // Modal for the main window it belongs to; a window of no owner, the exchange log, stays
+    // usable beside it.
+    setWindowModality(Qt::WindowModal);
 
     Label1 = new QLabel(QStringLiteral("Обмен с блоком KSB-7 ..."), this);
     Label1->setObjectName(QStringLiteral("Label1"));

@@ -12,6 +12,7 @@
 
 #include <QDialog>
 #include <QPointer>
+#include <QTime>
 
 #include <array>
 #include <cstddef>
@@ -175,9 +176,14 @@ private:
     void finishReadBack();
     int lastReadStep() const;
 
+    void noAnswerHint(bool show);
+    void logNote(const QString &text, bool problem = false);
+
     bool shown_ = false;
     bool decoding_ = false;
     bool verifying_ = false;     // a write is reading its blocks back
     unsigned decodedBlocks_ = 0; // bit n: read step n decoded
     QString refusalText_;
+    int requestsSinceReply_ = 0; // requests sent since a reply last waited at a tick
+    QTime replyArrivedAt_;       // when the first byte of the waiting reply came (log only)
 };

@@ -7,7 +7,9 @@
 #include "Rs232.h"
 
 #include "Main.h"
+#include "TrafficLog.h"
 #include "line_errors.h"
+#include "port_assignment.h"
 #include "register_map.h"
 #include "settings_diff.h"
 
@@ -22,6 +24,8 @@
 #include <QScreen>
 #include <QTimer>
 #include <QWindow>
+
+#include <algorithm>
 
 namespace modbus = qvoksb::modbus;
 
@@ -48,6 +52,20 @@ constexpr KindRow kinds[] = {
 };
 
 constexpr unsigned allConfigurationBlocks = ((1u << modbus::WriteSteps) - 1) << 1;
+
+// A configuration exchange repeats an unanswered step for ever; after this many requests without
+// a reply the window says what to check.
+constexpr int unansweredBeforeHint = 10;
+
+// The frame last handed to the port and the bytes received since, for the log.
+std::span<const uint8_t> sentFrame()
+{
+    return {RequestBuffer.data(), size_t(std::clamp<int32_t>(RequestLength, 0, TransactionBufferBytes))};
+}
+std::span<const uint8_t> heldReply()
+{
+    return {ReplyBuffer.data(), size_t(std::clamp<int32_t>(ReplyCount, 0, TransactionBufferBytes))};
+}
 
 const QString crcErrorText = QStringLiteral("!!! Ошибка CRC !!!");
 const QString wrongReplyText = QStringLiteral("!!! Неверный ответ блока !!!");
@@ -141,12 +159,27 @@ void TFrs232::FormShow()
         ReadSettings = FKsb->currentSettings();
     try {
         VaComm1.Open();
-    } catch (const qvoksb::SerialPortError &) {
-        // "СОМ" in Cyrillic letters, as the menu spells the first ports.
-        showError(QStringLiteral("Порт: СОМ%1\r\nзанят другим приложением или недоступен!")
-                      .arg(VaComm1.PortNum));
+    } catch (const qvoksb::SerialPortError &e) {
+        // A link in the port folder names the device the user chose; that is what to look for.
+        std::string device = qvoksb::portEntryTarget(VaComm1.PortNum);
+        if (device.empty())
+            device = VaComm1.devicePath();
+        const QString why =
+            QString::fromStdString(qvoksb::openFailureReason(e.systemError(), device));
+        // "СОМ" in Cyrillic letters, as the menu spells the first ports; the reason below.
+        showError(QStringLiteral("Порт: СОМ%1\r\nзанят другим приложением или недоступен!\n%2")
+                      .arg(VaComm1.PortNum)
+                      .arg(why));
+        logNote(QStringLiteral("порт COM%1 не открыт: %2").arg(VaComm1.PortNum).arg(why), true);
         return;
     }
+    logNote(QStringLiteral("порт COM%1 открыт: %2, 9600 8N1, DTR %3, RTS %4")
+                .arg(VaComm1.PortNum)
+                .arg(QString::fromStdString(VaComm1.devicePath()))
+                .arg(VaComm1.ControlDtr == qvoksb::dtrEnabled ? QStringLiteral("вкл.")
+                                                              : QStringLiteral("выкл."))
+                .arg(VaComm1.ControlRts == qvoksb::rtsEnabled ? QStringLiteral("вкл.")
+                                                              : QStringLiteral("выкл.")));
     for (const KindRow &k : kinds)
         if (k.tag == Tag(this))
             Label1->setText(QString::fromUtf8(k.startMessage));
@@ -160,6 +193,8 @@ void TFrs232::VaComm1Open()
 
 void TFrs232::VaComm1RxBuf(const uint8_t *data, size_t count)
 {
+    if (ReplyCount == 0 && TrafficLogWindow::recording())
+        replyArrivedAt_ = QTime::currentTime();
     // A full accumulator drops what does not fit; the reply then fails its check and the step
     // is repeated.
     AppendReply(data, count);
@@ -173,11 +208,35 @@ void TFrs232::VaComm1Error(uint32_t flags)
     if (flags & qvoksb::CE_IOE)
         stopTimers();
     showError(message ? QString::fromUtf8(message) : Label1->text());
+    logNote(QStringLiteral("ошибка линии 0x%1: %2")
+                .arg(flags, 4, 16, QLatin1Char('0'))
+                .arg(message ? QString::fromUtf8(message) : QStringLiteral("без описания")),
+            true);
 }
 
 void TFrs232::VaBuffer1Overflow()
 {
     showError(QString::fromUtf8(qvoksb::receiveStoreOverflowMessage));
+    logNote(QString::fromUtf8(qvoksb::receiveStoreOverflowMessage), true);
+}
+
+void TFrs232::logNote(const QString &text, bool problem)
+{
+    if (TrafficLogWindow *log = TrafficLogWindow::recording())
+        log->note(text, problem);
+}
+
+void TFrs232::noAnswerHint(bool show)
+{
+    const QString hint =
+        QStringLiteral("\nБлок не отвечает: проверьте кабель, порт, адрес блока (hex) %1 и DTR/RTS")
+            .arg(QString::number(UnitAddress(), 16).toUpper());
+    QString text = Label1->text();
+    const bool shown = text.endsWith(hint);
+    if (show && !shown)
+        Label1->setText(text + hint);
+    else if (!show && shown)
+        Label1->setText(text.chopped(hint.size()));
 }
 
 void TFrs232::showError(const QString &text)
@@ -235,8 +294,15 @@ void TFrs232::sendRequest(const std::function<void()> &build)
     build();
     if (RequestLength <= 0)
         return;
+    const bool configuration = Tag(this) == WriteConfiguration || Tag(this) == ReadConfiguration;
+    // The label keeps its own text; the hint is a second line below it, in the usual colour.
+    if (configuration && requestsSinceReply_ >= unansweredBeforeHint)
+        noAnswerHint(true);
+    ++requestsSinceReply_;
     try {
         VaComm1.WriteBuf(RequestBuffer.data(), RequestLength);
+        if (TrafficLogWindow *log = TrafficLogWindow::recording())
+            log->sent(sentFrame());
     } catch (const qvoksb::SerialPortError &) {
         // The port has gone or cannot take the frame; the line error says why when it knows.
         showError(QStringLiteral("ОШИБКА: Запрос не передан в порт!"));
@@ -349,6 +415,10 @@ void TFrs232::finishWith(const QString &text, bool red)
 // stops the exchange.
 TFrs232::Examined TFrs232::examine()
 {
+    requestsSinceReply_ = 0;
+    noAnswerHint(false);
+    if (TrafficLogWindow *log = TrafficLogWindow::recording())
+        log->received(sentFrame(), heldReply(), replyArrivedAt_);
     if (!ReplyCrcOk()) {
         Label1->setText(crcErrorText);
         return Examined::Repeat;
@@ -514,6 +584,11 @@ void TFrs232::done(int result)
 void TFrs232::FormClose()
 {
     stopTimers();
-    if (VaComm1.Active())
-        VaComm1.Close();
+    if (!VaComm1.Active())
+        return;
+    // Bytes that came after the last examining tick are in the log too.
+    if (TrafficLogWindow *log = TrafficLogWindow::recording(); log && ReplyCount > 0)
+        log->received(sentFrame(), heldReply(), replyArrivedAt_);
+    VaComm1.Close();
+    logNote(QStringLiteral("порт COM%1 закрыт").arg(VaComm1.PortNum));
 }

@@ -233,8 +233,8 @@ void SerialPort::Open()
         throw portError(name, "not a serial device", ENOTTY);
     // flock holds even against root, for whom TIOCEXCL does not count.
     if (::flock(s->fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK)
-            throw portError(name, "held by another program");
+        if (errno == EWOULDBLOCK) // the lock of another program: reported as a busy device
+            throw SerialPortError(name + ": held by another program", EBUSY);
         throw portError(name, "cannot lock the device", errno);
     }
     if (::ioctl(s->fd, TIOCEXCL) != 0)

@@ -1,0 +1,64 @@
+// The main window's commands for finding the port and watching the traffic: the port chooser
+// below the port items, the exchange log in "Сервис", and the port items' hints that say which
+// device each port stands for.
+#include "Main.h"
+
+#include "PortChooser.h"
+#include "TrafficLog.h"
+#include "port_assignment.h"
+#include "port_directory.h"
+
+#include <QAction>
+#include <QMenu>
+
+void TFKsb::createPortCommands()
+{
+    MenuItem2->addSeparator();
+    PortChooserItem = MenuItem2->addAction(QStringLiteral("Выбор порта ..."));
+    PortChooserItem->setObjectName(QStringLiteral("PortChooserItem"));
+    connect(PortChooserItem, &QAction::triggered, this, [this] { choosePort(); });
+    // The hints are read when the menu opens, so a link made meanwhile (by the simulated unit,
+    // by hand) shows too.
+    MenuItem2->setToolTipsVisible(true);
+    connect(MenuItem2, &QMenu::aboutToShow, this, [this] { describePorts(); });
+    describePorts();
+
+    TrafficLogItem = addServiceCommand(QStringLiteral("Журнал обмена"));
+    TrafficLogItem->setObjectName(QStringLiteral("TrafficLogItem"));
+    connect(TrafficLogItem, &QAction::triggered, this, [this] { showTrafficLog(); });
+}
+
+void TFKsb::describePorts()
+{
+    for (int n = 1; n <= 16; ++n) {
+        const std::string target = qvoksb::portEntryTarget(n);
+        const QString tip =
+            target.empty()
+                ? QStringLiteral("COM%1: встроенный порт %2")
+                      .arg(n)
+                      .arg(QString::fromStdString(qvoksb::serialDevicePath(n)))
+                : QStringLiteral("COM%1: %2").arg(n).arg(QString::fromStdString(target));
+        COM[n - 1]->setStatusTip(tip);
+        COM[n - 1]->setToolTip(tip);
+    }
+}
+
+void TFKsb::choosePort()
+{
+    PortChooser dialog(FComPort, this);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    COM16Click(COM[dialog.chosenPort() - 1]);
+    describePorts();
+}
+
+void TFKsb::showTrafficLog()
+{
+    // No parent: the exchange window blocks the main window only, and the log stays usable
+    // beside it.
+    if (!TrafficLog)
+        TrafficLog = std::make_unique<TrafficLogWindow>();
+    TrafficLog->show();
+    TrafficLog->raise();
+    TrafficLog->activateWindow();
+}

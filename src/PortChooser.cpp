@@ -1,0 +1,128 @@
+#include "PortChooser.h"
+
+#include "Messages.h"
+#include "port_assignment.h"
+#include "port_directory.h"
+
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSerialPortInfo>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <cerrno>
+
+PortChooser::Lister PortChooser::lister;
+
+QList<PortListing> PortChooser::systemPorts()
+{
+    // Qt's serial-port module only lists the ports; the program's own layer opens and drives them.
+    QList<PortListing> out;
+    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
+        PortListing p;
+        p.device = info.systemLocation();
+        p.description = info.description();
+        p.maker = info.manufacturer();
+        p.serialNumber = info.serialNumber();
+        p.stableName = QString::fromStdString(qvoksb::stableDeviceName(p.device.toStdString()));
+        out.append(p);
+    }
+    return out;
+}
+
+PortChooser::PortChooser(int portNum, QWidget *parent) : QDialog(parent)
+{
+    setObjectName(QStringLiteral("PortChooser"));
+    setWindowTitle(QStringLiteral("Выбор порта"));
+    listed_ = lister ? lister() : systemPorts();
+
+    Ports = new QTableWidget(int(listed_.size()), 5, this);
+    Ports->setObjectName(QStringLiteral("Ports"));
+    Ports->setHorizontalHeaderLabels({QStringLiteral("Устройство"), QStringLiteral("Описание"),
+                                      QStringLiteral("Изготовитель"),
+                                      QStringLiteral("Серийный номер"),
+                                      QStringLiteral("Постоянное имя")});
+    Ports->setSelectionBehavior(QAbstractItemView::SelectRows);
+    Ports->setSelectionMode(QAbstractItemView::SingleSelection);
+    Ports->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Ports->verticalHeader()->hide();
+    Ports->horizontalHeader()->setStretchLastSection(true);
+    for (int row = 0; row < listed_.size(); ++row) {
+        const PortListing &p = listed_.at(row);
+        const QString cells[] = {p.device, p.description, p.maker, p.serialNumber, p.stableName};
+        for (int col = 0; col < 5; ++col)
+            Ports->setItem(row, col, new QTableWidgetItem(cells[col]));
+    }
+    Ports->resizeColumnsToContents();
+
+    auto *none = new QLabel(QStringLiteral("Последовательные порты не найдены: подключите "
+                                           "адаптер и откройте окно снова, или укажите путь."),
+                            this);
+    none->setWordWrap(true);
+    none->setVisible(listed_.isEmpty());
+
+    Path = new QLineEdit(this);
+    Path->setObjectName(QStringLiteral("Path"));
+    Path->setPlaceholderText(QStringLiteral("/dev/ttyUSB0, /dev/pts/3 ..."));
+    Number = new QSpinBox(this);
+    Number->setObjectName(QStringLiteral("Number"));
+    Number->setRange(1, 16);
+    Number->setValue(portNum);
+    Number->setPrefix(QStringLiteral("COM"));
+
+    // A picked row fills the path with the name that survives replugging, when there is one.
+    connect(Ports, &QTableWidget::itemSelectionChanged, this, [this] {
+        const int row = Ports->currentRow();
+        if (row < 0 || row >= listed_.size())
+            return;
+        const PortListing &p = listed_.at(row);
+        Path->setText(p.stableName.isEmpty() ? p.device : p.stableName);
+    });
+    connect(Ports, &QTableWidget::cellDoubleClicked, this, [this] { accept(); });
+
+    auto *form = new QFormLayout;
+    form->addRow(QStringLiteral("Устройство:"), Path);
+    form->addRow(QStringLiteral("Номер порта:"), Number);
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &PortChooser::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &PortChooser::reject);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(Ports, 1);
+    layout->addWidget(none);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+    resize(720, 320);
+}
+
+int PortChooser::chosenPort() const
+{
+    return Number->value();
+}
+
+void PortChooser::accept()
+{
+    const QString typed = Path->text().trimmed();
+    const std::string path =
+        typed.isEmpty() ? std::string() : QFileInfo(typed).absoluteFilePath().toStdString();
+    // The device may have gone since the list was read (an adapter pulled out).
+    if (const std::string problem = qvoksb::terminalProblem(path); !problem.empty()) {
+        Messages::Error(this, QString::fromStdString(problem));
+        return;
+    }
+    const std::string stable = qvoksb::stableDeviceName(path);
+    const std::string target = stable.empty() ? path : stable;
+    if (const std::string error = qvoksb::assignPortEntry(chosenPort(), target); !error.empty()) {
+        Messages::Error(this, QString::fromStdString(error));
+        return;
+    }
+    linkTarget_ = QString::fromStdString(target);
+    if (!qvoksb::deviceAccessible(target))
+        Messages::Information(this, QString::fromStdString(qvoksb::openFailureReason(EACCES, target)));
+    QDialog::accept();
+}

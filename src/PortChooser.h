@@ -1,0 +1,53 @@
+#pragma once
+// "Выбор порта ...": the serial ports present now, with their makers' names, and the port number
+// 1 to 16 to give one of them. OK points the entry COMn of the port folder at the device (at its
+// stable /dev/serial/by-id/ name when it has one), so that the port item COMn opens it from then
+// on. A path can be typed too: a pseudo-terminal, for one, is never listed.
+#include <QDialog>
+#include <QList>
+#include <QString>
+
+#include <functional>
+
+class QLineEdit;
+class QSpinBox;
+class QTableWidget;
+
+// One serial port as the system lists it.
+struct PortListing {
+    QString device;       // "/dev/ttyUSB0"
+    QString description;  // the adapter's own name
+    QString maker;
+    QString serialNumber;
+    QString stableName;   // "/dev/serial/by-id/usb-...", empty when there is none
+};
+
+class PortChooser : public QDialog
+{
+    Q_OBJECT
+public:
+    using Lister = std::function<QList<PortListing>()>;
+    // Where the list comes from, read afresh each time a dialog opens: the system's ports unless
+    // a test has put a list of its own here.
+    static Lister lister;
+    static QList<PortListing> systemPorts();
+
+    // portNum: the number offered at first, the port chosen now.
+    explicit PortChooser(int portNum, QWidget *parent = nullptr);
+
+    int chosenPort() const;
+    // What the entry was pointed at, once accepted.
+    QString linkTarget() const { return linkTarget_; }
+
+    // Checks the path and writes the link; on any failure says why and stays open, and the port
+    // folder is as it was.
+    void accept() override;
+
+    QTableWidget *Ports;
+    QLineEdit *Path;
+    QSpinBox *Number;
+
+private:
+    QList<PortListing> listed_;
+    QString linkTarget_;
+};

@@ -1,0 +1,35 @@
+#pragma once
+// Assigning a serial device to a port number: the entry COMn of the port folder (see
+// port_directory.h), what a device is called in words, and why a port would not open. Texts for
+// the user are Russian, UTF-8.
+#include <string>
+
+namespace qvoksb
+{
+
+// What the entry COMn stands for: the target of the link, the entry itself when it is a device
+// node, empty when there is no entry (the port is then the built-in one, serialDevicePath()).
+std::string portEntryTarget(int portNum);
+
+// The name under byIdFolder that leads to the same device as path (an adapter keeps it whichever
+// USB socket it is plugged into); empty when there is none.
+std::string stableDeviceName(const std::string &path,
+                             const std::string &byIdFolder = "/dev/serial/by-id");
+
+// Empty when path names an existing terminal device; otherwise why it cannot be a serial port.
+// The device is not opened: opening a serial port already drives its modem lines.
+std::string terminalProblem(const std::string &path);
+
+// True when this user may read and write the device.
+bool deviceAccessible(const std::string &path);
+
+// Makes the entry COMn of the port folder a link to target, creating the folder when needed.
+// The old entry is replaced in one step, so a failure leaves it as it was. Returns empty on
+// success, else the reason.
+std::string assignPortEntry(int portNum, const std::string &target);
+
+// Why the port could not be opened, from the system error the serial layer reported: no such
+// device, held by another program, no permission (with what to do about it), not a serial port.
+std::string openFailureReason(int systemError, const std::string &device);
+
+} // namespace qvoksb

@@ -1,0 +1,171 @@
+#include "port_assignment.h"
+
+#include "port_directory.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+namespace qvoksb
+{
+
+namespace
+{
+
+std::string realPath(const std::string &path)
+{
+    char resolved[PATH_MAX];
+    return ::realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
+}
+
+// Creates folder and its parents, as mkdir -p does.
+int makeFolders(const std::string &folder)
+{
+    for (size_t at = 1; at <= folder.size(); ++at) {
+        if (at < folder.size() && folder[at] != '/')
+            continue;
+        const std::string part = folder.substr(0, at);
+        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+            return errno;
+    }
+    struct stat st;
+    if (::stat(folder.c_str(), &st) != 0)
+        return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+std::string folderError(const std::string &folder, int error)
+{
+    if (error == EACCES || error == EPERM || error == EROFS)
+        return "Нет права записи в папку портов " + folder;
+    if (error == ENOTDIR)
+        return "Путь к папке портов " + folder + " занят файлом";
+    return "Папка портов " + folder + " недоступна (" + std::strerror(error) + ")";
+}
+
+// Unix98 pseudo-terminal slaves (/dev/pts/N) have these major numbers and no sysfs entry.
+bool isPseudoTerminalMajor(unsigned major)
+{
+    return major >= 136 && major <= 143;
+}
+
+} // namespace
+
+std::string portEntryTarget(int portNum)
+{
+    const std::string entry = portDirectory() + "/" + portEntryName(portNum);
+    struct stat st;
+    if (::lstat(entry.c_str(), &st) != 0)
+        return {};
+    if (!S_ISLNK(st.st_mode))
+        return entry;
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(entry.c_str(), target.data(), target.size());
+    if (n < 0)
+        return entry;
+    target.resize(size_t(n));
+    return target;
+}
+
+std::string stableDeviceName(const std::string &path, const std::string &byIdFolder)
+{
+    const std::string device = realPath(path);
+    if (device.empty())
+        return {};
+    DIR *dir = ::opendir(byIdFolder.c_str());
+    if (!dir)
+        return {};
+    std::string found;
+    while (const dirent *e = ::readdir(dir)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..")
+            continue;
+        const std::string candidate = byIdFolder + "/" + name;
+        if (realPath(candidate) == device) {
+            found = candidate;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+std::string terminalProblem(const std::string &path)
+{
+    if (path.empty())
+        return "Не указано устройство";
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
+        return errno == EACCES ? "Нет доступа к " + path : "Нет такого устройства: " + path;
+    if (!S_ISCHR(st.st_mode))
+        return path + " — не последовательный порт (не терминал)";
+    const unsigned major = ::major(st.st_rdev);
+    const unsigned minor = ::minor(st.st_rdev);
+    if (isPseudoTerminalMajor(major))
+        return {};
+    // The kernel files every terminal device, serial ports and USB adapters included, in the
+    // class "tty".
+    const std::string subsystem = realPath("/sys/dev/char/" + std::to_string(major) + ":" +
+                                           std::to_string(minor) + "/subsystem");
+    if (subsystem.size() >= 4 && subsystem.compare(subsystem.size() - 4, 4, "/tty") == 0)
+        return {};
+    return path + " — не последовательный порт (не терминал)";
+}
+
+bool deviceAccessible(const std::string &path)
+{
+    return ::access(path.c_str(), R_OK | W_OK) == 0;
+}
+
+std::string assignPortEntry(int portNum, const std::string &target)
+{
+    const std::string folder = portDirectory();
+    if (const int error = makeFolders(folder))
+        return folderError(folder, error);
+    const std::string entry = folder + "/" + portEntryName(portNum);
+    // The new link is made beside the entry and renamed over it: the entry is either the old one
+    // or the new one, never missing.
+    const std::string fresh = entry + ".new-" + std::to_string(::getpid());
+    ::unlink(fresh.c_str());
+    if (::symlink(target.c_str(), fresh.c_str()) != 0)
+        return folderError(folder, errno);
+    if (::rename(fresh.c_str(), entry.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(fresh.c_str());
+        if (error == EISDIR || error == ENOTEMPTY || error == EEXIST)
+            return "В папке портов " + folder + " уже есть папка " + portEntryName(portNum);
+        return folderError(folder, error);
+    }
+    return {};
+}
+
+std::string openFailureReason(int systemError, const std::string &device)
+{
+    switch (systemError) {
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+        return "Нет такого устройства: " + device;
+    case EBUSY:
+    case EWOULDBLOCK:
+        return "Порт занят другой программой";
+    case EACCES:
+    case EPERM:
+        return "Нет доступа к " + device +
+               ": добавьте пользователя в группу dialout (sudo adduser $USER dialout) и войдите "
+               "в систему заново";
+    case ENOTTY:
+        return device + " — не последовательный порт";
+    case 0:
+        return "Порт не удалось настроить: " + device;
+    default:
+        return "Не удалось открыть " + device + " (" + std::strerror(systemError) + ")";
+    }
+}
+
+} // namespace qvoksb
