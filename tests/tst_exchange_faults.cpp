@@ -63,10 +63,11 @@ private slots:
     }
     void cleanup() { h_.stop(); }
 
-    void aSilentUnitGetsTheWriteEveryTickUntilAborted()
+    void aSilentUnitGetsTheWriteEveryTickUntilAbortedAndTheUserIsToldWhatToCheck()
     {
         setFaults([](ksb7sim::Faults &f) { f.silent = true; });
-        ExchangeLog log(abortAfter(3000));
+        w().RxSpinEdit26->setValueFromProgram(0x1FLL); // named in hex, as the address field shows it
+        ExchangeLog log(abortAfter(3800));
         w().SIWrite->click();
         const qint64 closedAt = log.elapsed();
         QVERIFY(log.actionDone());
@@ -75,17 +76,22 @@ private slots:
         // its way to the unit: it was sent before the abort, so it is let arrive first.
         pump(100);
         const std::vector<Frame> frames = h_.frames();
-        // Ticks at 0.3, 0.6, ... 3.0 s after the port opened, each sending step 1 again.
-        QVERIFY2(frames.size() >= 9 && frames.size() <= 11,
+        // Ticks at 0.3, 0.6, ... 3.6 s after the port opened, each sending step 1 again.
+        QVERIFY2(frames.size() >= 11 && frames.size() <= 13,
                  qPrintable(QString::number(frames.size())));
         for (const Frame &f : frames)
             QCOMPARE(hexOf(f), hexOf(frames[0]));
         QCOMPARE(int(wordAt(frames[0], 2)), 257);
-        QCOMPARE(log.texts(), QStringList{QStringLiteral("Запись параметров КОНФИГУРАЦИИ ...")});
+        // Ten requests unanswered: a second line, still yellow, says what to look at.
+        const QString start = QStringLiteral("Запись параметров КОНФИГУРАЦИИ ...");
+        QCOMPARE(log.texts(), QStringList({start, start + QStringLiteral(
+                                                               "\nБлок не отвечает: проверьте "
+                                                               "кабель, порт, адрес блока (hex) "
+                                                               "1F и DTR/RTS")}));
         QCOMPARE(log.lastOpen()->step, 1);
         QVERIFY(!log.lastOpen()->red);
         // Closing took no pause, and nothing more goes out after it.
-        QVERIFY2(closedAt - log.shownAt() < 3000 + 400, qPrintable(QString::number(closedAt)));
+        QVERIFY2(closedAt - log.shownAt() < 3800 + 400, qPrintable(QString::number(closedAt)));
         QVERIFY(!h_.unit->waitForFrames(frames.size() + 1, 700));
     }
 
@@ -411,7 +417,8 @@ private slots:
         const Look last = *log.lastOpen();
         // "СОМ" in Cyrillic letters.
         QCOMPARE(last.text, QString::fromUtf8("Порт: \u0421\u041E\u041C1\r\nзанят другим "
-                                              "приложением или недоступен!"));
+                                              "приложением или недоступен!\n"
+                                              "Порт занят другой программой"));
         QVERIFY(last.red);
         QVERIFY(!log.firstWhere([](const Look &l) { return l.timerRunning || l.portOpen; }));
         QVERIFY(!h_.unit->waitForFrames(1, 300));
@@ -431,7 +438,8 @@ private slots:
         QVERIFY(log.actionDone());
         QCOMPARE(log.lastOpen()->text,
                  QString::fromUtf8("Порт: \u0421\u041E\u041C9\r\nзанят другим приложением или "
-                                   "недоступен!"));
+                                   "недоступен!\nНет такого устройства: ") +
+                     h_.portDir() + QStringLiteral("/unplugged-adapter"));
         QVERIFY(log.lastOpen()->red);
         QVERIFY(!log.firstWhere([](const Look &l) { return l.timerRunning; }));
     }
