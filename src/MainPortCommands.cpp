@@ -33,11 +33,10 @@ void TFKsb::describePorts()
     for (int n = 1; n <= 16; ++n) {
         const std::string target = qvoksb::portEntryTarget(n);
         const QString tip =
-            target.empty()
-                ? QStringLiteral("COM%1: встроенный порт %2")
-                      .arg(n)
-                      .arg(QString::fromStdString(qvoksb::serialDevicePath(n)))
-                : QStringLiteral("COM%1: %2").arg(n).arg(QString::fromStdString(target));
+            target.empty() ? QStringLiteral("COM%1: встроенный порт %2")
+                                 .arg(n)
+                                 .arg(QString::fromStdString(qvoksb::serialDevicePath(n)))
+                           : QStringLiteral("COM%1: %2").arg(n).arg(QString::fromStdString(target));
         COM[n - 1]->setStatusTip(tip);
         COM[n - 1]->setToolTip(tip);
     }

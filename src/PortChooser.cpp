@@ -43,10 +43,9 @@ PortChooser::PortChooser(int portNum, QWidget *parent) : QDialog(parent)
 
     Ports = new QTableWidget(int(listed_.size()), 5, this);
     Ports->setObjectName(QStringLiteral("Ports"));
-    Ports->setHorizontalHeaderLabels({QStringLiteral("Устройство"), QStringLiteral("Описание"),
-                                      QStringLiteral("Изготовитель"),
-                                      QStringLiteral("Серийный номер"),
-                                      QStringLiteral("Постоянное имя")});
+    Ports->setHorizontalHeaderLabels(
+        {QStringLiteral("Устройство"), QStringLiteral("Описание"), QStringLiteral("Изготовитель"),
+         QStringLiteral("Серийный номер"), QStringLiteral("Постоянное имя")});
     Ports->setSelectionBehavior(QAbstractItemView::SelectRows);
     Ports->setSelectionMode(QAbstractItemView::SingleSelection);
     Ports->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -123,6 +122,7 @@ void PortChooser::accept()
     }
     linkTarget_ = QString::fromStdString(target);
     if (!qvoksb::deviceAccessible(target))
-        Messages::Information(this, QString::fromStdString(qvoksb::openFailureReason(EACCES, target)));
+        Messages::Information(this,
+                              QString::fromStdString(qvoksb::openFailureReason(EACCES, target)));
     QDialog::accept();
 }

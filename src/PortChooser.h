@@ -15,11 +15,11 @@ class QTableWidget;
 
 // One serial port as the system lists it.
 struct PortListing {
-    QString device;       // "/dev/ttyUSB0"
-    QString description;  // the adapter's own name
+    QString device;      // "/dev/ttyUSB0"
+    QString description; // the adapter's own name
     QString maker;
     QString serialNumber;
-    QString stableName;   // "/dev/serial/by-id/usb-...", empty when there is none
+    QString stableName; // "/dev/serial/by-id/usb-...", empty when there is none
 };
 
 class PortChooser : public QDialog

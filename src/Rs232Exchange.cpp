@@ -60,7 +60,8 @@ constexpr int unansweredBeforeHint = 10;
 // The frame last handed to the port and the bytes received since, for the log.
 std::span<const uint8_t> sentFrame()
 {
-    return {RequestBuffer.data(), size_t(std::clamp<int32_t>(RequestLength, 0, TransactionBufferBytes))};
+    return {RequestBuffer.data(),
+            size_t(std::clamp<int32_t>(RequestLength, 0, TransactionBufferBytes))};
 }
 std::span<const uint8_t> heldReply()
 {

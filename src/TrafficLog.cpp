@@ -170,6 +170,6 @@ void TrafficLogWindow::saveClick()
     if (!SaveDialog.Execute(this))
         return;
     if (!saveTo(SaveDialog.FileName))
-        Messages::Error(this, QStringLiteral("Не удалось записать журнал в файл %1")
-                                  .arg(SaveDialog.FileName));
+        Messages::Error(
+            this, QStringLiteral("Не удалось записать журнал в файл %1").arg(SaveDialog.FileName));
 }

@@ -66,7 +66,8 @@ private slots:
     void aSilentUnitGetsTheWriteEveryTickUntilAbortedAndTheUserIsToldWhatToCheck()
     {
         setFaults([](ksb7sim::Faults &f) { f.silent = true; });
-        w().RxSpinEdit26->setValueFromProgram(0x1FLL); // named in hex, as the address field shows it
+        w().RxSpinEdit26->setValueFromProgram(
+            0x1FLL); // named in hex, as the address field shows it
         ExchangeLog log(abortAfter(3800));
         w().SIWrite->click();
         const qint64 closedAt = log.elapsed();
@@ -84,10 +85,10 @@ private slots:
         QCOMPARE(int(wordAt(frames[0], 2)), 257);
         // Ten requests unanswered: a second line, still yellow, says what to look at.
         const QString start = QStringLiteral("Запись параметров КОНФИГУРАЦИИ ...");
-        QCOMPARE(log.texts(), QStringList({start, start + QStringLiteral(
-                                                               "\nБлок не отвечает: проверьте "
-                                                               "кабель, порт, адрес блока (hex) "
-                                                               "1F и DTR/RTS")}));
+        QCOMPARE(log.texts(),
+                 QStringList({start, start + QStringLiteral("\nБлок не отвечает: проверьте "
+                                                            "кабель, порт, адрес блока (hex) "
+                                                            "1F и DTR/RTS")}));
         QCOMPARE(log.lastOpen()->step, 1);
         QVERIFY(!log.lastOpen()->red);
         // Closing took no pause, and nothing more goes out after it.

@@ -150,8 +150,9 @@ private slots:
         QCOMPARE(h_.boxes.first().first, Messages::Kind::Error);
         QCOMPARE(h_.boxes.first().second, message);
         QCOMPARE(QFileInfo(entry(1)).symLinkTarget(), before);
-        QCOMPARE(QDir(h_.portDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
-                 QStringList{QStringLiteral("COM1")});
+        QCOMPARE(
+            QDir(h_.portDir()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System),
+            QStringList{QStringLiteral("COM1")});
     }
 };
 

@@ -15,9 +15,10 @@ namespace
 {
 
 // "12:03:07.512 → 01 10 ...  meaning": time, arrow, bytes, meaning.
-const QRegularExpression frameLine(
-    QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d ([→←]) ((?:[0-9A-F]{2} )*[0-9A-F]{2})  (.+)$"));
-const QRegularExpression noteLine(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d (==|!!) (.+)$"));
+const QRegularExpression frameLine(QStringLiteral(
+    "^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d ([→←]) ((?:[0-9A-F]{2} )*[0-9A-F]{2})  (.+)$"));
+const QRegularExpression
+    noteLine(QStringLiteral("^\\d\\d:\\d\\d:\\d\\d\\.\\d\\d\\d (==|!!) (.+)$"));
 
 // "257–259 (3 рег.)" and "257=1600 258=100 259=100" from the register image the unit must hold.
 QString rangeOf(int first, int count)
@@ -92,9 +93,9 @@ private slots:
         const QStringList lines = log.lines();
         QCOMPARE(lines.size(), 16);
         const auto opened = noteLine.match(lines.first());
-        QVERIFY2(opened.hasMatch() && opened.captured(2).startsWith(QStringLiteral(
-                                          "порт COM1 открыт: ") +
-                                      h_.portDir() + QStringLiteral("/COM1, 9600 8N1")),
+        QVERIFY2(opened.hasMatch() && opened.captured(2).startsWith(
+                                          QStringLiteral("порт COM1 открыт: ") + h_.portDir() +
+                                          QStringLiteral("/COM1, 9600 8N1")),
                  qPrintable(lines.first()));
         QVERIFY2(lines.last().endsWith(QStringLiteral(" == порт COM1 закрыт")),
                  qPrintable(lines.last()));
@@ -112,12 +113,11 @@ private slots:
             QCOMPARE(request.captured(1), QStringLiteral("→"));
             QCOMPARE(request.captured(2), hexOf(sent[size_t(k)]));
             QCOMPARE(request.captured(3), QStringLiteral("ф.16 запись ") + rangeOf(first, count) +
-                                              QStringLiteral(": ") +
-                                              valuesOf(image, first, count));
+                                              QStringLiteral(": ") + valuesOf(image, first, count));
             QCOMPARE(reply.captured(1), QStringLiteral("←"));
             // The echo: unit, function, first register and count of the request, then its CRC.
-            QVERIFY(reply.captured(2).startsWith(hexOf(Frame(sent[size_t(k)].begin(),
-                                                             sent[size_t(k)].begin() + 6))));
+            QVERIFY(reply.captured(2).startsWith(
+                hexOf(Frame(sent[size_t(k)].begin(), sent[size_t(k)].begin() + 6))));
             QCOMPARE(reply.captured(3), QStringLiteral("ф.16 записано: ") + rangeOf(first, count));
         }
     }

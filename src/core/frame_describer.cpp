@@ -58,7 +58,8 @@ ReplyCheck classifyAsFunction4(std::span<const uint8_t> request, std::span<const
     std::vector<uint8_t> q(request.begin(), request.end());
     std::vector<uint8_t> r(reply.begin(), reply.end());
     q[1] = FunctionReadInputRegisters;
-    if (r[1] == FunctionReadHoldingRegisters || r[1] == (FunctionReadHoldingRegisters | ExceptionBit))
+    if (r[1] == FunctionReadHoldingRegisters ||
+        r[1] == (FunctionReadHoldingRegisters | ExceptionBit))
         r[1] = static_cast<uint8_t>((r[1] & ExceptionBit) | FunctionReadInputRegisters);
     appendCrc(q, q.size() - 2);
     appendCrc(r, r.size() - 2);
@@ -122,7 +123,8 @@ std::string describeRequest(std::span<const uint8_t> request)
 std::string describeReply(std::span<const uint8_t> request, std::span<const uint8_t> reply)
 {
     if (!replyCrcOk(reply))
-        return reply.empty() ? "ошибка CRC" : "ошибка CRC (" + std::to_string(reply.size()) + " байт)";
+        return reply.empty() ? "ошибка CRC"
+                             : "ошибка CRC (" + std::to_string(reply.size()) + " байт)";
     const bool holding = request.size() == ReadRequestBytes && replyCrcOk(request) &&
                          request[1] == FunctionReadHoldingRegisters;
     const ReplyCheck check =
@@ -144,8 +146,8 @@ std::string describeReply(std::span<const uint8_t> request, std::span<const uint
     }
     // A correct reply answers a request that was read above, so its fields are there.
     if (isRead(request[1]))
-        return prefix + "прочитано: " +
-               registerValues(reply, 3, word(request, 2), word(request, 4));
+        return prefix +
+               "прочитано: " + registerValues(reply, 3, word(request, 2), word(request, 4));
     if (request[1] == FunctionWriteSingleRegister)
         return prefix + "записано: " + std::to_string(word(reply, 2)) + " = " +
                std::to_string(word(reply, 4));
