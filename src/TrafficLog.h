@@ -26,7 +26,7 @@ class TrafficLogWindow : public QWidget
     Q_OBJECT
 public:
     static constexpr int maxLines = 5000;
-    static constexpr int batchMs = 100; // lines reach the screen at most this late
+    static constexpr int batchMs = 500; // lines reach the screen at most this late
 
     explicit TrafficLogWindow(QWidget *parent = nullptr);
     ~TrafficLogWindow() override;
