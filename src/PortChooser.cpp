@@ -15,8 +15,6 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-#include <cerrno>
-
 PortChooser::Lister PortChooser::lister;
 
 QList<PortListing> PortChooser::systemPorts()
@@ -123,6 +121,7 @@ void PortChooser::accept()
     linkTarget_ = QString::fromStdString(target);
     if (!qvoksb::deviceAccessible(target))
         Messages::Information(this,
-                              QString::fromStdString(qvoksb::openFailureReason(EACCES, target)));
+                              QStringLiteral("Нет доступа к %1.\n%2")
+                                  .arg(linkTarget_, QString::fromUtf8(qvoksb::serialAccessHint)));
     QDialog::accept();
 }

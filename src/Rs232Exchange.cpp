@@ -165,13 +165,15 @@ void TFrs232::FormShow()
         std::string device = qvoksb::portEntryTarget(VaComm1.PortNum);
         if (device.empty())
             device = VaComm1.devicePath();
-        const QString why =
-            QString::fromStdString(qvoksb::openFailureReason(e.systemError(), device));
+        const QString why = QString::fromStdString(qvoksb::openFailureReason(e.systemError()));
         // "СОМ" in Cyrillic letters, as the menu spells the first ports; the reason below.
         showError(QStringLiteral("Порт: СОМ%1\r\nзанят другим приложением или недоступен!\n%2")
                       .arg(VaComm1.PortNum)
                       .arg(why));
-        logNote(QStringLiteral("порт COM%1 не открыт: %2").arg(VaComm1.PortNum).arg(why), true);
+        logNote(QStringLiteral("порт COM%1 (%2) не открыт: %3")
+                    .arg(VaComm1.PortNum)
+                    .arg(QString::fromStdString(device), why),
+                true);
         return;
     }
     logNote(QStringLiteral("порт COM%1 открыт: %2, 9600 8N1, DTR %3, RTS %4")

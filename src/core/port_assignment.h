@@ -28,8 +28,12 @@ bool deviceAccessible(const std::string &path);
 // success, else the reason.
 std::string assignPortEntry(int portNum, const std::string &target);
 
-// Why the port could not be opened, from the system error the serial layer reported: no such
-// device, held by another program, no permission (with what to do about it), not a serial port.
-std::string openFailureReason(int systemError, const std::string &device);
+// Why the port could not be opened, in one short line, from the system error the serial layer
+// reported: no such device, held by another program, no permission (the group that gives it),
+// not a serial port.
+std::string openFailureReason(int systemError);
+
+// What a user without access to the serial devices does about it.
+extern const char *const serialAccessHint;
 
 } // namespace qvoksb

@@ -144,28 +144,30 @@ std::string assignPortEntry(int portNum, const std::string &target)
     return {};
 }
 
-std::string openFailureReason(int systemError, const std::string &device)
+// Short enough for the exchange window, where it stands below the two lines of its message.
+std::string openFailureReason(int systemError)
 {
     switch (systemError) {
     case ENOENT:
     case ENODEV:
     case ENXIO:
-        return "Нет такого устройства: " + device;
+        return "Нет такого устройства (адаптер отключён?)";
     case EBUSY:
     case EWOULDBLOCK:
         return "Порт занят другой программой";
     case EACCES:
     case EPERM:
-        return "Нет доступа к " + device +
-               ": добавьте пользователя в группу dialout (sudo adduser $USER dialout) и войдите "
-               "в систему заново";
+        return "Нет прав на порт: нужна группа dialout";
     case ENOTTY:
-        return device + " — не последовательный порт";
+        return "Это не последовательный порт";
     case 0:
-        return "Порт не удалось настроить: " + device;
+        return "Порт не удалось настроить";
     default:
-        return "Не удалось открыть " + device + " (" + std::strerror(systemError) + ")";
+        return std::string("Ошибка: ") + std::strerror(systemError);
     }
 }
+
+const char *const serialAccessHint = "Добавьте пользователя в группу dialout (sudo adduser $USER "
+                                     "dialout) и войдите в систему заново.";
 
 } // namespace qvoksb

@@ -1,12 +1,16 @@
 // Renders the main window on each of its seven pages, the splash, the exchange window (also
-// refusing a write), the characteristics window and the difference window to PNG files, so that
-// the layout can be looked at without a display: qvoksb-snapshots <output folder>.
+// refusing a write, and with its second lines), the characteristics window, the difference
+// window, the port chooser and the exchange log to PNG files, so that the layout can be looked at
+// without a display: qvoksb-snapshots <output folder>.
 #include "About.h"
 #include "CharacteristicsPlot.h"
 #include "CharacteristicsWindow.h"
 #include "DifferenceWindow.h"
 #include "Main.h"
+#include "PortChooser.h"
 #include "Rs232.h"
+#include "TrafficLog.h"
+#include "modbus_rtu.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,8 +22,11 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QTabBar>
+#include <QTableWidget>
 #include <QTranslator>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 
 int main(int argc, char *argv[])
@@ -144,6 +151,68 @@ int main(int argc, char *argv[])
             return 1;
         }
         std::printf("%s\n", qPrintable(f));
+    }
+    // The exchange window's second lines: a unit that does not answer, a port that will not open.
+    exchange.Label1->setText(
+        QStringLiteral("Запись параметров КОНФИГУРАЦИИ ...\nБлок не отвечает: "
+                       "проверьте кабель, порт, адрес блока (hex) 1 и DTR/RTS"));
+    exchange.ProgressBar1->setValue(1);
+    const QString silentFile = out + QStringLiteral("/exchange-no-answer.png");
+    TFrs232 failed(&window);
+    failed.Label1->setText(QStringLiteral("Порт: СОМ3\r\nзанят другим приложением или недоступен!\n"
+                                          "Нет прав на порт: нужна группа dialout"));
+    QPalette red = failed.Label1->palette();
+    red.setColor(QPalette::WindowText, Qt::red);
+    failed.Label1->setPalette(red);
+    const QString failedFile = out + QStringLiteral("/exchange-port-failed.png");
+    if (!exchange.grab().save(silentFile) || !failed.grab().save(failedFile)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(failedFile));
+        return 1;
+    }
+    std::printf("%s\n%s\n", qPrintable(silentFile), qPrintable(failedFile));
+
+    // The port chooser with an adapter and a built-in port, as a machine with both lists them.
+    PortChooser::lister = [] {
+        return QList<PortListing>{
+            {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("FT232R USB UART"),
+             QStringLiteral("FTDI"), QStringLiteral("A1B2C3"),
+             QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0")},
+            {QStringLiteral("/dev/ttyS0"), QString(), QString(), QString(), QString()}};
+    };
+    PortChooser chooser(3, &window);
+    chooser.Ports->selectRow(0);
+    chooser.show();
+    QApplication::processEvents();
+    // The exchange log after the first step of a write and a refused one.
+    TrafficLogWindow log;
+    log.show();
+    log.note(QStringLiteral("порт COM1 открыт: /dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-"
+                            "if00-port0, 9600 8N1, DTR выкл., RTS выкл."));
+    std::array<uint8_t, 256> frame{};
+    const uint16_t values[] = {1600, 100, 100};
+    const size_t length = qvoksb::modbus::buildWriteMultiple(frame, 1, 257, values);
+    const std::span<const uint8_t> request(frame.data(), length);
+    log.sent(request);
+    log.received(request, request.first(6), QTime::currentTime());
+    std::array<uint8_t, 8> echo{};
+    std::copy_n(frame.begin(), 6, echo.begin());
+    qvoksb::modbus::appendCrc(echo, 6);
+    log.received(request, echo, QTime::currentTime());
+    std::array<uint8_t, 5> refusal = {1, 0x90, 3, 0, 0};
+    qvoksb::modbus::appendCrc(refusal, 3);
+    log.sent(request);
+    log.received(request, refusal, QTime::currentTime());
+    log.note(QStringLiteral("порт COM1 закрыт"));
+    log.flush();
+    QApplication::processEvents();
+    for (auto [widget, name] :
+         {std::pair<QWidget *, const char *>{&chooser, "port-chooser"}, {&log, "exchange-log"}}) {
+        const QString file = out + QStringLiteral("/%1.png").arg(QLatin1String(name));
+        if (!widget->grab().save(file)) {
+            std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+            return 1;
+        }
+        std::printf("%s\n", qPrintable(file));
     }
     FKsb = nullptr;
     return 0;
