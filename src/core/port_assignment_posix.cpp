@@ -1,11 +1,11 @@
 #include "port_assignment.h"
 
 #include "port_directory.h"
+#include "system_error.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <cstring>
 #include <dirent.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -45,7 +45,7 @@ std::string folderError(const std::string &folder, int error)
         return "Нет права записи в папку портов " + folder;
     if (error == ENOTDIR)
         return "Путь к папке портов " + folder + " занят файлом";
-    return "Папка портов " + folder + " недоступна (" + std::strerror(error) + ")";
+    return "Папка портов " + folder + " недоступна: " + errnoText(error);
 }
 
 // Unix98 pseudo-terminal slaves (/dev/pts/N) have these major numbers and no sysfs entry.
@@ -163,7 +163,7 @@ std::string openFailureReason(int systemError)
     case 0:
         return "Порт не удалось настроить";
     default:
-        return std::string("Ошибка: ") + std::strerror(systemError);
+        return "Ошибка: " + errnoText(systemError);
     }
 }
 
