@@ -1,10 +1,13 @@
-// The reply check and the decoding of a reply, on arbitrary bytes. The first input byte tells
+// The reply check, the decoding of a reply and the words the exchange log gives both frames, on
+// arbitrary bytes. The first input byte tells
 // which request was sent: its low four bits the step (0..6 configuration steps 1..7, 7 the last
 // trip, 8 the input/output state, 9 and above the command), bit 4 the write form of a
 // configuration step, bits 5..7 the unit address less one. The rest of the input is the reply.
+#include "frame_describer.h"
 #include "modbus_rtu.h"
 #include "trip_record.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 
@@ -54,6 +57,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     const ReplyCheck check = classifyReply(request, reply);
     require((check.kind == ReplyKind::CrcError) == !replyCrcOk(reply));
+    // The log reads a reply as the exchange does, and any bytes may stand for a request too, as
+    // from a master other than ours.
+    const std::string meaning = describeReply(request, reply);
+    require((meaning.rfind("ошибка CRC", 0) == 0) == (check.kind == ReplyKind::CrcError));
+    require(!describeRequest(reply).empty() && !hexBytes(reply).empty() == !reply.empty());
+    const size_t split = std::min<size_t>(reply.size(), ReadRequestBytes);
+    require(!describeReply(reply.first(split), reply.subspan(split)).empty());
     if (check.kind == ReplyKind::Exception) {
         require(reply.size() == ExceptionReplyBytes && reply[1] == (request[1] | ExceptionBit));
         require(!exceptionMeaning(check.exceptionCode).empty());
