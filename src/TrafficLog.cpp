@@ -44,6 +44,7 @@ TrafficLogWindow::TrafficLogWindow(QWidget *parent)
     Lines = new QPlainTextEdit(this);
     Lines->setObjectName(QStringLiteral("Lines"));
     Lines->setReadOnly(true);
+    Lines->setUndoRedoEnabled(false); // appended text is no edit to undo: keep no history of it
     Lines->setMaximumBlockCount(maxLines);
     // Long frames wrap at the window's edge. Without wrapping the view measures every new line
     // for its horizontal scroll bar, which makes each batch about three times as dear to show.
