@@ -297,7 +297,8 @@ void TFrs232::sendRequest(const std::function<void()> &build)
     build();
     if (RequestLength <= 0)
         return;
-    const bool configuration = Tag(this) == WriteConfiguration || Tag(this) == ReadConfiguration;
+    const bool configuration = Tag(this) == WriteConfiguration || Tag(this) == ReadConfiguration ||
+                               Tag(this) == CompareConfiguration;
     // The label keeps its own text; the hint is a second line below it, in the usual colour.
     if (configuration && requestsSinceReply_ >= unansweredBeforeHint)
         noAnswerHint(true);

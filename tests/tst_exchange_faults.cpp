@@ -66,8 +66,8 @@ private slots:
     void aSilentUnitGetsTheWriteEveryTickUntilAbortedAndTheUserIsToldWhatToCheck()
     {
         setFaults([](ksb7sim::Faults &f) { f.silent = true; });
-        w().RxSpinEdit26->setValueFromProgram(
-            0x1FLL); // named in hex, as the address field shows it
+        // The hint names the address in hex, as the address field shows it.
+        w().RxSpinEdit26->setValueFromProgram(0x1FLL);
         ExchangeLog log(abortAfter(3800));
         w().SIWrite->click();
         const qint64 closedAt = log.elapsed();
