@@ -236,8 +236,10 @@ void TFrs232::noAnswerHint(bool show)
             .arg(QString::number(UnitAddress(), 16).toUpper());
     QString text = Label1->text();
     const bool shown = text.endsWith(hint);
-    if (show && !shown)
+    if (show && !shown) {
         Label1->setText(text + hint);
+        fitLabel();
+    }
     else if (!show && shown)
         Label1->setText(text.chopped(hint.size()));
 }
@@ -419,8 +421,9 @@ void TFrs232::finishWith(const QString &text, bool red)
 // stops the exchange.
 TFrs232::Examined TFrs232::examine()
 {
+    if (requestsSinceReply_ > unansweredBeforeHint) // the hint is up: the unit answers again
+        noAnswerHint(false);
     requestsSinceReply_ = 0;
-    noAnswerHint(false);
     if (TrafficLogWindow *log = TrafficLogWindow::recording())
         log->received(sentFrame(), heldReply(), replyArrivedAt_);
     if (!ReplyCrcOk()) {
