@@ -239,8 +239,7 @@ void TFrs232::noAnswerHint(bool show)
     if (show && !shown) {
         Label1->setText(text + hint);
         fitLabel();
-    }
-    else if (!show && shown)
+    } else if (!show && shown)
         Label1->setText(text.chopped(hint.size()));
 }
 
