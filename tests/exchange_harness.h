@@ -296,6 +296,14 @@ struct Harness {
 
     QString portDir() const { return home->filePath(QStringLiteral("ports")); }
 
+    // The unit's faults from a clean slate, changed as the test says.
+    void setFaults(const std::function<void(ksb7sim::Faults &)> &change)
+    {
+        ksb7sim::Faults f;
+        change(f);
+        unit->setFaults(f);
+    }
+
     bool start(std::string *error)
     {
         home = std::make_unique<QTemporaryDir>();

@@ -43,12 +43,6 @@ class TestCompare : public QObject
     DifferenceWindow::Choice choice_ = DifferenceWindow::Choice::Close;
     TFKsb &w() { return *h_.window; }
 
-    void setFaults(const std::function<void(ksb7sim::Faults &)> &change)
-    {
-        ksb7sim::Faults f;
-        change(f);
-        h_.unit->setFaults(f);
-    }
 
 private slots:
     void init()
@@ -133,13 +127,13 @@ private slots:
     void aCompareThatEndsEarlyComparesNothing()
     {
         h_.unit->setReg(385, 120);
-        setFaults([](ksb7sim::Faults &f) { f.silent = true; });
+        h_.setFaults([](ksb7sim::Faults &f) { f.silent = true; });
         const Controls before = Controls::of(w());
         ExchangeLog log(closeWhen([](const Look &l) { return l.ms >= 1500; }));
         w().CompareUnit->trigger();
         QVERIFY(log.actionDone());
         // The unit refuses the fifth block: the blocks before it are no comparison either.
-        setFaults([](ksb7sim::Faults &f) {
+        h_.setFaults([](ksb7sim::Faults &f) {
             f.exceptionBlockStart = 395;
             f.exceptionCode = 4;
         });
@@ -166,7 +160,7 @@ private slots:
         QVERIFY(shown_.isEmpty());
 
         // The unit acknowledges the phase threshold and keeps 150 instead.
-        setFaults([](ksb7sim::Faults &f) {
+        h_.setFaults([](ksb7sim::Faults &f) {
             f.alterRegister = 385;
             f.alterValue = 150;
         });

@@ -48,12 +48,6 @@ class TestExchangeFaults : public QObject
     Harness h_;
     TFKsb &w() { return *h_.window; }
 
-    void setFaults(void (*change)(ksb7sim::Faults &))
-    {
-        ksb7sim::Faults f;
-        change(f);
-        h_.unit->setFaults(f);
-    }
 
 private slots:
     void init()
@@ -65,7 +59,7 @@ private slots:
 
     void aSilentUnitGetsTheWriteEveryTickUntilAbortedAndTheUserIsToldWhatToCheck()
     {
-        setFaults([](ksb7sim::Faults &f) { f.silent = true; });
+        h_.setFaults([](ksb7sim::Faults &f) { f.silent = true; });
         // The hint names the address in hex, as the address field shows it.
         w().RxSpinEdit26->setValueFromProgram(0x1FLL);
         ExchangeLog log(abortAfter(3800));
@@ -98,7 +92,7 @@ private slots:
 
     void aCommandToASilentUnitGivesUpOnTheNinthTick()
     {
-        setFaults([](ksb7sim::Faults &f) { f.silent = true; });
+        h_.setFaults([](ksb7sim::Faults &f) { f.silent = true; });
         w().RadioGroup1->item(3)->click();
         ExchangeLog log;
         w().Button1->click();
@@ -130,7 +124,7 @@ private slots:
         QVERIFY(w().VrBlinkLed1->isLit() && w().VrBlinkLedBit3->isLit());
         h_.unit->setReg(517, 0x0000);
         h_.unit->setReg(518, 0x0000);
-        setFaults([](ksb7sim::Faults &f) { f.silent = true; });
+        h_.setFaults([](ksb7sim::Faults &f) { f.silent = true; });
         h_.unit->clearReceivedFrames();
         ExchangeLog log;
         w().Button2->click();
@@ -147,7 +141,7 @@ private slots:
         w().RxSpinEdit21->setValue(77050);
         w().SetListIndex(w().ComboBox13, 6);
         const std::map<int, uint16_t> expected = unitImageOf(w());
-        setFaults([](ksb7sim::Faults &f) { f.badCrcEvery = 3; });
+        h_.setFaults([](ksb7sim::Faults &f) { f.badCrcEvery = 3; });
         ExchangeLog log;
         w().SIWrite->click();
         QVERIFY(log.showed(crcText));
@@ -159,7 +153,7 @@ private slots:
 
         // A command keeps counting towards its give-up tick while every reply is spoilt: sent,
         // examined, sent again ... four times, then the red abort.
-        setFaults([](ksb7sim::Faults &f) { f.badCrcEvery = 1; });
+        h_.setFaults([](ksb7sim::Faults &f) { f.badCrcEvery = 1; });
         h_.unit->clearReceivedFrames();
         ExchangeLog command;
         w().Button1->click();
@@ -183,7 +177,7 @@ private slots:
         do
             randomise(w(), rng);
         while (Controls::of(w()).countDifferencesFrom(unitSettings) < 20);
-        setFaults([](ksb7sim::Faults &f) {
+        h_.setFaults([](ksb7sim::Faults &f) {
             f.splitPauseMs = 150;
             f.badCrcEvery = 4;
         });
@@ -203,7 +197,7 @@ private slots:
         // The unit answers the write with the wrong function: the step is repeated, never
         // counted as done, until the unit answers properly.
         w().RxSpinEdit3->setValue(4005);
-        setFaults([](ksb7sim::Faults &f) { f.malformed = true; });
+        h_.setFaults([](ksb7sim::Faults &f) { f.malformed = true; });
         int stepWhenHealed = 0;
         ExchangeLog log([&](TFrs232 &, const Look &l) {
             if (l.ms < 2000)
@@ -222,7 +216,7 @@ private slots:
         // A state reply one register short lights nothing.
         h_.unit->setReg(517, 0x000F);
         h_.unit->setReg(518, 0x000F);
-        setFaults([](ksb7sim::Faults &f) { f.malformed = true; });
+        h_.setFaults([](ksb7sim::Faults &f) { f.malformed = true; });
         ExchangeLog state;
         w().Button2->click();
         QVERIFY(state.showed(wrongReplyText));
@@ -235,7 +229,7 @@ private slots:
     {
         // The unit refuses the phase-overcurrent block: steps 1 to 3 are written, the fourth
         // refused, and the window stays with the refusal until the user closes it.
-        setFaults([](ksb7sim::Faults &f) {
+        h_.setFaults([](ksb7sim::Faults &f) {
             f.exceptionBlockStart = 384;
             f.exceptionCode = 3;
         });
@@ -259,7 +253,7 @@ private slots:
 
         // A refused command never shows success, a refused state read lights nothing; the
         // meaning names the code.
-        setFaults([](ksb7sim::Faults &f) {
+        h_.setFaults([](ksb7sim::Faults &f) {
             f.exceptionBlockStart = 128;
             f.exceptionCode = 4;
         });
@@ -272,7 +266,7 @@ private slots:
         QCOMPARE(h_.unit->lastCommand(), 0);
 
         h_.unit->setReg(517, 0x000F);
-        setFaults([](ksb7sim::Faults &f) {
+        h_.setFaults([](ksb7sim::Faults &f) {
             f.exceptionBlockStart = 517;
             f.exceptionCode = 2;
         });
@@ -289,7 +283,7 @@ private slots:
         // block: the three blocks read before it do not reach the controls either.
         h_.unit->setReg(258, 1000);
         h_.unit->setReg(278, 2000);
-        setFaults([](ksb7sim::Faults &f) {
+        h_.setFaults([](ksb7sim::Faults &f) {
             f.exceptionBlockStart = 384;
             f.exceptionCode = 2;
         });
@@ -307,7 +301,7 @@ private slots:
     {
         // The unit's terminal goes away halfway through the reply to the second request, and
         // comes back half a second later.
-        setFaults([](ksb7sim::Faults &f) {
+        h_.setFaults([](ksb7sim::Faults &f) {
             f.vanishAtRequest = 2;
             f.vanishDowntimeMs = 500;
         });

@@ -60,9 +60,7 @@ class TestTrafficLog : public QObject
     }
     void runStateReadWith(void (*change)(ksb7sim::Faults &))
     {
-        ksb7sim::Faults f;
-        change(f);
-        h_.unit->setFaults(f);
+        h_.setFaults(change);
         // A refusal stops the exchange and waits for the user: close it once it has stopped.
         ExchangeLog closer([](TFrs232 &x, const Look &l) {
             if (!l.red || l.timerRunning)
