@@ -133,15 +133,20 @@ bool UnitOperations::step(int stepNumber, std::span<const uint8_t> request, Unit
     return false;
 }
 
-bool UnitOperations::readBlocks(UnitResult &result, SettingsSet &set, int firstProgress, int steps)
+bool UnitOperations::readStep(int stepNumber, UnitResult &result, std::vector<uint16_t> &registers)
 {
     std::array<uint8_t, modbus::ReadRequestBytes> request{};
+    const modbus::Block block = modbus::readBlock(stepNumber);
+    modbus::buildRequest(request, address_, modbus::FunctionReadInputRegisters, block.first,
+                         block.count);
+    return step(stepNumber, request, result, &registers);
+}
+
+bool UnitOperations::readBlocks(UnitResult &result, SettingsSet &set, int firstProgress, int steps)
+{
     std::vector<uint16_t> registers;
     for (int s = 1; s <= modbus::WriteSteps; ++s) {
-        const modbus::Block block = modbus::readBlock(s);
-        modbus::buildRequest(request, address_, modbus::FunctionReadInputRegisters, block.first,
-                             block.count);
-        if (!step(s, request, result, &registers))
+        if (!readStep(s, result, registers))
             return false;
         qvoksb::registers::decodeBlock(s, registers, set);
         result.lastAccepted = s;
@@ -160,12 +165,8 @@ UnitResult UnitOperations::read(bool withTrip)
         return result;
     set = asWindowHolds(set);
     if (withTrip) {
-        std::array<uint8_t, modbus::ReadRequestBytes> request{};
-        const modbus::Block block = modbus::LastTripBlock;
-        modbus::buildRequest(request, address_, modbus::FunctionReadInputRegisters, block.first,
-                             block.count);
         std::vector<uint16_t> r;
-        if (!step(modbus::LastTripStep, request, result, &r))
+        if (!readStep(modbus::LastTripStep, result, r))
             return result;
         const qvoksb::TripRecord trip = qvoksb::decodeTripRecord(r[0], r[1], r[2]);
         set.setText(Setting::EEvent, qvoksb::tripCauseText(trip.cause));
@@ -240,11 +241,8 @@ UnitResult UnitOperations::state()
 {
     UnitResult result;
     result.address = address_;
-    std::array<uint8_t, modbus::ReadRequestBytes> request{};
-    modbus::buildRequest(request, address_, modbus::FunctionReadInputRegisters,
-                         modbus::StateBlock.first, modbus::StateBlock.count);
     std::vector<uint16_t> r;
-    if (!step(modbus::StateStep, request, result, &r))
+    if (!readStep(modbus::StateStep, result, r))
         return result;
     result.state = std::array<uint16_t, 2>{uint16_t(r[0] & 0x0F), uint16_t(r[1] & 0x0F)};
     progress_(1, 1);
@@ -255,11 +253,8 @@ UnitResult UnitOperations::lastTrip()
 {
     UnitResult result;
     result.address = address_;
-    std::array<uint8_t, modbus::ReadRequestBytes> request{};
-    modbus::buildRequest(request, address_, modbus::FunctionReadInputRegisters,
-                         modbus::LastTripBlock.first, modbus::LastTripBlock.count);
     std::vector<uint16_t> r;
-    if (!step(modbus::LastTripStep, request, result, &r))
+    if (!readStep(modbus::LastTripStep, result, r))
         return result;
     result.trip = qvoksb::decodeTripRecord(r[0], r[1], r[2]);
     progress_(1, 1);

@@ -87,6 +87,8 @@ private:
     // One step's transaction; false when it failed, with the result filled in.
     bool step(int stepNumber, std::span<const uint8_t> request, UnitResult &result,
               std::vector<uint16_t> *registers);
+    // The function-4 read of step 1..8 or 99 (the block modbus::readBlock names).
+    bool readStep(int stepNumber, UnitResult &result, std::vector<uint16_t> &registers);
     bool readBlocks(UnitResult &result, qvoksb::SettingsSet &set, int firstProgress, int steps);
 
     UnitLink &link_;
