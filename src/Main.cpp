@@ -4,6 +4,7 @@
 
 #include "About.h"
 #include "CharacteristicsWindow.h"
+#include "JournalWindow.h"
 #include "MainAccessibility.h"
 #include "MainPlacement.h"
 #include "Messages.h"
@@ -123,6 +124,7 @@ TFKsb::TFKsb(QWidget *parent)
     connectInterlocks();
     addCharacteristicsCommand(this);
     addReportCommands(this);
+    addJournalCommand(this);
     FormStorage1 = std::make_unique<PlacementStore>(this);
     FormCreate();
 }

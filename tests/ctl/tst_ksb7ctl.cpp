@@ -1,6 +1,9 @@
 // ksb7ctl run as a program against simulated units on a pseudo-terminal: what reaches the
 // units' registers, what it prints and how it ends.
 #include "config_file.h"
+#include "journal.h"
+#include "modbus_rtu.h"
+#include "sha256.h"
 #include "simulated_unit.h"
 #include "unit_registers.h"
 
@@ -60,6 +63,7 @@ protected:
         ASSERT_NE(::mkdtemp(dir), nullptr);
         dir_ = dir;
         ::setenv("QVOKSB_PORT_DIR", (dir_ + "/ports").c_str(), 1);
+        ::setenv("XDG_DATA_HOME", (dir_ + "/data").c_str(), 1);
     }
     void TearDown() override
     {
@@ -350,4 +354,57 @@ TEST_F(Ksb7ctlTest, SpoiltRepliesAreRepeatedUntilTheReadIsWhole)
     const Outcome wrong = ksb7ctl({"status", "--timeout", "0.5"});
     EXPECT_EQ(wrong.code, 2);
     EXPECT_NE(wrong.err.find("неверный ответ блока"), std::string::npos) << wrong.err;
+}
+
+// Every unit's exchange leaves one record in the journal of work; the digest is that of the
+// configuration registers the unit holds, the trip is the unit's; --no-journal leaves none.
+TEST_F(Ksb7ctlTest, EachUnitsExchangeLeavesOneJournalRecord)
+{
+    startUnits({1, 2});
+    setKnownTrip(unit(0));
+    const std::string file = writeFile("feeder.txt", changedSet());
+    ASSERT_EQ(ksb7ctl({"--address", "1,2", "write", file, "--verify"}).code, 0);
+    ASSERT_EQ(ksb7ctl({"read"}).code, 0);
+    qvoksb::SettingsSet other = changedSet();
+    other.setValue(Setting::RxSpinEdit2, 300);
+    EXPECT_EQ(ksb7ctl({"diff", writeFile("other.txt", other)}).code, 1);
+    EXPECT_EQ(ksb7ctl({"--no-journal", "trip"}).code, 0);
+    EXPECT_EQ(ksb7ctl({"command", "reset"}).code, 3); // nothing sent, nothing recorded
+
+    qvoksb::Sha256 held;
+    for (const qvoksb::modbus::Block &b : qvoksb::modbus::ConfigurationBlocks)
+        for (int r = b.first; r < b.first + b.count; ++r) {
+            const uint16_t value = unit(0).reg(r);
+            const uint8_t bytes[2] = {uint8_t(value >> 8), uint8_t(value)};
+            held.update(bytes);
+        }
+    const std::string digest = qvoksb::Sha256::hex(held.finish());
+
+    const qvoksb::journal::Reading journal =
+        qvoksb::journal::read(dir_ + "/data/QvoKsb/journal.jsonl");
+    ASSERT_TRUE(journal.ok) << journal.problem;
+    ASSERT_EQ(journal.records.size(), 4u);
+    EXPECT_EQ(journal.damaged, 0);
+    const auto &r = journal.records;
+    for (int i : {0, 1}) {
+        EXPECT_EQ(r[i].program, "ksb7ctl");
+        EXPECT_EQ(r[i].port, "COM7");
+        EXPECT_EQ(r[i].address, i + 1);
+        EXPECT_EQ(r[i].kind, "write");
+        EXPECT_EQ(r[i].outcome, "ok");
+        EXPECT_EQ(r[i].source, "файл " + file);
+        EXPECT_EQ(r[i].sha256, digest);
+        EXPECT_EQ(r[i].differences, 0);
+    }
+    EXPECT_EQ(r[2].kind, "read");
+    EXPECT_EQ(r[2].address, 1);
+    EXPECT_EQ(r[2].source, "блок COM7, адрес 01");
+    EXPECT_EQ(r[2].sha256, digest);
+    EXPECT_EQ(r[2].differences, -1);
+    EXPECT_EQ(r[2].lastTrip, "8.12.2026 9:5:12: СОБЫТИЯ ОТСУТСТВУЮТ");
+    EXPECT_EQ(r[3].kind, "compare");
+    EXPECT_EQ(r[3].outcome, "differences");
+    EXPECT_EQ(r[3].differences, 1);
+    EXPECT_EQ(r[3].sha256, digest);
+    EXPECT_EQ(r[3].time.substr(0, 2), "20");
 }

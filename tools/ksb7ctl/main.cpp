@@ -4,6 +4,7 @@
 #include "config_file.h"
 #include "operations.h"
 #include "report.h"
+#include "work_journal.h"
 
 #include <cmath>
 #include <cstdio>
@@ -47,6 +48,10 @@ const char helpText[] = R"(Использование: ksb7ctl [ключи] КО
   -o, --output ФАЙЛ      для read; при нескольких адресах в имени нужен %a (адрес, 0A)
   --verify               для write
   --yes                  для command
+  --no-journal           не записывать обмен в журнал работ (по записи на каждый блок в
+                         $XDG_DATA_HOME/QvoKsb/journal.jsonl, иначе
+                         ~/.local/share/QvoKsb/journal.jsonl; его показывает конфигуратор:
+                         «Сервис» - «Журнал работ»)
   --help                 эта справка
 
 Коды завершения:
@@ -71,6 +76,7 @@ struct Options {
     std::string output;
     bool verify = false;
     bool yes = false;
+    bool journal = true;
 };
 
 int badInput(const std::string &message)
@@ -188,6 +194,7 @@ int main(int argc, char **argv)
         OptRts,
         OptVerify,
         OptYes,
+        OptNoJournal,
         OptHelp
     };
     static const option options[] = {
@@ -201,6 +208,7 @@ int main(int argc, char **argv)
         {"output", required_argument, nullptr, 'o'},
         {"verify", no_argument, nullptr, OptVerify},
         {"yes", no_argument, nullptr, OptYes},
+        {"no-journal", no_argument, nullptr, OptNoJournal},
         {"help", no_argument, nullptr, OptHelp},
         {nullptr, 0, nullptr, 0},
     };
@@ -241,6 +249,9 @@ int main(int argc, char **argv)
             break;
         case OptYes:
             o.yes = true;
+            break;
+        case OptNoJournal:
+            o.journal = false;
             break;
         case 'h':
         case OptHelp:
@@ -370,6 +381,8 @@ int main(int argc, char **argv)
     std::string problem;
     const bool opened = line.open(&problem);
     ProgressLine progress;
+    const std::string journalPath = qvoksb::journal::journalPath();
+    bool journalFailed = false;
     for (uint8_t address : addresses.addresses) {
         UnitResult result;
         result.address = address;
@@ -418,6 +431,17 @@ int main(int argc, char **argv)
                 std::printf("== адрес %s ==\n", addressText(address).c_str());
             std::fputs(unitText(report, result).c_str(), stdout);
             std::fflush(stdout);
+        }
+        // One record per unit, written as soon as its exchange is over; a journal that cannot be
+        // written is reported once and does not change the result.
+        if (o.journal && !journalFailed) {
+            std::string why;
+            if (!qvoksb::journal::append(
+                    journalPath, journalRecord(report, result, cmd == "write" ? &fileSet : nullptr),
+                    &why)) {
+                std::fprintf(stderr, "ksb7ctl: журнал работ не записан: %s\n", why.c_str());
+                journalFailed = true;
+            }
         }
         report.exitCode = std::max(report.exitCode, exitCodeOf(result.status));
         report.units.push_back(std::move(result));

@@ -1,0 +1,97 @@
+#pragma once
+// "Журнал работ": the journal of every exchange with a unit, of this program and of ksb7ctl,
+// newest first, filtered by address, action and date, and exported as a CSV table. A window of
+// its own beside the main one; it reads the journal when opened and on "Обновить".
+#include "FileDialog.h"
+#include "journal.h"
+
+#include <QAbstractTableModel>
+#include <QWidget>
+
+#include <vector>
+
+class QComboBox;
+class QDateEdit;
+class QLabel;
+class QPushButton;
+class QTableView;
+class TFKsb;
+
+// The journal's records as table rows: those passing the filter, newest first. A damaged line
+// is a row of its own that names its line; having no address, action or date, it passes only
+// while the filter lets everything pass.
+class JournalModel : public QAbstractTableModel
+{
+public:
+    enum Column {
+        Time,
+        Program,
+        Port,
+        Address,
+        Kind,
+        Outcome,
+        Message,
+        Source,
+        Digest,
+        Differences,
+        LastTrip,
+        ColumnCount
+    };
+    struct Filter {
+        int address = -1;  // -1: every address
+        QString kind;      // empty: every action
+        QString firstDate; // "2026-12-08"; empty: no bound
+        QString lastDate;
+    };
+
+    void setRecords(std::vector<qvoksb::journal::Record> records);
+    void setFilter(const Filter &filter);
+    const std::vector<qvoksb::journal::Record> &records() const { return records_; }
+    // The rows shown, in their order.
+    std::vector<const qvoksb::journal::Record *> shown() const;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    bool passes(const qvoksb::journal::Record &record) const;
+
+    std::vector<qvoksb::journal::Record> records_; // file order
+    std::vector<int> rows_;                        // indexes into records_, newest first
+    Filter filter_;
+};
+
+class JournalWindow : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit JournalWindow(QString path, QWidget *parent = nullptr);
+
+    // Reads the journal again and keeps the filter.
+    void reload();
+    // Writes the rows shown as CSV; false with *problem when the file could not be written.
+    bool exportTo(const QString &path, QString *problem);
+
+    QComboBox *AddressFilter;
+    QComboBox *KindFilter;
+    QDateEdit *FirstDate;
+    QDateEdit *LastDate;
+    QPushButton *ReloadButton;
+    QPushButton *ExportButton;
+    QTableView *Table;
+    QLabel *Summary;
+    JournalModel Model;
+    FileDialog ExportDialog;
+
+private:
+    void applyFilter();
+    void exportClick();
+
+    QString path_;
+    bool loaded_ = false;
+};
+
+// "Журнал работ" in the menu "Сервис".
+void addJournalCommand(TFKsb *window);
