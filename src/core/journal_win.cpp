@@ -5,6 +5,8 @@
 #include "port_directory.h"
 #include "win_text.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 
 #include <windows.h>
