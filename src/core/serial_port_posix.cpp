@@ -125,6 +125,7 @@ struct SerialPort::Session : SessionShared {
     int transmitWake = -1; // eventfd: closing, or new bytes in the queue
     // The device and the counters belong to ioMutex.
     int fd = -1;
+    bool exclusive = false; // we set the terminal's exclusive flag
     bool countersAvailable = false;
     serial_icounter_struct counters{};
     int emptyReads = 0; // GUI thread only
@@ -152,6 +153,17 @@ struct SerialPort::Session : SessionShared {
         return flags;
     }
 };
+
+// The exclusive flag belongs to the terminal, not to our descriptor: on a pseudo-terminal it
+// outlives the close and would refuse every later open by an ordinary user (root is exempt from
+// it). Clear it first, but only when it is ours: a failed open must not clear another program's.
+static void closeDevice(SerialPort::Session &s)
+{
+    if (s.fd >= 0 && s.exclusive)
+        ::ioctl(s.fd, TIOCNXCL);
+    s.exclusive = false;
+    closeFd(s.fd);
+}
 
 void transmitLoop(const std::shared_ptr<SerialPort::Session> &s)
 {
@@ -217,7 +229,7 @@ void SerialPort::Open()
         {
             if (!armed)
                 return;
-            closeFd(s.fd);
+            closeDevice(s);
             closeFd(s.eventWake);
             closeFd(s.transmitWake);
         }
@@ -239,6 +251,7 @@ void SerialPort::Open()
     }
     if (::ioctl(s->fd, TIOCEXCL) != 0)
         throw portError(name, "cannot get exclusive use of the device", errno);
+    s->exclusive = true;
 
     termios tio{};
     if (::tcgetattr(s->fd, &tio) != 0)
@@ -298,7 +311,7 @@ void wakeForClosing(SerialPort::Session &s)
 
 void releaseDevice(SerialPort::Session &s)
 {
-    closeFd(s.fd); // releases the lock on the device too
+    closeDevice(s); // releases the lock on the device too
     closeFd(s.eventWake);
     closeFd(s.transmitWake);
 }

@@ -12,7 +12,10 @@
 #include "pty_pair_win.h"
 #else
 #include "pty_pair_posix.h"
+#include <grp.h>
+#include <pwd.h>
 #include <sys/file.h>
+#include <sys/wait.h>
 #endif
 
 #include <gtest/gtest.h>
@@ -358,6 +361,55 @@ TEST(SerialPortOpen, IsExclusiveWhileOpenAndFreeAfterClose)
     first.port.Close();
 #endif
 }
+
+#ifndef _WIN32
+// Opens and closes the device five times; the number of the open that failed, else 0.
+int openCloseFiveTimes(const std::string &device)
+{
+    TestGui gui;
+    SerialPort port(&gui);
+    port.DevicePath = device;
+    port.CloseDelayMs = 0;
+    for (int i = 1; i <= 5; ++i) {
+        try {
+            port.Open();
+        } catch (const SerialPortError &e) {
+            std::fprintf(stderr, "open %d: %s\n", i, e.what());
+            return i;
+        }
+        port.Close();
+    }
+    return 0;
+}
+
+// Root may open a terminal whatever its exclusive flag says; an ordinary user may not. As root
+// the opening is done by a child that has become "nobody".
+TEST(SerialPortOpen, AnOrdinaryUserOpensTheSamePtyAgainAndAgain)
+{
+    PtyPair pty(6);
+    if (::geteuid() != 0) {
+        EXPECT_EQ(openCloseFiveTimes(pty.nearPath()), 0);
+        return;
+    }
+    const passwd *nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const uid_t uid = nobody->pw_uid;
+    const gid_t gid = nobody->pw_gid;
+    ASSERT_EQ(::chown(pty.nearPath().c_str(), uid, gid), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0 ||
+            ::geteuid() == 0)
+            ::_exit(100);
+        ::_exit(openCloseFiveTimes(pty.nearPath()));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "100: could not become nobody; else the failed open";
+}
+#endif
 
 TEST(SerialPortOpen, OnOpenRunsBeforeOpenReturnsAndAThrowingHandlerKeepsThePortOpen)
 {
