@@ -130,7 +130,8 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QStringList lines = QString::fromUtf8(file.readAll()).split(QStringLiteral("\r\n"));
         QCOMPARE(lines.size(), 3); // header, one record, the end of the last line
-        QVERIFY(lines[1].contains(QStringLiteral(";чтение;выполнено;вторая;")));
+        QVERIFY2(lines[1].contains(QStringLiteral(";\"чтение\";\"выполнено\";\"вторая\";")),
+                 qPrintable(lines[1]));
     }
 
     void openedOnceFromTheServiceMenu()

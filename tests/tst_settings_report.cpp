@@ -10,6 +10,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -85,22 +87,26 @@ std::vector<Word> pdfWords(const QString &pdf, QList<QSizeF> *pageSizes)
     return words;
 }
 
-QStringList csvFields(const QString &line)
+// The rows of a CSV file as Python's csv module reads them with the given separator.
+QList<QStringList> csvRows(const QString &file, char separator = ';')
 {
-    QStringList fields{QString()};
-    bool quoted = false;
-    for (int i = 0; i < line.size(); ++i) {
-        const QChar c = line.at(i);
-        if (quoted && c == u'"' && i + 1 < line.size() && line.at(i + 1) == u'"')
-            fields.last() += c, ++i;
-        else if (c == u'"')
-            quoted = !quoted;
-        else if (c == u';' && !quoted)
-            fields.append(QString());
-        else
-            fields.last() += c;
+    QProcess p;
+    p.start(QStringLiteral("python3"),
+            {QStringLiteral("-c"),
+             QStringLiteral("import csv, json, sys\n"
+                            "with open(sys.argv[1], newline='', encoding='utf-8-sig') as f:\n"
+                            "    print(json.dumps(list(csv.reader(f, delimiter=sys.argv[2]))))\n"),
+             file, QString(QLatin1Char(separator))});
+    QList<QStringList> rows;
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        return rows;
+    for (const QJsonValue &row : QJsonDocument::fromJson(p.readAllStandardOutput()).array()) {
+        QStringList cells;
+        for (const QJsonValue &cell : row.toArray())
+            cells << cell.toString();
+        rows << cells;
     }
-    return fields;
+    return rows;
 }
 
 QString qs(const std::string &s)
@@ -377,13 +383,12 @@ private slots:
         const QByteArray bytes = f.readAll();
         QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
         QVERIFY(bytes.endsWith("\r\n"));
-        QStringList lines = QString::fromUtf8(bytes.mid(3)).split(QStringLiteral("\r\n"));
-        lines.removeLast();
-        QCOMPARE(lines.size(), 1 + int(qvoksb::SettingCount));
-        QCOMPARE(lines.first(), QStringLiteral("Страница;Параметр;Значение;Единица;Примечание"));
+        QList<QStringList> rows = csvRows(chosenFile_);
+        QCOMPARE(rows.size(), 1 + int(qvoksb::SettingCount));
+        QCOMPARE(rows.first(),
+                 QStringList({"Страница", "Параметр", "Значение", "Единица", "Примечание"}));
         QMap<QString, QStringList> byCaption;
-        for (const QString &line : lines.mid(1)) {
-            const QStringList fields = csvFields(line);
+        for (const QStringList &fields : rows.mid(1)) {
             QCOMPARE(fields.size(), 5);
             byCaption.insert(fields[1], fields);
         }
@@ -401,6 +406,53 @@ private slots:
                  QStringLiteral("ВНЕШНИЙ СБРОС"));
         QCOMPARE(byCaption.value(QStringLiteral("Причина откл")).at(2),
                  QStringLiteral("'=1+1; \"КЗ\""));
+    }
+
+    // Texts from a configuration file that a spreadsheet would run or a terminal would act on:
+    // each stays in its own cell, read with either separator, and none is taken for a formula.
+    void csvKeepsHostileTextsInTheirCells()
+    {
+        const struct {
+            QString cause, time, causeCell, timeCell;
+        } cases[] = {
+            {QStringLiteral("Отключено,=2+5+cmd|' /C calc'!A0"), QStringLiteral(" \t=1+1"),
+             QStringLiteral("Отключено,'=2+5+cmd|' /C calc'!A0"), QStringLiteral("' \t=1+1")},
+            {QStringLiteral("@SUM(A1)\x1b[2J\x7f"), QStringLiteral("\r\n-3+3"),
+             QStringLiteral("'@SUM(A1)\uFFFD[2J\uFFFD"), QStringLiteral("'\r\n'-3+3")},
+            {QStringLiteral("+7 (495) 1;2\"3\u0085"), QStringLiteral("-12"),
+             QStringLiteral("'+7 (495) 1;2\"3\uFFFD"), QStringLiteral("-12")},
+        };
+        const QRegularExpression formula(QStringLiteral("^([\\t\\r]|[ \\t]*[=+\\-@])"));
+        const QRegularExpression number(QStringLiteral("^[-+]?[0-9]+([.,][0-9]+)?$"));
+        const QRegularExpression control(
+            QStringLiteral("[\\x00-\\x08\\x0b\\x0c\\x0e-\\x1f\\x7f-\\x9f]"));
+        for (const auto &c : cases) {
+            TFKsb w;
+            w.EEvent->setText(c.cause);
+            w.EDt->setText(c.time);
+            chosenFile_ = path("hostile.csv");
+            w.findChild<QAction *>(QStringLiteral("CsvCommand"))->trigger();
+            for (const char separator : {';', ','}) {
+                const QList<QStringList> rows = csvRows(chosenFile_, separator);
+                QVERIFY(!rows.isEmpty());
+                for (const QStringList &row : rows)
+                    for (const QString &cell : row) {
+                        QVERIFY2(!formula.match(cell).hasMatch() || number.match(cell).hasMatch(),
+                                 qPrintable(cell));
+                        QVERIFY2(!control.match(cell).hasMatch(), qPrintable(cell));
+                    }
+                if (separator == ',')
+                    continue;
+                QCOMPARE(rows.size(), 1 + int(qvoksb::SettingCount));
+                for (const QStringList &row : rows) {
+                    QCOMPARE(row.size(), 5);
+                    if (row[1] == QStringLiteral("Причина откл"))
+                        QCOMPARE(row[2], c.causeCell);
+                    if (row[1] == QStringLiteral("Дата и время"))
+                        QCOMPARE(row[2], c.timeCell);
+                }
+            }
+        }
     }
 };
 

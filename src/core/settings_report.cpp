@@ -134,12 +134,18 @@ Table lastTripTable(const SettingsSet &set)
     return t;
 }
 
+// A whole or decimal number, signed or not: left bare so that a spreadsheet counts with it.
 bool isNumber(std::string_view text)
 {
     if (!text.empty() && (text.front() == '-' || text.front() == '+'))
         text.remove_prefix(1);
-    return !text.empty() && std::all_of(text.begin(), text.end(),
-                                         [](char c) { return c >= '0' && c <= '9'; });
+    const std::size_t point = text.find_first_of(".,");
+    if (point != std::string_view::npos && (point == 0 || point + 1 == text.size()))
+        return false;
+    int points = 0;
+    return !text.empty() && std::all_of(text.begin(), text.end(), [&points](char c) {
+        return (c >= '0' && c <= '9') || ((c == '.' || c == ',') && ++points == 1);
+    });
 }
 
 } // namespace
@@ -210,16 +216,58 @@ Document buildDocument(const SettingsSet &set, const Facts &facts)
     return d;
 }
 
+namespace
+{
+
+// What a spreadsheet may take for the start of a formula or a command.
+bool startsFormula(std::string_view text)
+{
+    if (!text.empty() && (text.front() == '\t' || text.front() == '\r'))
+        return true;
+    const std::size_t at = text.find_first_not_of(" \t");
+    return at != std::string_view::npos &&
+           std::string_view("=+-@").find(text[at]) != std::string_view::npos;
+}
+
+// Control characters other than line breaks and tabs (C0, DEL and, in UTF-8, C1) become U+FFFD, so
+// that nothing in a cell steers the program that shows it.
+std::string withoutControls(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                        static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                        static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+        if ((c < 0x20 && c != '\n' && c != '\r' && c != '\t') || c == 0x7F || c1) {
+            out += "\xEF\xBF\xBD";
+            i += c1 ? 1 : 0;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+} // namespace
+
 std::string csvField(std::string_view text)
 {
-    std::string field(text);
-    if (!field.empty() && std::string_view("=+-@\t\r").find(field.front()) != std::string_view::npos &&
-        !isNumber(field))
-        field.insert(0, "'");
-    if (field.find_first_of(";\"\r\n") == std::string::npos)
-        return field;
+    if (text.empty() || isNumber(text))
+        return std::string(text);
+    std::string field = startsFormula(text) ? "'" : "";
+    // A spreadsheet that splits on commas starts a cell after each of them, and one that
+    // ignores the quotes a row after each line break: what follows them is guarded the same.
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        field += text[i];
+        const bool cellStart = text[i] == ',' || text[i] == '\n' ||
+                               (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'));
+        if (cellStart && startsFormula(text.substr(i + 1)))
+            field += '\'';
+    }
     std::string quoted = "\"";
-    for (char c : field) {
+    for (char c : withoutControls(field)) {
         if (c == '"')
             quoted += '"';
         quoted += c;

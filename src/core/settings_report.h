@@ -63,8 +63,11 @@ Table relayMatrix(const SettingsSet &set, const std::array<bool, SettingCount> &
 // One line per setting: page, caption, value, unit, "не используется" where so; ';' between
 // fields, CR LF after each line, UTF-8 with a byte-order mark, a header line first.
 std::string csvText(const SettingsSet &set, const std::array<bool, SettingCount> &unused);
-// One CSV field: quoted when it holds ';', '"' or a line break; a text a spreadsheet would take
-// for a formula (starting with '=', '+', '-', '@') is kept as text by a leading apostrophe.
+// One CSV field: a number bare, every text quoted. A text a spreadsheet would take for a formula
+// (starting, after spaces and tabs, with '=', '+', '-', '@', or starting with a tab or CR) is
+// kept as text by a leading apostrophe, and so is each part after a comma or a line break, for
+// a spreadsheet that splits there; control characters other than line breaks and tabs become
+// U+FFFD.
 std::string csvField(std::string_view text);
 inline constexpr std::array<const char *, 5> CsvHeader = {"Страница", "Параметр", "Значение",
                                                          "Единица", "Примечание"};
