@@ -118,6 +118,32 @@ std::string baseOf(const std::string &path)
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// The temporary file beside the target: ".NAME.tmpPID-N", with NAME cut short (at a character
+// boundary) where the whole would pass the folder's limit on a name's length, so that any name
+// the target may have can be saved. The process number and the attempt keep it unique.
+std::string temporaryName(const std::string &folder, const std::string &base, unsigned attempt)
+{
+    const std::string suffix = ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+    const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    const std::size_t nameMax = limit > 0 ? static_cast<std::size_t>(limit) : 255;
+    std::string name = base;
+    const std::size_t room = nameMax > suffix.size() + 1 ? nameMax - suffix.size() - 1 : 0;
+    if (name.size() > room) {
+        name.resize(room);
+        // Do not leave half of a UTF-8 character at the end.
+        std::size_t lead = name.size();
+        while (lead > 0 && (static_cast<unsigned char>(name[lead - 1]) & 0xC0) == 0x80)
+            --lead;
+        if (lead > 0 && static_cast<unsigned char>(name[lead - 1]) >= 0xC0) {
+            const auto c = static_cast<unsigned char>(name[lead - 1]);
+            const std::size_t length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+            if (name.size() - (lead - 1) < length)
+                name.resize(lead - 1);
+        }
+    }
+    return "." + name + suffix;
+}
+
 } // namespace
 
 bool ProfileFile::load(const std::string &path, std::string *error, bool *missing)
@@ -218,13 +244,12 @@ bool saveFileAtomically(const std::string &path, std::string_view text, std::str
     }
 
     const std::string folder = folderOf(target);
-    const std::string stem = folder + "/." + baseOf(target) + ".tmp";
 
     FileSizeSignalGuard signalGuard;
     std::string temp;
     int fd = -1;
     for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
-        temp = stem + std::to_string(::getpid()) + "-" + std::to_string(attempt);
+        temp = folder + "/" + temporaryName(folder, baseOf(target), attempt);
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
         if (fd < 0 && errno != EEXIST)
             break;

@@ -160,8 +160,17 @@ bool saveFileAtomically(const std::string &path, std::string_view text, std::str
     }
 
     const std::wstring folder = folderOf(target);
-    const std::wstring stem = folder + L"~" + baseOf(target) + L"." +
-                              std::to_wstring(GetCurrentProcessId()) + L"-";
+    // "~NAME.PID-N.tmp", with NAME cut short where the whole would pass the 255 characters a
+    // name may have, so that any name the target may have can be saved.
+    const std::wstring pid = L"." + std::to_wstring(GetCurrentProcessId()) + L"-";
+    std::wstring base = baseOf(target);
+    const std::size_t room = 255 - (1 + pid.size() + 2 + 4);
+    if (base.size() > room) {
+        base.resize(room);
+        if (!base.empty() && base.back() >= 0xD800 && base.back() <= 0xDBFF)
+            base.pop_back(); // not half of a surrogate pair
+    }
+    const std::wstring stem = folder + L"~" + base + pid;
     std::wstring temp;
     FileHandle file;
     DWORD err = ERROR_FILE_EXISTS;

@@ -346,6 +346,28 @@ TEST_F(ProfileFileOnDisk, SaveAndLoadByteExact)
 #endif
 }
 
+// A name near the length limit still saves: the temporary file beside it is named shorter.
+TEST_F(ProfileFileOnDisk, SaveUnderANameOfTheLongestLength)
+{
+    std::vector<std::string> names = {std::string(246, 'k') + ".ini"};
+#ifndef _WIN32
+    // 250 bytes of two-byte letters.
+    std::string cyrillic;
+    for (int i = 0; i < 123; ++i)
+        cyrillic += "ж";
+    names.push_back(cyrillic + ".ini");
+#endif
+    for (const std::string &name : names) {
+        ASSERT_EQ(name.size(), 250u);
+        std::string err;
+        ASSERT_TRUE(sample().save(path(name.c_str()), &err)) << err;
+        ASSERT_TRUE(sample().save(path(name.c_str()), &err)) << err; // and replaces it
+        EXPECT_EQ(readBytes(path(name.c_str())), sample().serialize());
+        EXPECT_EQ(folderEntries(), (Names{name}));
+        fs::remove(path(name.c_str()));
+    }
+}
+
 TEST_F(ProfileFileOnDisk, SaveThroughASymbolicLinkReplacesTheFileItNames)
 {
 #ifdef _WIN32
