@@ -88,6 +88,9 @@ QString PlacementStore::path()
 bool PlacementStore::Save()
 {
     TFKsb &w = *window_;
+    // Without a settings folder the start has said so; nothing is written anywhere else.
+    if (qvoksb::configHome().empty())
+        return false;
     qvoksb::ProfileFile ini;
     std::string error;
     const std::string file = coreFileName(path());
@@ -165,6 +168,11 @@ bool PlacementStore::Restore()
 {
     TFKsb &w = *window_;
     startsMinimized_ = false;
+    if (qvoksb::configHome().empty()) {
+        Messages::Error(&w, QStringLiteral("Настройки окна не будут сохранены:\n%1")
+                                .arg(QString::fromUtf8(qvoksb::noConfigHomeText)));
+        return false;
+    }
     qvoksb::ProfileFile ini;
     std::string error;
     if (!ini.load(coreFileName(path()), &error)) {

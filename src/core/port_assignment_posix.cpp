@@ -58,9 +58,10 @@ bool isPseudoTerminalMajor(unsigned major)
 
 std::string portEntryTarget(int portNum)
 {
-    const std::string entry = portDirectory() + "/" + portEntryName(portNum);
+    const std::string folder = portDirectory();
+    const std::string entry = folder + "/" + portEntryName(portNum);
     struct stat st;
-    if (::lstat(entry.c_str(), &st) != 0)
+    if (folder.empty() || ::lstat(entry.c_str(), &st) != 0)
         return {};
     if (!S_ISLNK(st.st_mode))
         return entry;
@@ -125,6 +126,8 @@ bool deviceAccessible(const std::string &path)
 std::string assignPortEntry(int portNum, const std::string &target)
 {
     const std::string folder = portDirectory();
+    if (folder.empty())
+        return std::string("Нет папки портов: ") + noConfigHomeText;
     if (const int error = makeFolders(folder))
         return folderError(folder, error);
     const std::string entry = folder + "/" + portEntryName(portNum);

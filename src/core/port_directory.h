@@ -12,8 +12,12 @@
 
 namespace qvoksb {
 
-std::string configHome(); // POSIX: $XDG_CONFIG_HOME, else $HOME/.config; Windows: %APPDATA%
-std::string portDirectory();          // as described above
+// POSIX: $XDG_CONFIG_HOME, else $HOME/.config, else empty; Windows: %APPDATA%.
+std::string configHome();
+// As described above; empty on POSIX when neither $QVOKSB_PORT_DIR nor a settings folder is set.
+std::string portDirectory();
+// Why there is no settings folder (configHome() empty), for the user.
+extern const char *const noConfigHomeText;
 std::string portEntryName(int portNum); // "COM<n>"
 std::string serialDevicePath(int portNum); // the entry when it exists, else /dev/ttyS<n-1>
 // How the core's file names are encoded: UTF-8 on Windows (the core speaks UTF-16 to the system),

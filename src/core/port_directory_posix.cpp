@@ -16,7 +16,9 @@ std::string configHome()
     std::string home = env("XDG_CONFIG_HOME");
     if (!home.empty())
         return home;
-    return env("HOME") + "/.config";
+    home = env("HOME");
+    // Without a home the settings have no place: never the root's "/.config".
+    return home.empty() ? std::string() : home + "/.config";
 }
 
 std::string portDirectory()
@@ -24,8 +26,12 @@ std::string portDirectory()
     std::string dir = env("QVOKSB_PORT_DIR");
     if (!dir.empty())
         return dir;
-    return configHome() + "/QvoKsb/ports";
+    const std::string home = configHome();
+    return home.empty() ? std::string() : home + "/QvoKsb/ports";
 }
+
+const char *const noConfigHomeText =
+    "не задана папка настроек: нет ни переменной HOME, ни XDG_CONFIG_HOME";
 
 std::string portEntryName(int portNum)
 {
@@ -34,10 +40,11 @@ std::string portEntryName(int portNum)
 
 std::string serialDevicePath(int portNum)
 {
-    std::string entry = portDirectory() + "/" + portEntryName(portNum);
+    const std::string dir = portDirectory();
+    const std::string entry = dir + "/" + portEntryName(portNum);
     struct stat st;
     // lstat: a dangling link is still the user's choice of device and must not fall back.
-    if (::lstat(entry.c_str(), &st) == 0)
+    if (!dir.empty() && ::lstat(entry.c_str(), &st) == 0)
         return entry;
     return "/dev/ttyS" + std::to_string(portNum - 1);
 }

@@ -18,6 +18,9 @@ std::string configHome()
     return toUtf8(profile ? profile : L".") + "\\AppData\\Roaming";
 }
 
+// Never used: there is always a folder for the settings.
+const char *const noConfigHomeText = "не задана папка настроек: нет переменной APPDATA";
+
 // Windows names its ports itself; there is no folder of links.
 std::string portDirectory()
 {

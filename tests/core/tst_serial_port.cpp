@@ -11,6 +11,7 @@
 #ifdef _WIN32
 #include "pty_pair_win.h"
 #else
+#include "port_assignment.h"
 #include "pty_pair_posix.h"
 #include <grp.h>
 #include <pwd.h>
@@ -282,6 +283,35 @@ TEST(SerialPortOpen, PortNumberNamesTheEntryInThePortDirectoryElseTheBuiltInPort
     fs::remove(entry);
 #endif
 }
+
+#ifndef _WIN32
+// Without HOME and XDG_CONFIG_HOME there is no port folder: the built-in ports, and a clear
+// reason instead of a folder made at the root.
+TEST(SerialPortOpen, WithoutAHomeThereIsNoPortFolder)
+{
+    const std::string saved[] = {portDir(), std::getenv("HOME") ? std::getenv("HOME") : "",
+                                 std::getenv("XDG_CONFIG_HOME") ? std::getenv("XDG_CONFIG_HOME")
+                                                                : ""};
+    const bool rootHadIt = fs::exists("/.config/QvoKsb");
+    ::unsetenv("QVOKSB_PORT_DIR");
+    ::unsetenv("HOME");
+    ::unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(configHome(), "");
+    EXPECT_EQ(portDirectory(), "");
+    EXPECT_EQ(serialDevicePath(2), "/dev/ttyS1");
+    EXPECT_EQ(portEntryTarget(2), "");
+    const std::string why = assignPortEntry(2, "/dev/ttyS5");
+    EXPECT_NE(why.find("HOME"), std::string::npos) << why;
+    if (!rootHadIt) {
+        EXPECT_FALSE(fs::exists("/.config/QvoKsb"));
+    }
+    ::setenv("QVOKSB_PORT_DIR", saved[0].c_str(), 1);
+    if (!saved[1].empty())
+        ::setenv("HOME", saved[1].c_str(), 1);
+    if (!saved[2].empty())
+        ::setenv("XDG_CONFIG_HOME", saved[2].c_str(), 1);
+}
+#endif
 
 TEST(SerialPortOpen, RefusesWhatIsNotAUsableSerialDevice)
 {

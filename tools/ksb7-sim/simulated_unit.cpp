@@ -249,6 +249,9 @@ bool SimulatedUnit::Impl::start(int portNumber, int unitAddress, std::string *er
         return fail("unit address " + std::to_string(unitAddress) + " outside 1..247");
 
     const std::string directory = qvoksb::portDirectory();
+    if (directory.empty())
+        return fail(
+            "no port folder: neither HOME nor XDG_CONFIG_HOME is set (or set QVOKSB_PORT_DIR)");
     if (!makeDirectories(directory, error))
         return false;
     link = directory + "/" + qvoksb::portEntryName(portNumber);
