@@ -3,6 +3,8 @@
 #include "cp1251.h"
 #include "profile_file.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <optional>
 #include <vector>
 
@@ -83,6 +85,24 @@ ConfigFileReading fromProfile(const ProfileFile &profile)
 {
     ConfigFileReading reading;
     const FileNames &names = fileNames();
+    // A NUL or another control byte means a damaged or binary file: a line holding NUL is not
+    // even read (without this the reason would be a key that seems to be missing), and one in a
+    // name or a number spoils it. Only the last-trip texts keep such bytes as they are, as
+    // every text is kept; whoever shows them makes them harmless.
+    std::vector<int> textLines;
+    for (const SettingRow &r : settingsCatalogue())
+        if (r.kind == Kind::Text)
+            textLines.push_back(profile.lineOf(sectionOf(r), names.keys[indexOf(r.id)]));
+    for (const ProfileFile::ControlByte &control : profile.controlBytes()) {
+        if (std::find(textLines.begin(), textLines.end(), control.line) != textLines.end())
+            continue;
+        char code[8];
+        std::snprintf(code, sizeof code, "0x%02X", control.byte);
+        reading.problem = "строка " + std::to_string(control.line) +
+                          ": недопустимый символ с кодом " + code +
+                          (control.byte ? "" : " (нулевой байт)");
+        return reading;
+    }
     SettingsSet set;
     for (const SettingRow &r : settingsCatalogue()) {
         const std::string &key = names.keys[indexOf(r.id)];

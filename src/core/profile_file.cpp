@@ -119,6 +119,17 @@ ProfileFile ProfileFile::parse(std::string_view bytes)
         if (line.empty() || line.front() == ';' || line.front() == '#')
             continue;
         const bool binary = line.find('\0') != std::string_view::npos;
+        // Only where it would count: a header, or an entry in a section.
+        const bool counts =
+            line.front() == '[' || (current && line.find('=') != std::string_view::npos);
+        if (counts && profile.controlBytes_.size() < maxControlLines) {
+            const auto control = std::find_if(line.begin(), line.end(), [](char c) {
+                const auto b = static_cast<unsigned char>(c);
+                return (b < 0x20 && b != '\t') || b == 0x7F;
+            });
+            if (control != line.end())
+                profile.controlBytes_.push_back({lineNumber, static_cast<unsigned char>(*control)});
+        }
         if (line.front() == '[') {
             current = nullptr;
             const std::size_t close = line.find(']');

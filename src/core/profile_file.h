@@ -72,6 +72,16 @@ public:
                         std::string_view fallback) const;
     // The line (from 1) of the file an entry was read from; 0 for an entry not read from a file.
     int lineOf(std::string_view section, std::string_view key) const;
+    // Bytes below 0x20 other than a tab, and DEL, on section headers and on the entry lines of a
+    // section (whether or not the line could be read): the first of each of the first
+    // maxControlLines such lines, with its line (from 1), in file order. Lines that are ignored
+    // anyway do not count.
+    struct ControlByte {
+        int line = 0;
+        unsigned char byte = 0;
+    };
+    static constexpr std::size_t maxControlLines = 8;
+    const std::vector<ControlByte> &controlBytes() const { return controlBytes_; }
 
     // Replaces the value of an existing key (keeping its place) or appends the key at the end of
     // its section, appending a new section after the existing ones. Returns false and changes
@@ -118,6 +128,7 @@ private:
 
     std::vector<Section> sections_;
     std::unordered_map<std::string, std::size_t> sectionIndex_; // folded name -> sections_ index
+    std::vector<ControlByte> controlBytes_;
 };
 
 } // namespace qvoksb

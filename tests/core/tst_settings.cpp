@@ -60,6 +60,20 @@ TEST(ConfigFile, ABadFileIsRefusedWithOneRussianReason)
     const std::string utf8 = "\xEF\xBB\xBF" + cp1251ToUtf8(configFileBytes(SettingsSet()));
     EXPECT_EQ(parseConfigFile(utf8).problem, "файл записан в кодировке UTF-8, а не в Windows-1251");
     EXPECT_EQ(readConfigFile("/nonexistent/folder/config.txt").problem, "файл не существует");
+    // A NUL or another control byte is named with its line, not taken for a missing key.
+    using namespace std::string_literals;
+    EXPECT_EQ(parseConfigFile(factoryWith("Способ выявления ОЗЗ", "1\0"s)).problem,
+              "строка 4: недопустимый символ с кодом 0x00 (нулевой байт)");
+    EXPECT_EQ(parseConfigFile(factoryWith("Способ выявления ОЗЗ", "\x1b[2J1")).problem,
+              "строка 4: недопустимый символ с кодом 0x1B");
+    std::string header = configFileBytes(SettingsSet());
+    header.insert(1, "\x01"); // in the first section's name
+    EXPECT_EQ(parseConfigFile(header).problem, "строка 1: недопустимый символ с кодом 0x01");
+    // A last-trip text is kept as it is, whatever it holds.
+    const ConfigFileReading text =
+        parseConfigFile(factoryWith("Причина отключения", "КЗ\x1b]0;x\x07"));
+    ASSERT_TRUE(text.ok) << text.problem;
+    EXPECT_EQ(text.set.text(EEvent), "КЗ\x1b]0;x\x07");
 }
 
 TEST(ConfigFile, AnyValidSetWritesAndReadsBackUnchanged)
@@ -125,7 +139,8 @@ TEST(RegisterMap, TheUnitKeepsOnlyWhatItsRegistersCarry)
     set.setValue(RxSpinEdit22, 250);
     set.setValue(RxSpinEdit4, 155);
     const SettingsSet held = registers::asUnitHolds(set);
-    EXPECT_EQ(held.differences(set), (std::vector<Setting>{RxSpinEdit1, RxSpinEdit4, RxSpinEdit22}));
+    EXPECT_EQ(held.differences(set),
+              (std::vector<Setting>{RxSpinEdit1, RxSpinEdit4, RxSpinEdit22}));
     EXPECT_EQ(held.value(RxSpinEdit1), 50);
     EXPECT_EQ(held.value(RxSpinEdit4), 150);
     EXPECT_EQ(held.value(RxSpinEdit22), 200);
