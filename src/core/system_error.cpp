@@ -43,6 +43,42 @@ std::string errnoText(int err)
         return "нет такого устройства";
     case EINVAL:
         return "недопустимый аргумент";
+    case ENOTTY:
+        return "это не последовательный порт (не терминал)";
+#ifdef ELOOP
+    case ELOOP:
+        return "слишком много символьных ссылок подряд (ссылка на саму себя?)";
+#endif
+    case EAGAIN:
+        return "ресурс временно недоступен";
+    case EINTR:
+        return "прервано сигналом";
+    case ENOMEM:
+        return "недостаточно памяти";
+#ifdef ETXTBSY
+    case ETXTBSY:
+        return "файл занят";
+#endif
+#ifdef EOPNOTSUPP
+    case EOPNOTSUPP:
+        return "операция не поддерживается";
+#endif
+#ifdef EOVERFLOW
+    case EOVERFLOW:
+        return "значение слишком велико";
+#endif
+#ifdef EPROTO
+    case EPROTO:
+        return "ошибка протокола устройства";
+#endif
+#ifdef ENOMEDIUM
+    case ENOMEDIUM:
+        return "нет носителя в устройстве";
+#endif
+    case EPIPE:
+        return "соединение разорвано";
+    case EBADF:
+        return "неверный дескриптор файла";
     default:
         return "системная ошибка " + std::to_string(err);
     }

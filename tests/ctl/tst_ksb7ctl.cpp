@@ -16,6 +16,7 @@
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -220,6 +221,50 @@ TEST_F(Ksb7ctlTest, DiffNamesExactlyTheChangedSettings)
     EXPECT_NE(files.out.find(R"("control":"CheckBox18")"), std::string::npos) << files.out;
 }
 
+// A file's texts reach the terminal with their control characters visible, and JSON stays
+// UTF-8 whatever bytes a file name holds (read back by Python's json module).
+TEST_F(Ksb7ctlTest, HostileTextsAndFileNamesStayHarmless)
+{
+    qvoksb::SettingsSet set = changedSet();
+    set.setText(Setting::EEvent, "\x1b]0;owned\x07\x1b[2JКЗ");
+    const std::string plain = writeFile("plain.txt", changedSet());
+    const std::string hostile = writeFile("hostile\xff.txt", set);
+
+    const Outcome text = ksb7ctl({"diff", plain, hostile});
+    EXPECT_EQ(text.code, 1);
+    EXPECT_EQ(text.out.find('\x1b'), std::string::npos) << text.out;
+    EXPECT_NE(text.out.find("\\x1b]0;owned\\x07\\x1b[2JКЗ"), std::string::npos) << text.out;
+
+    const Outcome json = ksb7ctl({"diff", plain, hostile, "--json"});
+    std::ofstream(path("out.json"), std::ios::binary) << json.out;
+    const std::string read =
+        "python3 -c \"import json, sys; d = json.loads(open(sys.argv[1], 'rb').read().decode()); "
+        "print(d['files'][1]); print(d['differences'][0]['second'])\" " +
+        path("out.json") + " > " + path("read.txt");
+    ASSERT_EQ(std::system(read.c_str()), 0) << json.out;
+    EXPECT_EQ(slurp(path("read.txt")), path("hostile\\xff.txt") + "\n\x1b]0;owned\x07\x1b[2JКЗ\n");
+}
+
+// A port that will not open is reported with its real cause, and nothing is tried.
+TEST_F(Ksb7ctlTest, PortOpenFailuresNameTheirCause)
+{
+    std::ofstream(path("plain")) << "not a terminal";
+    const struct {
+        std::string port;
+        const char *cause;
+    } rows[] = {
+        {path("plain"), "это не последовательный порт"},
+        {path("gone/ttyUSB0"), "нет такого файла или папки"},
+        {dir_, "это папка, а не файл"},
+    };
+    for (const auto &row : rows) {
+        const Outcome run = ksb7ctl({"--port", row.port, "status"});
+        EXPECT_EQ(run.code, 2) << row.port;
+        EXPECT_NE(run.err.find(row.cause), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("занят"), std::string::npos) << run.err;
+    }
+}
+
 TEST_F(Ksb7ctlTest, StatusTripAndTheSevenCommands)
 {
     startUnits({1});
@@ -295,11 +340,21 @@ TEST_F(Ksb7ctlTest, ExitCodesAndBadInputSendNothing)
         {"status", "extra"},
         {"--port", "COM17", "status"},
         {"read", "-o", path("x.txt"), "--address", "1,2"},
+        // Where the file could not be written: a missing folder, a folder, a read-only folder.
+        {"read", "-o", path("no-such-folder/x.txt")},
+        {"read", "-o", dir_},
     };
     for (const auto &args : bad) {
         const Outcome run = ksb7ctl(args);
         EXPECT_EQ(run.code, 3) << args[0] << " " << args[1];
         EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+    }
+    // The superuser may write into any folder: only an ordinary user finds this one closed.
+    if (::geteuid() != 0) {
+        ASSERT_EQ(::mkdir(path("closed").c_str(), 0555), 0);
+        const Outcome run = ksb7ctl({"read", "-o", path("closed/x.txt")});
+        EXPECT_EQ(run.code, 3) << run.err;
+        EXPECT_NE(run.err.find("нет прав доступа"), std::string::npos) << run.err;
     }
     EXPECT_TRUE(unit(0).receivedFrames().empty());
 

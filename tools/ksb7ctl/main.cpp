@@ -4,14 +4,18 @@
 #include "config_file.h"
 #include "operations.h"
 #include "report.h"
+#include "system_error.h"
 #include "work_journal.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <getopt.h>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -81,7 +85,7 @@ struct Options {
 
 int badInput(const std::string &message)
 {
-    std::fprintf(stderr, "ksb7ctl: %s\n", message.c_str());
+    std::fprintf(stderr, "ksb7ctl: %s\n", visibleText(message).c_str());
     return ExitBadInput;
 }
 
@@ -124,6 +128,39 @@ std::string outputPath(const std::string &pattern, int address)
         }
     }
     return path;
+}
+
+// Why a file could not be saved as path, or empty when it can: the folder must exist and take a
+// new file (tried with one, removed at once), and an existing path must be a file that may be
+// replaced. Nothing is left behind.
+std::string unwritable(const std::string &path)
+{
+    if (path.empty())
+        return qvoksb::errnoText(ENOENT);
+    struct stat st {
+    };
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return qvoksb::errnoText(EISDIR);
+        if (!S_ISREG(st.st_mode))
+            return "это не обычный файл";
+        // The superuser passes access(), so the permission bits are looked at as well.
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0)
+            return qvoksb::errnoText(EACCES);
+    } else if (errno != ENOENT) {
+        return qvoksb::errnoText(errno);
+    }
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
+    const std::string probe = folder + "/.ksb7ctl-" + std::to_string(::getpid());
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno == EEXIST ? std::string() : qvoksb::errnoText(errno);
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return {};
 }
 
 // The configurator's set from a file, as its controls take it.
@@ -313,6 +350,12 @@ int main(int argc, char **argv)
         o.output.find("%a") == std::string::npos)
         return badInput("при нескольких адресах в имени файла -o нужен %a");
 
+    // A file that cannot be written is known before the unit is asked anything.
+    if (!o.output.empty())
+        for (uint8_t address : addresses.addresses)
+            if (const std::string why = unwritable(outputPath(o.output, address)); !why.empty())
+                return badInput("файл " + outputPath(o.output, address) + " не записать: " + why);
+
     Report report;
     report.command = cmd;
     report.pace = o.pace;
@@ -332,8 +375,10 @@ int main(int argc, char **argv)
             std::fprintf(stderr,
                          "ksb7ctl: блок получит иное, чем в файле, в %zu параметрах: %s — "
                          "%s вместо %s%s\n",
-                         uncarried.size(), uncarried[0].caption.c_str(), uncarried[0].right.c_str(),
-                         uncarried[0].left.c_str(), uncarried.size() > 1 ? " и др." : "");
+                         uncarried.size(), uncarried[0].caption.c_str(),
+                         visibleText(uncarried[0].right).c_str(),
+                         visibleText(uncarried[0].left).c_str(),
+                         uncarried.size() > 1 ? " и др." : "");
     }
     if (cmd == "diff" && argCount == 2) {
         // Two files: no unit, no port.
@@ -423,7 +468,8 @@ int main(int argc, char **argv)
         }
         if (!result.message.empty() || result.status != Status::Ok)
             std::fprintf(stderr, "ksb7ctl: адрес %s: %s\n", addressText(address).c_str(),
-                         result.message.empty() ? "различия с файлом" : result.message.c_str());
+                         result.message.empty() ? "различия с файлом"
+                                                : visibleText(result.message).c_str());
         if (!o.json) {
             const bool manyLines = cmd == "read" || cmd == "status" || cmd == "trip";
             if (addresses.addresses.size() > 1 && manyLines && o.output.empty() &&

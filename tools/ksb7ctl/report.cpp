@@ -53,7 +53,65 @@ void settingsJson(Json &json, const SettingsSet &set)
     json.close(']');
 }
 
+// The length of the well-formed UTF-8 character at text[at], or 0 for a byte that starts none
+// (a stray continuation byte, an overlong form, a surrogate, beyond U+10FFFF, cut short).
+std::size_t utf8Length(std::string_view text, std::size_t at)
+{
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char c = byte(at);
+    if (c < 0x80)
+        return 1;
+    std::size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF; // the range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        low = c == 0xE0 ? 0xA0 : 0x80;
+        high = c == 0xED ? 0x9F : 0xBF;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        low = c == 0xF0 ? 0x90 : 0x80;
+        high = c == 0xF4 ? 0x8F : 0xBF;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size() || byte(at + 1) < low || byte(at + 1) > high)
+        return 0;
+    for (std::size_t i = 2; i < length; ++i)
+        if ((byte(at + i) & 0xC0) != 0x80)
+            return 0;
+    return length;
+}
+
+std::string hexEscape(unsigned char c)
+{
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", c);
+    return escaped;
+}
+
 } // namespace
+
+std::string visibleText(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8Length(text, i);
+        const auto c = static_cast<unsigned char>(text[i]);
+        // C1 controls are U+0080..U+009F: C2 80..C2 9F in UTF-8.
+        const bool c1 = length == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+        if (length == 0 || c < 0x20 || c == 0x7F || c1) {
+            out += hexEscape(c1 ? static_cast<unsigned char>(text[i + 1]) : c);
+            i += c1 ? 2 : 1;
+        } else {
+            out.append(text, i, length);
+            i += length;
+        }
+    }
+    return out;
+}
 
 std::string addressText(int address)
 {
@@ -98,7 +156,19 @@ Json &Json::value(const std::string &text)
 {
     separate();
     text_ += '"';
-    for (unsigned char c : text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x80) {
+            // JSON is UTF-8: a byte that is not part of a character (a file name in another
+            // encoding) is written as the visible text \xNN.
+            const std::size_t length = utf8Length(text, i);
+            if (length == 0)
+                text_ += "\\" + hexEscape(c);
+            else
+                text_.append(text, i, length);
+            i += length ? length - 1 : 0;
+            continue;
+        }
         switch (c) {
         case '"':
             text_ += "\\\"";
@@ -150,8 +220,8 @@ std::string differenceLines(const std::vector<qvoksb::DifferenceRow> &rows,
 {
     std::string lines;
     for (const qvoksb::DifferenceRow &row : rows)
-        lines += "[" + row.page + "] " + row.caption + " — " + leftName + " " + row.left + ", " +
-                 rightName + " " + row.right + "\n";
+        lines += "[" + row.page + "] " + row.caption + " — " + leftName + " " +
+                 visibleText(row.left) + ", " + rightName + " " + visibleText(row.right) + "\n";
     return lines;
 }
 
@@ -186,11 +256,11 @@ std::string unitText(const Report &report, const UnitResult &unit)
     std::string text;
     if (report.command == "read" && unit.settings) {
         if (!unit.file.empty())
-            return who + "записан файл " + unit.file + "\n";
+            return who + "записан файл " + visibleText(unit.file) + "\n";
         for (const qvoksb::SettingRow &r : qvoksb::settingsCatalogue())
             text += std::string("[") + qvoksb::PageCaptions[int(r.page) - 1] + "] " +
                     qvoksb::displayCaption(r.id) + ": " +
-                    qvoksb::valueWithUnit(*unit.settings, r.id) + "\n";
+                    visibleText(qvoksb::valueWithUnit(*unit.settings, r.id)) + "\n";
     } else if (report.command == "write") {
         text = who + "записаны все 7 шагов";
         if (unit.verified)
@@ -202,8 +272,8 @@ std::string unitText(const Report &report, const UnitResult &unit)
         text = bitsLine("ВЫХОДНЫЕ РЕЛЕ:", (*unit.state)[0], OutputCaptions) +
                bitsLine("ЦИФРОВЫЕ ВХОДЫ:", (*unit.state)[1], InputCaptions);
     } else if (report.command == "trip" && unit.trip) {
-        text = qvoksb::tripTimeText(*unit.trip) + "  " + qvoksb::tripCauseText(unit.trip->cause) +
-               "\n";
+        text = visibleText(qvoksb::tripTimeText(*unit.trip)) + "  " +
+               visibleText(qvoksb::tripCauseText(unit.trip->cause)) + "\n";
     } else if (report.command == "command" && report.commandRow) {
         text = who + "команда «" + report.commandRow->caption + "» выполнена\n";
     }

@@ -4,15 +4,22 @@
 #include "settings_diff.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ksb7ctl
 {
 
+// A text from a file, the unit or the command line as it may go to a terminal: control
+// characters (C0, DEL, C1) and bytes that are not UTF-8 shown as \xNN, so that nothing in it
+// acts on the terminal.
+std::string visibleText(std::string_view text);
+
 // An address as the configurator shows it, in hexadecimal: "0A".
 std::string addressText(int address);
 
-// A growing JSON text; strings are escaped, UTF-8 passes unchanged.
+// A growing JSON text; strings are escaped, UTF-8 passes unchanged, a byte that is not UTF-8
+// becomes the text \xNN.
 class Json
 {
 public:

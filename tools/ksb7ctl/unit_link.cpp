@@ -107,9 +107,10 @@ bool UnitLink::open(std::string *problem)
         port_.Open();
     } catch (const qvoksb::SerialPortError &e) {
         if (problem) {
-            *problem = "порт " + portName() + " занят другим приложением или недоступен";
-            if (e.systemError())
-                *problem += " (" + qvoksb::errnoText(e.systemError()) + ")";
+            // The real cause: missing, a folder, not a terminal, held by another program, ...
+            *problem = "порт " + portName() + " не открыт: " +
+                       (e.systemError() ? qvoksb::errnoText(e.systemError())
+                                        : std::string("устройство не принимает 9600 бит/с 8N1"));
         }
         return false;
     }
