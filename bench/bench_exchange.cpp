@@ -340,7 +340,7 @@ int main(int argc, char **argv)
     log.flush();
     QCoreApplication::processEvents();
     const long rssEmpty = residentKb();
-    uint8_t request[TransactionBufferBytes];
+    uint8_t request[qvoksb::modbus::writeRequestBytes(11)];
     const uint16_t values[11] = {1, 4, 1, 10, 100, 1, 40, 0, 0, 4, 100};
     const size_t requestBytes = qvoksb::modbus::buildWriteMultiple(request, 1, 384, values);
     const std::span<const uint8_t> frame(request, requestBytes);

@@ -1,12 +1,12 @@
 // How long building and checking the frames of a full configuration write and read takes, and how
 // many heap allocations it makes: once in the Qt-free codec alone, once through the exchange
-// window's operations on the main window's controls (labels included), and the decoding of the
-// replies into the controls for comparison.
+// engine that the exchange window and ksb7ctl run on (labels and matching included), and the
+// decoded settings put into the main window's controls for comparison.
 //
 // Allocations are counted by standing in for malloc, calloc and realloc: Qt allocates its strings
 // with malloc, and operator new ends there too.
 #include "Main.h"
-#include "Rs232.h"
+#include "exchange_engine.h"
 #include "modbus_rtu.h"
 
 #include <QApplication>
@@ -46,6 +46,7 @@ extern "C" void *realloc(void *p, size_t size)
 }
 
 namespace modbus = qvoksb::modbus;
+namespace exchange = qvoksb::exchange;
 using Clock = std::chrono::steady_clock;
 
 namespace
@@ -122,8 +123,7 @@ int main(int argc, char *argv[])
 
     TFKsb window;
     FKsb = &window;
-    TFrs232 exchange(&window);
-    const Replies replies = makeReplies(TFrs232::UnitAddress());
+    const Replies replies = makeReplies(uint8_t(window.RxSpinEdit26->value()));
 
     // The codec alone: the same frames from fixed register values.
     const Result core = measure([&] {
@@ -154,53 +154,68 @@ int main(int argc, char *argv[])
         sink = correct;
     });
 
-    // The exchange window's operations: packing the controls, the labels, the shared buffers.
-    int windowCorrect = 0;
-    const Result onWindow = measure([&] {
-        for (int step = 1; step <= 7; ++step) {
-            exchange.MakeWriteRequest(step);
-            TFrs232::ClearReply();
-            TFrs232::AppendReply(replies.echoes[size_t(step - 1)].data(),
-                                 replies.echoLengths[size_t(step - 1)]);
-            windowCorrect += TFrs232::ClassifyReply().kind == modbus::ReplyKind::Correct;
+    // The exchange engine: a whole write and a whole read, each reply handed in right after its
+    // request, on ticks of a clock that is never waited for.
+    struct Line : exchange::Line {
+        int sent = 0;
+        void discardInput() override {}
+        bool send(std::span<const uint8_t>) override
+        {
+            ++sent;
+            return true;
         }
-        for (int step = 1; step <= 8; ++step) {
-            exchange.MakeReadRequest(step);
-            TFrs232::ClearReply();
-            TFrs232::AppendReply(replies.reads[size_t(step - 1)].data(),
-                                 replies.readLengths[size_t(step - 1)]);
-            windowCorrect += TFrs232::ClassifyReply().kind == modbus::ReplyKind::Correct;
+    } line;
+    int engineCorrect = 0;
+    const qvoksb::SettingsSet windowSet = window.currentSettings();
+    qvoksb::SettingsSet unitSet;
+    const auto run = [&](exchange::Kind kind) {
+        exchange::Options o;
+        o.kind = kind;
+        o.settings = windowSet;
+        exchange::Engine engine(o, line);
+        exchange::TimePoint now{};
+        while (!engine.finished()) {
+            now += exchange::TickInterval;
+            const int before = line.sent;
+            engine.tick(now);
+            if (line.sent == before)
+                continue;
+            const int step = engine.bar();
+            const auto &reply = kind == exchange::Kind::Write ? replies.echoes[size_t(step - 1)]
+                                                              : replies.reads[size_t(step - 1)];
+            const size_t length = kind == exchange::Kind::Write
+                                      ? replies.echoLengths[size_t(step - 1)]
+                                      : replies.readLengths[size_t(step - 1)];
+            engine.received(std::span(reply.data(), length), now);
         }
+        engineCorrect += engine.result().outcome == exchange::Outcome::Done;
+        if (engine.result().settings)
+            unitSet = *engine.result().settings;
+    };
+    const Result onEngine = measure([&] {
+        run(exchange::Kind::Write);
+        run(exchange::Kind::Read);
     });
 
-    // Decoding the eight read replies into the controls (interlocks and texts included), as a
-    // configuration read does: the blocks collect in a set that reaches the controls at the end.
-    SetTag(&exchange, TFrs232::ReadConfiguration);
-    const Result decoding = measure([&] {
-        exchange.ReadSettings = window.currentSettings();
-        for (int step = 1; step <= 8; ++step) {
-            exchange.MakeReadRequest(step);
-            TFrs232::ClearReply();
-            TFrs232::AppendReply(replies.reads[size_t(step - 1)].data(),
-                                 replies.readLengths[size_t(step - 1)]);
-            sink = exchange.ParseReadReply(step);
-        }
-    });
+    // The unit's settings into the controls (interlocks and texts included), as the main window
+    // does after a read.
+    const Result decoding = measure([&] { window.applySettings(unitSet); });
 
     std::printf("frames of a full write and read (%d frames, %d passes)\n", framesPerPass, passes);
     std::printf("  codec, build + classify:            %8.1f ns per frame, %.2f allocations "
                 "per pass\n",
                 core.nsPerFrame, core.allocationsPerPass);
-    std::printf("  exchange window, build + classify:  %8.1f ns per frame, %.2f allocations "
+    std::printf("  exchange engine, write + read:      %8.1f ns per frame, %.2f allocations "
                 "per pass\n",
-                onWindow.nsPerFrame, onWindow.allocationsPerPass);
-    std::printf("  decoding 8 replies into controls:   %8.1f ns per frame (per 8/15 pass), "
-                "%.2f allocations per pass\n",
-                decoding.nsPerFrame * framesPerPass / 8, decoding.allocationsPerPass);
-    const bool allCorrect = windowCorrect == (100 + passes) * framesPerPass;
+                onEngine.nsPerFrame, onEngine.allocationsPerPass);
+    std::printf("  read settings into the controls:    %8.1f us per read, %.2f allocations "
+                "per read\n",
+                decoding.nsPerFrame * framesPerPass / 1000, decoding.allocationsPerPass);
+    const int exchanges = 2 * (100 + passes);
+    const bool allCorrect = engineCorrect == exchanges;
     if (!allCorrect)
-        std::printf("  !! %d of the window's replies were not classified correct\n",
-                    (100 + passes) * framesPerPass - windowCorrect);
+        std::printf("  !! %d of the engine's exchanges did not end in success\n",
+                    exchanges - engineCorrect);
     FKsb = nullptr;
     return allCorrect ? 0 : 1;
 }

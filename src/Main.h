@@ -9,6 +9,7 @@
 #include "PageControl.h"
 #include "RadioGroup.h"
 #include "SpinEdit.h"
+#include "exchange_engine.h"
 #include "settings_set.h"
 
 #include <QStringList>
@@ -80,12 +81,15 @@ public:
     void describePorts();
 
     // Creates the exchange window with the given kind (99 write configuration, 100 read
-    // configuration, 101 control command, 102 input/output state), hands it the port and line
-    // options, shows it modally and destroys it.
-    // `prepare` runs before the window is shown, `afterwards` after it closed and before it is
-    // destroyed.
-    void StartExchange(int tag, const std::function<void(TFrs232 &)> &prepare = {},
-                       const std::function<void(TFrs232 &)> &afterwards = {});
+    // configuration, 101 control command, 102 input/output state, 103 compare), hands it the
+    // port and line options, the unit address and the window's settings, shows it modally and
+    // destroys it. `prepare` runs before the window is shown. The result is empty when the port
+    // did not open; applying it to the controls is the caller's.
+    std::optional<qvoksb::exchange::Result>
+    StartExchange(int tag, const std::function<void(TFrs232 &)> &prepare = {});
+
+    // The eight lamps of the page of inputs and outputs, as a state read gives them.
+    void showLamps(const qvoksb::exchange::Lamps &lamps);
 
     // --- comparing and verifying (Сервис, Настройки) ------------------------------------------
     // The write of the tool bar: the pre-write check, the exchange, and with "Проверять запись
@@ -124,8 +128,9 @@ public:
     // Reads a whole configuration file; a bad one is reported as the open reports it.
     std::optional<qvoksb::SettingsSet> openConfigFile(const QString &name);
 
-    // --- the settings as a set --------------------------------------------------------------------
-    // Every control of the settings catalogue read into a set.
+    // --- the settings as a set
+    // -------------------------------------------------------------------- Every control of the
+    // settings catalogue read into a set.
     qvoksb::SettingsSet currentSettings() const;
     // Only these settings of the window read into `set`.
     void readSettings(qvoksb::SettingsSet &set, std::span<const qvoksb::Setting> which) const;
@@ -134,7 +139,10 @@ public:
     // it. The phase cut-off's trip box stays checked whatever the set says.
     void applySettings(const qvoksb::SettingsSet &set);
     // The control of a setting.
-    QWidget *settingControl(qvoksb::Setting s) const { return settingControls_[qvoksb::indexOf(s)]; }
+    QWidget *settingControl(qvoksb::Setting s) const
+    {
+        return settingControls_[qvoksb::indexOf(s)];
+    }
 
     // --- the settings, by page (the numbered names of the settings catalogue) ------------------
     // Page 1 "КОНФИГУРАЦИЯ"
@@ -196,7 +204,7 @@ public:
     // Appends a command to "Сервис" and shows the menu.
     QAction *addServiceCommand(const QString &caption);
     QAction *N1, *N2, *N6, *NExit, *DTR1, *RTS1, *N4;
-    std::array<QAction *, 16> COM{}; // COM[0] is the menu item COM1 ... COM[15] is COM16
+    std::array<QAction *, 16> COM{};    // COM[0] is the menu item COM1 ... COM[15] is COM16
     QAction *PortChooserItem = nullptr; // "Выбор порта ...", below the port items
     QAction *TrafficLogItem = nullptr;  // "Журнал обмена" in "Сервис"
     // A window of its own beside the exchange window while open; made at the first showing.

@@ -86,34 +86,27 @@ void TFKsb::writeConfiguration()
 {
     if (!confirmUnitCanCarry())
         return;
-    bool differs = false;
-    SettingsSet written;
-    SettingsSet held;
-    StartExchange(
-        TFrs232::WriteConfiguration,
-        [this](TFrs232 &x) { x.VerifyWrite = VerifyWrite->isChecked(); },
-        [&](TFrs232 &x) {
-            // Only a complete read-back is shown: never values of blocks that did not arrive.
-            differs = x.VerifyWrite && x.UnitSettingsComplete &&
-                      (x.VerifyDifferences > 0 || x.WriteRefused);
-            written = x.WrittenSettings;
-            held = x.ReadSettings;
-        });
-    if (differs)
-        showDifferences(*this, DifferenceWindow::Source::Verification, written, held);
+    const auto result = StartExchange(TFrs232::WriteConfiguration, [this](TFrs232 &x) {
+        x.VerifyWrite = VerifyWrite->isChecked();
+    });
+    // Only a complete read-back is shown: never values of blocks that did not arrive. A write
+    // the unit refused part-way shows what the unit holds now.
+    if (!result || !result->verify || !result->settings || !result->written)
+        return;
+    const bool refusedWrite =
+        result->outcome == qvoksb::exchange::Outcome::Refused && !result->failedInReadBack;
+    if (!result->differences.empty() || refusedWrite)
+        showDifferences(*this, DifferenceWindow::Source::Verification, *result->written,
+                        *result->settings);
 }
 
 void TFKsb::compareWithUnit()
 {
-    bool complete = false;
-    SettingsSet unit;
-    StartExchange(TFrs232::CompareConfiguration, {}, [&](TFrs232 &x) {
-        complete = x.UnitSettingsComplete;
-        unit = x.ReadSettings;
-    });
+    const auto result = StartExchange(TFrs232::CompareConfiguration);
     // An aborted, silent or refusing exchange compares nothing.
-    if (complete)
-        showDifferences(*this, DifferenceWindow::Source::Unit, currentSettings(), unit);
+    if (result && result->settings)
+        showDifferences(*this, DifferenceWindow::Source::Unit, currentSettings(),
+                        *result->settings);
 }
 
 void TFKsb::compareWithFile()

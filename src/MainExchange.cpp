@@ -7,42 +7,43 @@
 
 #include <iterator>
 
+namespace exchange = qvoksb::exchange;
+
 namespace
 {
 
-struct CommandRow {
-    const char *question;
-    int code; // the value written to the command register
+// The question before each command, by RadioGroup1's item index, beside the unit's command
+// table (exchange::Commands) in the same order.
+constexpr const char *questions[] = {
+    "Вы действительно хотите выполнить удаленный сброс?",
+    "Вы действительно хотите выполнить дистанционное отключение выкл.?",
+    "Вы действительно хотите очистить информацию о техн. обслуживании?",
+    "Вы действительно хотите удалить накопленные события?",
+    "Вы действительно хотите активировать ВЫХ.1?",
+    "Вы действительно хотите активировать ВЫХ.2?",
+    "Вы действительно хотите активировать ВЫХ.3?",
 };
-
-// By RadioGroup1's item index.
-constexpr CommandRow commands[] = {
-    {"Вы действительно хотите выполнить удаленный сброс?", 1},
-    {"Вы действительно хотите выполнить дистанционное отключение выкл.?", 2},
-    {"Вы действительно хотите очистить информацию о техн. обслуживании?", 8},
-    {"Вы действительно хотите удалить накопленные события?", 9},
-    {"Вы действительно хотите активировать ВЫХ.1?", 20},
-    {"Вы действительно хотите активировать ВЫХ.2?", 21},
-    {"Вы действительно хотите активировать ВЫХ.3?", 22},
-};
+static_assert(std::size(questions) == exchange::Commands.size());
 
 } // namespace
 
-void TFKsb::StartExchange(int tag, const std::function<void(TFrs232 &)> &prepare,
-                          const std::function<void(TFrs232 &)> &afterwards)
+std::optional<exchange::Result> TFKsb::StartExchange(int tag,
+                                                     const std::function<void(TFrs232 &)> &prepare)
 {
     Frs232 = new TFrs232(this);
     SetTag(Frs232, tag);
     Frs232->VaComm1.PortNum = FComPort;
     Frs232->VaComm1.ControlDtr = FDtrOn ? qvoksb::dtrEnabled : qvoksb::dtrDisabled;
     Frs232->VaComm1.ControlRts = FRtsOn ? qvoksb::rtsEnabled : qvoksb::rtsDisabled;
+    Frs232->UnitAddress = uint8_t(RxSpinEdit26->value());
+    Frs232->Settings = currentSettings();
     if (prepare)
         prepare(*Frs232);
     Frs232->exec();
-    if (afterwards)
-        afterwards(*Frs232);
+    std::optional<exchange::Result> result = Frs232->result();
     delete Frs232;
     Frs232 = nullptr;
+    return result;
 }
 
 void TFKsb::SIWriteClick()
@@ -52,23 +53,39 @@ void TFKsb::SIWriteClick()
 
 void TFKsb::SIReadClick()
 {
-    StartExchange(TFrs232::ReadConfiguration);
+    // The unit's settings reach the controls all together, and only when every block and the
+    // last trip were read: a read that stops half-way leaves the window as it was.
+    const auto result = StartExchange(TFrs232::ReadConfiguration);
+    if (result && result->settings)
+        applySettings(*result->settings);
 }
 
 void TFKsb::Button1Click()
 {
     RadioGroup1->Tag = 0;
     const int item = RadioGroup1->ItemIndex();
-    if (item >= 0 && item < int(std::size(commands)) &&
-        Messages::Confirm(this, QString::fromUtf8(commands[item].question)))
-        RadioGroup1->Tag = commands[item].code;
+    if (item >= 0 && item < int(std::size(questions)) &&
+        Messages::Confirm(this, QString::fromUtf8(questions[item])))
+        RadioGroup1->Tag = exchange::Commands[size_t(item)].code;
     if (RadioGroup1->Tag <= 0)
         return;
-    StartExchange(TFrs232::ControlCommand);
+    StartExchange(TFrs232::ControlCommand,
+                  [this](TFrs232 &x) { x.CommandCode = uint16_t(RadioGroup1->Tag); });
     RadioGroup1->Tag = 0;
 }
 
 void TFKsb::Button2Click()
 {
-    StartExchange(TFrs232::InputOutputState);
+    const auto result = StartExchange(TFrs232::InputOutputState);
+    if (result && result->lamps)
+        showLamps(*result->lamps);
+}
+
+void TFKsb::showLamps(const exchange::Lamps &lamps)
+{
+    // In the order of the lamps: outputs ВЫКЛ., 1, 2, 3, then inputs 1, 2, 3, ВЫКЛ.
+    LedIndicator *const leds[] = {VrBlinkLed4,    VrBlinkLed1,    VrBlinkLed2,    VrBlinkLed3,
+                                  VrBlinkLedBit1, VrBlinkLedBit2, VrBlinkLedBit3, VrBlinkLedBit4};
+    for (size_t i = 0; i < exchange::LampCount; ++i)
+        leds[i]->setColorIndex(lamps[i] ? 2 : 1);
 }

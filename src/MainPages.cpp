@@ -171,7 +171,11 @@ bool redCaption(const char *label)
 } // namespace
 
 // The window's fields bound to the catalogue's rows by the control's name.
-#define FIELD(name) std::pair{#name, &TFKsb::name}
+#define FIELD(name)                                                                                \
+    std::pair                                                                                      \
+    {                                                                                              \
+#name, &TFKsb::name                                                                        \
+    }
 
 void TFKsb::createPages()
 {
@@ -187,15 +191,14 @@ void TFKsb::createPages()
     const auto control = [this](const char *name) {
         return settingControl(qvoksb::findRow(name)->id);
     };
-    for (auto [name, field] : {FIELD(RxSpinEdit1), FIELD(RxSpinEdit2), FIELD(RxSpinEdit3),
-                               FIELD(RxSpinEdit4), FIELD(RxSpinEdit5), FIELD(RxSpinEdit6),
-                               FIELD(RxSpinEdit7), FIELD(RxSpinEdit8), FIELD(RxSpinEdit9),
-                               FIELD(RxSpinEdit10), FIELD(RxSpinEdit11), FIELD(RxSpinEdit12),
-                               FIELD(RxSpinEdit13), FIELD(RxSpinEdit14), FIELD(RxSpinEdit15),
-                               FIELD(RxSpinEdit16), FIELD(RxSpinEdit17), FIELD(RxSpinEdit18),
-                               FIELD(RxSpinEdit19), FIELD(RxSpinEdit20), FIELD(RxSpinEdit21),
-                               FIELD(RxSpinEdit22), FIELD(RxSpinEdit23), FIELD(RxSpinEdit24),
-                               FIELD(RxSpinEdit25)})
+    for (auto [name, field] :
+         {FIELD(RxSpinEdit1),  FIELD(RxSpinEdit2),  FIELD(RxSpinEdit3),  FIELD(RxSpinEdit4),
+          FIELD(RxSpinEdit5),  FIELD(RxSpinEdit6),  FIELD(RxSpinEdit7),  FIELD(RxSpinEdit8),
+          FIELD(RxSpinEdit9),  FIELD(RxSpinEdit10), FIELD(RxSpinEdit11), FIELD(RxSpinEdit12),
+          FIELD(RxSpinEdit13), FIELD(RxSpinEdit14), FIELD(RxSpinEdit15), FIELD(RxSpinEdit16),
+          FIELD(RxSpinEdit17), FIELD(RxSpinEdit18), FIELD(RxSpinEdit19), FIELD(RxSpinEdit20),
+          FIELD(RxSpinEdit21), FIELD(RxSpinEdit22), FIELD(RxSpinEdit23), FIELD(RxSpinEdit24),
+          FIELD(RxSpinEdit25)})
         this->*field = static_cast<SpinEdit *>(control(name));
     for (auto [name, field] :
          {FIELD(ComboBox1), FIELD(ComboBox2), FIELD(ComboBox3), FIELD(ComboBox4), FIELD(ComboBox5),
@@ -213,23 +216,25 @@ void TFKsb::createPages()
           FIELD(CheckBox29), FIELD(CheckBox30), FIELD(CheckBox31), FIELD(CheckBox32),
           FIELD(CheckBox33), FIELD(CheckBox34), FIELD(CheckBox35)})
         this->*field = static_cast<QCheckBox *>(control(name));
-    const auto label = [this](const char *name) { return findChild<QLabel *>(QLatin1String(name)); };
+    const auto label = [this](const char *name) {
+        return findChild<QLabel *>(QLatin1String(name));
+    };
     for (auto [name, field] :
-         {FIELD(LSystem1), FIELD(LSystem2),  FIELD(LSystem3),  FIELD(LSystem4),  FIELD(LSystem5),
-          FIELD(LSystem6), FIELD(LSystem7),  FIELD(LSystem8),  FIELD(LSystem9),  FIELD(LSystem10),
-          FIELD(LSystem11), FIELD(LSystem12), FIELD(LSystem13), FIELD(LMTZ1),   FIELD(LMTZ2),
-          FIELD(LMTZ3),    FIELD(LMTZ4),    FIELD(LMTZ5),     FIELD(LMTZ6),     FIELD(LMTZ7),
-          FIELD(LMTZ8),    FIELD(LMTZ9),    FIELD(LMTZ10),    FIELD(LMTZ11),    FIELD(LOZZ1),
-          FIELD(LOZZ2),    FIELD(LOZZ3),    FIELD(LOZZ4),     FIELD(LOZZ5),     FIELD(LOZZ6),
-          FIELD(LOZZ7),    FIELD(LOZZ8),    FIELD(LOZZ9),     FIELD(LOZZ10),    FIELD(LOZZ11),
-          FIELD(LDO1),     FIELD(LDO2),     FIELD(LDO3),      FIELD(LDO4),      FIELD(LDO5),
-          FIELD(LDO6),     FIELD(LDO7),     FIELD(LDO8),      FIELD(LDI1),      FIELD(LDI2),
-          FIELD(LDI3),     FIELD(LDI4),     FIELD(LDI5),      FIELD(LDI6),      FIELD(Label4),
+         {FIELD(LSystem1),  FIELD(LSystem2),  FIELD(LSystem3),  FIELD(LSystem4), FIELD(LSystem5),
+          FIELD(LSystem6),  FIELD(LSystem7),  FIELD(LSystem8),  FIELD(LSystem9), FIELD(LSystem10),
+          FIELD(LSystem11), FIELD(LSystem12), FIELD(LSystem13), FIELD(LMTZ1),    FIELD(LMTZ2),
+          FIELD(LMTZ3),     FIELD(LMTZ4),     FIELD(LMTZ5),     FIELD(LMTZ6),    FIELD(LMTZ7),
+          FIELD(LMTZ8),     FIELD(LMTZ9),     FIELD(LMTZ10),    FIELD(LMTZ11),   FIELD(LOZZ1),
+          FIELD(LOZZ2),     FIELD(LOZZ3),     FIELD(LOZZ4),     FIELD(LOZZ5),    FIELD(LOZZ6),
+          FIELD(LOZZ7),     FIELD(LOZZ8),     FIELD(LOZZ9),     FIELD(LOZZ10),   FIELD(LOZZ11),
+          FIELD(LDO1),      FIELD(LDO2),      FIELD(LDO3),      FIELD(LDO4),     FIELD(LDO5),
+          FIELD(LDO6),      FIELD(LDO7),      FIELD(LDO8),      FIELD(LDI1),     FIELD(LDI2),
+          FIELD(LDI3),      FIELD(LDI4),      FIELD(LDI5),      FIELD(LDI6),     FIELD(Label4),
           FIELD(Label3)})
         this->*field = label(name);
-    for (auto [name, field] : {FIELD(GroupBox2), FIELD(GroupBox3), FIELD(GroupBox4),
-                               FIELD(GroupBox1), FIELD(GroupBox5), FIELD(GroupBox6),
-                               FIELD(GroupBox7)})
+    for (auto [name, field] :
+         {FIELD(GroupBox2), FIELD(GroupBox3), FIELD(GroupBox4), FIELD(GroupBox1), FIELD(GroupBox5),
+          FIELD(GroupBox6), FIELD(GroupBox7)})
         this->*field = findChild<QGroupBox *>(QLatin1String(name));
     EEvent = static_cast<QLineEdit *>(settingControl(qvoksb::Setting::EEvent));
     EDt = static_cast<QLineEdit *>(settingControl(qvoksb::Setting::EDt));
@@ -336,8 +341,8 @@ void TFKsb::createSettingRows(qvoksb::Page page, QWidget *tab)
             const qvoksb::RelaySet &set = qvoksb::RelaySets[size_t(r.relaySet - 1)];
             const bool firstBox = r.id == set.boxes[set.hasTripBox ? 0 : 1];
             if (firstBox)
-                rows.addLayout(createRelayRow(
-                    rows.host(), set, rows.label(r.label, QString::fromUtf8(r.caption))));
+                rows.addLayout(createRelayRow(rows.host(), set,
+                                              rows.label(r.label, QString::fromUtf8(r.caption))));
             continue;
         }
         QLabel *label = rows.label(r.label, QString::fromUtf8(r.caption));
@@ -354,7 +359,8 @@ void TFKsb::createSettingRows(qvoksb::Page page, QWidget *tab)
             Edit1->setObjectName(QStringLiteral("Edit1"));
             Edit1->setReadOnly(true);
             paintRed(Edit1);
-            rows.row(LSystem5 = rows.label("LSystem5", QStringLiteral("Тип выключателя:")), Edit1, 230);
+            rows.row(LSystem5 = rows.label("LSystem5", QStringLiteral("Тип выключателя:")), Edit1,
+                     230);
             LSystem5->setEnabled(false);
             Edit1->setEnabled(false);
         }
@@ -365,12 +371,12 @@ void TFKsb::createSettingRows(qvoksb::Page page, QWidget *tab)
 void TFKsb::createControlPage()
 {
     Rows page(TabSheet6, 6);
+    // The unit's commands, in the order of its command table.
+    QStringList commandCaptions;
+    for (const qvoksb::exchange::CommandRow &c : qvoksb::exchange::Commands)
+        commandCaptions << QString::fromUtf8(c.caption.data(), qsizetype(c.caption.size()));
     RadioGroup1 =
-        new RadioGroup(QStringLiteral("ВЫБЕРИТЕ КОД УПРАВЛЕНИЯ"),
-                       {QStringLiteral("СБРОС"), QStringLiteral("ОТКЛЮЧИТЬ ВЫКЛ."),
-                        QStringLiteral("ОЧИСТИТЬ ДАННЫЕ Т.О."), QStringLiteral("УДАЛИТЬ СОБЫТИЯ"),
-                        QStringLiteral("ВЫХ.1"), QStringLiteral("ВЫХ.2"), QStringLiteral("ВЫХ.3")},
-                       TabSheet6);
+        new RadioGroup(QStringLiteral("ВЫБЕРИТЕ КОД УПРАВЛЕНИЯ"), commandCaptions, TabSheet6);
     RadioGroup1->setObjectName(QStringLiteral("RadioGroup1"));
     page.addWidget(RadioGroup1);
     Button1 = new QPushButton(QStringLiteral("ВЫПОЛНИТЬ КОМАНДУ ..."), TabSheet6);
@@ -419,12 +425,15 @@ void TFKsb::createStatePage()
         l->setFont(f);
         return l;
     };
+    // The captions come from the unit's lamp table: outputs from index 0, inputs from 4.
     auto ledRow = [&](std::array<LedIndicator **, 4> fields, std::array<const char *, 4> names,
-                      std::array<const char *, 4> captions, QLabel *title) {
+                      std::array<size_t, 4> lamps, QLabel *title) {
         auto *h = new QHBoxLayout;
         for (int i = 0; i < 4; ++i) {
             const QColor lit = i == 3 ? QColor(Qt::red) : QColor(0, 255, 0); // lime
-            auto *led = new LedIndicator(QString::fromUtf8(captions[i]), lit, TabSheet7);
+            const std::string_view caption = qvoksb::exchange::LampCaptions[lamps[size_t(i)]];
+            auto *led = new LedIndicator(
+                QString::fromUtf8(caption.data(), qsizetype(caption.size())), lit, TabSheet7);
             led->setObjectName(QLatin1String(names[i]));
             *fields[i] = led;
             h->addWidget(led);
@@ -433,12 +442,10 @@ void TFKsb::createStatePage()
         page.addLayout(h);
     };
     ledRow({&VrBlinkLedBit1, &VrBlinkLedBit2, &VrBlinkLedBit3, &VrBlinkLedBit4},
-           {"VrBlinkLedBit1", "VrBlinkLedBit2", "VrBlinkLedBit3", "VrBlinkLedBit4"},
-           {"ВХОД-1", "ВХОД-2", "ВХОД-3", "ВЫКЛ."},
+           {"VrBlinkLedBit1", "VrBlinkLedBit2", "VrBlinkLedBit3", "VrBlinkLedBit4"}, {4, 5, 6, 7},
            StaticText9 = heading("StaticText9", QStringLiteral("ЦИФРОВЫЕ ВХОДЫ:")));
     ledRow({&VrBlinkLed1, &VrBlinkLed2, &VrBlinkLed3, &VrBlinkLed4},
-           {"VrBlinkLed1", "VrBlinkLed2", "VrBlinkLed3", "VrBlinkLed4"},
-           {"ВЫХОД-1", "ВЫХОД-2", "ВЫХОД-3", "ВЫКЛ."},
+           {"VrBlinkLed1", "VrBlinkLed2", "VrBlinkLed3", "VrBlinkLed4"}, {1, 2, 3, 0},
            StaticText2 = heading("StaticText2", QStringLiteral("ВЫХОДНЫЕ РЕЛЕ:")));
     Button2 = new QPushButton(QStringLiteral("ОБНОВИТЬ СОСТОЯНИЕ"), TabSheet7);
     Button2->setObjectName(QStringLiteral("Button2"));

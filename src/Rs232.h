@@ -1,12 +1,10 @@
 #pragma once
-// The exchange window and the device link's frames. The main window creates one TFrs232 for each
-// exchange with the unit, sets its Tag to the kind of exchange and its port options, shows it
-// modally and destroys it; the window then paces the transactions of that kind.
-//
-// Every frame goes through four program-wide buffers that outlive the windows: the request to send
-// and the reply being accumulated. Building a request reads the main window's controls (through
-// FKsb), decoding a reply writes them, both by the register map in Rs232RegisterMap.cpp.
-#include "modbus_rtu.h"
+// The exchange window. The main window creates one TFrs232 for each exchange with the unit, sets
+// its Tag to the kind of exchange, its port options and what the exchange needs (the settings to
+// write, the command), shows it modally, takes the result and destroys it. The window opens the
+// port, runs the exchange engine of the core on its 300 ms ticks and shows the engine's label and
+// step counter; it never touches the main window's controls: the main window applies the result.
+#include "exchange_engine.h"
 #include "serial_port.h"
 #include "settings_set.h"
 
@@ -14,9 +12,10 @@
 #include <QPointer>
 #include <QTime>
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <optional>
 
 class QLabel;
 class QProgressBar;
@@ -28,25 +27,17 @@ class QTimer;
 // it ends early when that window closes.
 void Delay(int milliseconds, QDialog *endsWith = nullptr);
 
-// The frame sent next, RequestLength bytes of it, CRC included; and the bytes received since the
-// last reply was examined.
-inline constexpr size_t TransactionBufferBytes = 4096;
-extern std::array<uint8_t, TransactionBufferBytes> RequestBuffer;
-extern int32_t RequestLength;
-extern std::array<uint8_t, TransactionBufferBytes> ReplyBuffer;
-extern int32_t ReplyCount;
-
 class TFrs232 : public QDialog
 {
     Q_OBJECT
 public:
     // The exchange kinds, carried in the window's Tag.
     enum Kind {
-        WriteConfiguration = 99,    // write steps 1..7
+        WriteConfiguration = 99,    // write steps 1..7, read back with VerifyWrite
         ReadConfiguration = 100,    // read steps 1..8
         ControlCommand = 101,       // command step 0
         InputOutputState = 102,     // status step 99
-        CompareConfiguration = 103, // read steps 1..7 into ReadSettings only
+        CompareConfiguration = 103, // read steps 1..7, for a difference window
     };
     static constexpr int FirstStep = 1; // the step counter starts here ...
     static constexpr int LastStep = 9;  // ... and the bar ends here
@@ -54,55 +45,16 @@ public:
     explicit TFrs232(QWidget *owner = nullptr);
     ~TFrs232() override;
 
-    // --- frames (program-wide buffers) -------------------------------------------------------
-    // The CRC of a run with the first byte on the wire in the high half of the result.
-    static uint16_t Crc16(const uint8_t *bytes, uint16_t length);
-    // An 8-byte function-4 or function-6 request in RequestBuffer; RequestLength becomes 8.
-    static void MakeRequest(uint8_t address, uint8_t function, uint16_t reg, uint16_t countOrValue);
-    // The function-16 request of write step 1..7 from the controls; steps 4..7 set Label1 first.
-    // Any other step leaves RequestLength at 0.
-    void MakeWriteRequest(int step);
-    // The request of step 0 (command, value = RadioGroup1's Tag), 1..8 (configuration blocks and
-    // last trip) or 99 (input/output state); steps 4..8 and 99 set Label1 first. Any other step
-    // leaves RequestLength at 0.
-    void MakeReadRequest(int step);
-    // True when ReplyCount is at least 4 and the last two received bytes are the CRC of the
-    // bytes before them.
-    static bool ReplyCrcOk();
-    // The received bytes measured against the request that was sent: correct, the unit's
-    // exception, malformed, or a CRC error. Only a correct reply should be decoded.
-    static qvoksb::modbus::ReplyCheck ClassifyReply();
-    // Decodes the reply of read step 1..8 or status step 99. The configuration blocks (steps
-    // 1..7) collect into ReadSettings, which a configuration read puts into the main window's
-    // controls when step 7 is in; the last trip and the state go to their fields at once.
-    // The reply must be the correct answer to that step's request; anything else, and any error
-    // while the controls take the values, shows "Параметры конфигурации содержат ошибки!" and
-    // returns false.
-    bool ParseReadReply(int step);
-    // The unit's settings as read so far, starting from the window's when the exchange began
-    // (a field the registers leave open keeps the window's value).
-    qvoksb::SettingsSet ReadSettings;
-    // A write reads its seven blocks back when this is set by the main window before showing,
-    // and compares them with what it sent.
-    bool VerifyWrite = false;
-    // After the window closed: true when all seven blocks were read back or compared and
-    // decoded, so that ReadSettings is what the unit holds; WrittenSettings is what a write sent,
-    // as the unit's registers carry it.
-    bool UnitSettingsComplete = false;
-    qvoksb::SettingsSet WrittenSettings;
-    // How many settings the unit holds differently from what was written (after a verified
-    // write), and whether the unit refused a write block part-way.
-    int VerifyDifferences = 0;
-    bool WriteRefused = false;
-    // EEvent's text for a cause code of the last trip.
-    static void ShowTripCause(uint16_t code);
+    // --- set by the main window before showing ---------------------------------------------
+    uint8_t UnitAddress = qvoksb::modbus::MinUnitAddress;
+    // A write writes these; a read or compare decodes the unit's blocks into a copy of them.
+    qvoksb::SettingsSet Settings;
+    bool VerifyWrite = false; // a write reads its blocks back and compares
+    uint16_t CommandCode = 0; // the command's value for register 128
 
-    // Appends received bytes to ReplyBuffer as far as there is room; returns how many it took.
-    static size_t AppendReply(const uint8_t *data, size_t count);
-    // Empties ReplyBuffer after a reply has been examined.
-    static void ClearReply();
-    // The unit address of the next request: RxSpinEdit26.
-    static uint8_t UnitAddress();
+    // --- after the window closed -------------------------------------------------------------
+    // The exchange's result; empty when the port never opened.
+    const std::optional<qvoksb::exchange::Result> &result() const { return result_; }
 
     // --- the window --------------------------------------------------------------------------
 private:
@@ -118,16 +70,12 @@ public:
     // The port: its number and lines are set by the main window before showing; the window
     // opens it when shown and closes it when it closes.
     qvoksb::SerialPort VaComm1;
-    qvoksb::ReceiveStore VaBuffer1;
 
     QLabel *Label1;
     QProgressBar *ProgressBar1; // its position is the step counter
     QPushButton *BExit;
-    // One 300 ms timer per kind; the one of the window's kind runs while the port is open.
-    QTimer *Timer1 = nullptr; // write configuration
-    QTimer *Timer2 = nullptr; // read configuration
-    QTimer *Timer3 = nullptr; // control command
-    QTimer *Timer4 = nullptr; // input/output state
+    // The 300 ms tick; it runs while the port is open and the exchange goes on.
+    QTimer *Timer1 = nullptr;
 
     void BExitClick();
     void FormShow();
@@ -135,11 +83,7 @@ public:
     void VaComm1Open();
     void VaComm1RxBuf(const uint8_t *data, size_t count);
     void VaComm1Error(uint32_t flags);
-    void VaBuffer1Overflow();
     void Timer1Timer();
-    void Timer2Timer();
-    void Timer3Timer();
-    void Timer4Timer();
     void Label1MouseDown();
 
     // True once an error has turned the label's text red.
@@ -154,36 +98,33 @@ public slots:
     void done(int result) override;
 
 private:
-    enum class Examined { Correct, Repeat, Refused };
+    // The port as the engine sees it, with the exchange log beside it.
+    class PortLine : public qvoksb::exchange::Line
+    {
+    public:
+        explicit PortLine(TFrs232 &window) : w(window) {}
+        void discardInput() override;
+        bool send(std::span<const uint8_t> frame) override;
+        void logSent(std::span<const uint8_t> frame) override;
+        void logExamined(std::span<const uint8_t> request, std::span<const uint8_t> reply) override;
+        void logDiscarded(std::span<const uint8_t> bytes, std::string_view why) override;
+
+    private:
+        TFrs232 &w;
+    };
 
     void setupExchange();
-    QTimer *kindTimer() const;
-    int step() const;
-    void setStep(int p);
-    bool replyWaiting() const;
-    void sendRequest(const std::function<void()> &build);
-    void finishExamining();
-    Examined examine();
-    void refuse(const qvoksb::modbus::ReplyCheck &check);
-    bool decode(int stepNumber);
-    void stopTimers();
-    void decodeConfiguration(int step);
-    void finishWith(const QString &text, bool red);
+    qvoksb::exchange::Options options() const;
+    void showEngine();
+    void afterEngine();
     void showError(const QString &text);
     void fitLabel();
-
-    void startReadBack();
-    void finishReadBack();
-    int lastReadStep() const;
-
-    void noAnswerHint(bool show);
     void logNote(const QString &text, bool problem = false);
 
+    PortLine line_{*this};
+    std::unique_ptr<qvoksb::exchange::Engine> engine_;
+    std::optional<qvoksb::exchange::Result> result_;
     bool shown_ = false;
-    bool decoding_ = false;
-    bool verifying_ = false;     // a write is reading its blocks back
-    unsigned decodedBlocks_ = 0; // bit n: read step n decoded
-    QString refusalText_;
-    int requestsSinceReply_ = 0; // requests sent since a reply last waited at a tick
-    QTime replyArrivedAt_;       // when the first byte of the waiting reply came (log only)
+    bool finishing_ = false;
+    QTime replyArrivedAt_; // when the first byte of the bytes held came (log only)
 };

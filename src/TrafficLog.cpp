@@ -118,6 +118,13 @@ void TrafficLogWindow::received(std::span<const uint8_t> request, std::span<cons
         fromStd(qvoksb::modbus::describeReply(request, reply)));
 }
 
+void TrafficLogWindow::discarded(std::span<const uint8_t> bytes, const QString &why,
+                                 const QTime &arrived)
+{
+    add(stamp(arrived.isValid() ? arrived : QTime::currentTime()) + QStringLiteral(" ← ") +
+        fromStd(qvoksb::modbus::hexBytes(bytes)) + QStringLiteral("  отброшено: ") + why);
+}
+
 void TrafficLogWindow::note(const QString &text, bool problem)
 {
     add(stamp(QTime::currentTime()) + (problem ? QStringLiteral(" !! ") : QStringLiteral(" == ")) +

@@ -39,6 +39,8 @@ public:
     // The bytes examined as the answer to request; arrived is when the first of them came.
     void received(std::span<const uint8_t> request, std::span<const uint8_t> reply,
                   const QTime &arrived);
+    // Bytes thrown away unexamined (a late answer to an earlier request, ...) and why.
+    void discarded(std::span<const uint8_t> bytes, const QString &why, const QTime &arrived);
     // The port opened or closed, a line error, a port that would not open.
     void note(const QString &text, bool problem = false);
 

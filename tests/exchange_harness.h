@@ -6,12 +6,12 @@
 // No test here ever opens a real serial device: the port folder is a temporary one and only
 // ports with an entry in it are used.
 #include "Main.h"
-#include "unit_image.h"
 #include "Messages.h"
 #include "Rs232.h"
 #include "port_directory.h"
 #include "serial_port.h"
 #include "simulated_unit.h"
+#include "unit_image.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -101,8 +101,7 @@ public:
             l.red = x->labelIsRed();
             l.step = x->ProgressBar1->value();
             l.portOpen = x->VaComm1.Active();
-            for (QTimer *t : {x->Timer1, x->Timer2, x->Timer3, x->Timer4})
-                l.timerRunning = l.timerRunning || (t && t->isActive());
+            l.timerRunning = x->Timer1 && x->Timer1->isActive();
         }
         if (looks_.isEmpty() || !looks_.last().sameAs(l))
             looks_.append(l);

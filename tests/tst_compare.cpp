@@ -43,7 +43,6 @@ class TestCompare : public QObject
     DifferenceWindow::Choice choice_ = DifferenceWindow::Choice::Close;
     TFKsb &w() { return *h_.window; }
 
-
 private slots:
     void init()
     {
@@ -154,7 +153,10 @@ private slots:
         QCOMPARE(log.texts().last(), QStringLiteral("Все параметры успешно записаны!"));
         QVERIFY(!log.lastOpen()->red);
         std::vector<Frame> frames = h_.frames();
-        QCOMPARE(frames.size(), size_t(14));
+        QStringList sent;
+        for (const Frame &f : frames)
+            sent << hexOf(f);
+        QVERIFY2(frames.size() == 14, qPrintable(sent.join(" | ")));
         for (size_t i = 0; i < frames.size(); ++i)
             QCOMPARE(frames[i][1], uint8_t(i < 7 ? 16 : 4));
         QVERIFY(shown_.isEmpty());

@@ -1,11 +1,14 @@
-// The register map on the real main window: the requests built from its controls, the replies
-// decoded into them, the commands and the status. libmodbus, an independent Modbus implementation,
-// plays the unit on a pseudo-terminal inside the test: what our function-16 frames write into it
-// is checked register by register, and its answers to our function-4 frames are decoded.
+// The register map on the real main window: the requests built from its controls, the unit's
+// registers put into them, the commands and the status. libmodbus, an independent Modbus
+// implementation, plays the unit on a pseudo-terminal inside the test: what the exchange engine's
+// function-16 frames write into it is checked register by register, and its answers to the
+// function-4 frames reach the controls as the main window applies a read.
 #include "Main.h"
-#include "unit_image.h"
 #include "Messages.h"
 #include "Rs232.h"
+#include "register_map.h"
+#include "trip_record.h"
+#include "unit_image.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -27,45 +30,48 @@
 namespace
 {
 
-// A function-4 reply of unit 1 carrying these registers.
-Bytes readReply(const std::vector<uint16_t> &registers, uint8_t unit = 1)
-{
-    Bytes frame{unit, 4, uint8_t(2 * registers.size())};
-    for (uint16_t r : registers) {
-        frame.push_back(uint8_t(r >> 8));
-        frame.push_back(uint8_t(r & 0xFF));
-    }
-    frame.resize(frame.size() + 2);
-    return withCrc(frame);
-}
+namespace exchange = qvoksb::exchange;
 
-Bytes sentRequest()
+// The engine's line to libmodbus: every request is answered at once, before the next tick.
+struct LibmodbusLine : exchange::Line {
+    LibmodbusSlave &unit;
+    exchange::Engine *engine = nullptr;
+    exchange::TimePoint now{};
+    bool rejected = false;
+    explicit LibmodbusLine(LibmodbusSlave &u) : unit(u) {}
+    void discardInput() override {}
+    bool send(std::span<const uint8_t> frame) override
+    {
+        bool refused = false;
+        const Bytes answer = unit.transact(Bytes(frame.begin(), frame.end()), &refused);
+        rejected = rejected || refused || answer.empty();
+        engine->received(answer, now);
+        return true;
+    }
+};
+
+// One exchange of the engine with libmodbus, started from the window's address and settings.
+exchange::Result runWith(LibmodbusSlave &unit, const TFKsb &window, exchange::Kind kind)
 {
-    return Bytes(RequestBuffer.begin(), RequestBuffer.begin() + RequestLength);
+    LibmodbusLine line(unit);
+    exchange::Options o;
+    o.kind = kind;
+    o.address = uint8_t(window.RxSpinEdit26->value());
+    o.settings = window.currentSettings();
+    exchange::Engine engine(o, line);
+    line.engine = &engine;
+    for (int tick = 0; tick < 100 && !engine.finished(); ++tick) {
+        line.now += exchange::TickInterval;
+        engine.tick(line.now);
+    }
+    if (line.rejected)
+        return {};
+    return engine.result();
 }
 
 void setSpin(SpinEdit *spin, long long value)
 {
     spin->setValueFromProgram(value);
-}
-
-void receive(const Bytes &bytes)
-{
-    TFrs232::ClearReply();
-    TFrs232::AppendReply(bytes.data(), bytes.size());
-}
-
-// libmodbus as the unit: sends the request in RequestBuffer and puts the answer into
-// ReplyBuffer; false when libmodbus refused the frame or stayed silent.
-bool transact(LibmodbusSlave &unit)
-{
-    const Bytes request = sentRequest();
-    if (request.empty())
-        return false;
-    bool rejected = false;
-    const Bytes answer = unit.transact(request, &rejected);
-    receive(answer);
-    return !rejected && !answer.empty();
 }
 
 // Every value the register map and the last-trip and status reads touch.
@@ -104,37 +110,41 @@ class TestRegisterMap : public QObject
     Q_OBJECT
 
     std::unique_ptr<TFKsb> w_;
-    std::unique_ptr<TFrs232> x_;
     QList<QPair<Messages::Kind, QString>> boxes_;
     bool answer_ = true;
 
     TFKsb &w() { return *w_; }
-    TFrs232 &x() { return *x_; }
 
-    // Builds the write request of step and returns the value of register reg in it.
+    // Builds the write request of step from the controls and returns the value of register reg
+    // in it.
     uint16_t written(int step, int reg)
     {
-        x().MakeWriteRequest(step);
+        std::array<uint8_t, 64> frame{};
+        qvoksb::registers::buildWriteRequest(frame, uint8_t(w().RxSpinEdit26->value()), step,
+                                             w().currentSettings());
         const auto block = qvoksb::modbus::ConfigurationBlocks[size_t(step - 1)];
         const int at = 7 + 2 * (reg - block.first);
-        return uint16_t(RequestBuffer[size_t(at)] << 8 | RequestBuffer[size_t(at + 1)]);
+        return uint16_t(frame[size_t(at)] << 8 | frame[size_t(at + 1)]);
     }
-    // Decodes a reply to step carrying these registers and puts the outcome into the window,
-    // as a read does once its last block is in.
+    // Puts these registers of step into the window as the main window applies a read: the
+    // configuration blocks and the last trip as settings, the state as lamps.
     bool read(int step, const std::vector<uint16_t> &registers)
     {
-        receive(readReply(registers, TFrs232::UnitAddress()));
-        x().ReadSettings = w().currentSettings();
-        const bool ok = x().ParseReadReply(step);
-        if (ok && step <= qvoksb::modbus::WriteSteps)
-            w().applySettings(x().ReadSettings);
-        return ok;
-    }
-    // The exchange window set up as a configuration read into `into` begins.
-    void startRead(TFKsb &into)
-    {
-        SetTag(&x(), TFrs232::ReadConfiguration);
-        x().ReadSettings = into.currentSettings();
+        if (step == qvoksb::modbus::StateStep) {
+            w().showLamps(exchange::lampsOf(registers.at(0), registers.at(1)));
+            return true;
+        }
+        qvoksb::SettingsSet set = w().currentSettings();
+        if (step == qvoksb::modbus::LastTripStep) {
+            const auto trip =
+                qvoksb::decodeTripRecord(registers.at(0), registers.at(1), registers.at(2));
+            set.setText(qvoksb::Setting::EEvent, qvoksb::tripCauseText(trip.cause));
+            set.setText(qvoksb::Setting::EDt, qvoksb::tripTimeText(trip));
+        } else {
+            qvoksb::registers::decodeBlock(step, registers, set);
+        }
+        w().applySettings(set);
+        return true;
     }
     // Step 1's registers with register 257 set to value, the rest valid.
     bool readStep1(uint16_t r257) { return read(1, {r257, 100, 100}); }
@@ -150,88 +160,13 @@ private slots:
         };
         w_ = std::make_unique<TFKsb>();
         FKsb = w_.get();
-        x_ = std::make_unique<TFrs232>();
-        RequestLength = 0;
-        TFrs232::ClearReply();
     }
     void cleanup()
     {
-        x_.reset();
         w_.reset();
         FKsb = nullptr;
         Messages::hook = nullptr;
     }
-
-    // --- known frames of the unit
-    // --------------------------------------------------------------------
-
-    void knownRequests()
-    {
-        x().MakeReadRequest(1);
-        QCOMPARE(sentRequest(), hex("01 04 01 01 00 03 E0 37"));
-        setSpin(w().RxSpinEdit26, 0x0A);
-        x().MakeReadRequest(1);
-        QCOMPARE(sentRequest(), hex("0A 04 01 01 00 03 E1 4C"));
-        setSpin(w().RxSpinEdit26, 1);
-
-        setSpin(w().RxSpinEdit4, 150);
-        x().MakeWriteRequest(2);
-        QCOMPARE(sentRequest(), hex("01 10 01 0B 00 01 02 00 0F F7 EF"));
-
-        x().MakeReadRequest(8);
-        QCOMPARE(sentRequest(), hex("01 04 02 11 00 03 E1 B6"));
-        x().MakeReadRequest(99);
-        QCOMPARE(sentRequest(), hex("01 04 02 05 00 02 60 72"));
-
-        const int lengths[] = {15, 11, 21, 31, 31, 19, 17};
-        for (int step = 1; step <= 7; ++step) {
-            x().MakeWriteRequest(step);
-            QCOMPARE(RequestLength, lengths[step - 1]);
-        }
-        for (int bad : {0, 8, 99, -1}) {
-            x().MakeWriteRequest(bad);
-            QCOMPARE(RequestLength, 0);
-        }
-        x().MakeReadRequest(9);
-        QCOMPARE(RequestLength, 0);
-    }
-
-    void labelsSetWhenARequestIsBuilt()
-    {
-        const QString start = x().Label1->text();
-        QCOMPARE(start, QStringLiteral("Обмен с блоком KSB-7 ..."));
-        for (int step = 1; step <= 3; ++step) {
-            x().MakeWriteRequest(step);
-            x().MakeReadRequest(step);
-            QCOMPARE(x().Label1->text(), start);
-        }
-        const char *writing[] = {"Запись уставок МТЗ ...", "Запись уставок ОЗЗ ...",
-                                 "Запись параметров ВЫХОДНЫХ РЕЛЕ ...",
-                                 "Запись параметров ЦИФРОВЫХ ВХОДОВ ..."};
-        const char *reading[] = {"Чтение уставок МТЗ ...", "Чтение уставок ОЗЗ ...",
-                                 "Чтение параметров ВЫХОДНЫХ РЕЛЕ ...",
-                                 "Чтение параметров ЦИФРОВЫХ ВХОДОВ ..."};
-        for (int step = 4; step <= 7; ++step) {
-            x().MakeWriteRequest(step);
-            QCOMPARE(x().Label1->text(), QString::fromUtf8(writing[step - 4]));
-            x().MakeReadRequest(step);
-            QCOMPARE(x().Label1->text(), QString::fromUtf8(reading[step - 4]));
-        }
-        x().MakeReadRequest(8);
-        QCOMPARE(x().Label1->text(),
-                 QStringLiteral("Чтение информации о последнем отключении ..."));
-        x().MakeReadRequest(99);
-        QCOMPARE(x().Label1->text(), QStringLiteral("Чтение состояний ВХОДОВ/ВЫХОДОВ ..."));
-        // A resend sets it again, and steps 1..3 leave what is there.
-        x().Label1->setText(QStringLiteral("!!! Ошибка CRC !!!"));
-        x().MakeReadRequest(99);
-        QCOMPARE(x().Label1->text(), QStringLiteral("Чтение состояний ВХОДОВ/ВЫХОДОВ ..."));
-        x().Label1->setText(QStringLiteral("!!! Ошибка CRC !!!"));
-        x().MakeWriteRequest(2);
-        QCOMPARE(x().Label1->text(), QStringLiteral("!!! Ошибка CRC !!!"));
-    }
-
-    // --- step 1: register 257 -----------------------------------------------------------------
 
     void register257Written()
     {
@@ -411,62 +346,10 @@ private slots:
         QVERIFY(read(8, {0xFF80, 0, 1023}));
         QCOMPARE(w().EEvent->text(), QStringLiteral("СОБЫТИЕ НЕИЗВЕСТНО - КОД СОБЫТИЯ: 511"));
         QCOMPARE(w().EDt->text(), QStringLiteral("0.0.2000 0:0:102"));
-        TFrs232::ShowTripCause(2);
+        QVERIFY(read(8, {2 << 7, 0, 0}));
         QCOMPARE(w().EEvent->text(), QStringLiteral("СОБЫТИЕ НЕИЗВЕСТНО - КОД СОБЫТИЯ: 2"));
-        TFrs232::ShowTripCause(27);
+        QVERIFY(read(8, {27 << 7, 0, 0}));
         QCOMPARE(w().EEvent->text(), QStringLiteral("ВЫКЛ. В СОСТОЯНИИ \"ЗАМКНУТ\""));
-    }
-
-    // --- what is not the correct reply is never decoded -----------------------------------------
-
-    void onlyTheCorrectReplyIsDecoded_data()
-    {
-        QTest::addColumn<int>("step");
-        QTest::addColumn<Bytes>("reply");
-        const Bytes long4 = readReply(std::vector<uint16_t>(11, 77));
-        Bytes crc = long4;
-        crc.back() ^= 0xFF;
-        QTest::newRow("exception") << 4 << withCrc(hex("01 84 02 00 00"));
-        QTest::newRow("one register short") << 4 << readReply(std::vector<uint16_t>(10, 77));
-        QTest::newRow("one register long") << 4 << readReply(std::vector<uint16_t>(12, 77));
-        QTest::newRow("another unit") << 4 << readReply(std::vector<uint16_t>(11, 77), 2);
-        QTest::newRow("wrong CRC") << 4 << crc;
-        QTest::newRow("reply of another step") << 6 << long4;
-        QTest::newRow("status refused") << 99 << withCrc(hex("01 84 04 00 00"));
-        QTest::newRow("short last trip") << 8 << readReply({0x1409, 0x1967});
-        QTest::newRow("nothing") << 1 << Bytes();
-        QTest::newRow("no such step") << 0 << readReply({1});
-        QTest::newRow("no such step either") << 9 << readReply({1, 2, 3});
-    }
-    void onlyTheCorrectReplyIsDecoded()
-    {
-        QFETCH(int, step);
-        QFETCH(Bytes, reply);
-        // First a long reply of step 4 fills the buffer with values; the short replies that
-        // follow land on top of it, and nothing of the long one's leftovers may be taken.
-        QVERIFY(read(4, std::vector<uint16_t>(11, 300)));
-        w().VrBlinkLed2->setColorIndex(2);
-        w().EEvent->setText(QStringLiteral("прежнее"));
-        const Snapshot before = Snapshot::of(w());
-        boxes_.clear();
-        receive(reply);
-        QVERIFY(!x().ParseReadReply(step));
-        QVERIFY(Snapshot::of(w()) == before);
-        QCOMPARE(boxes_.size(), 1);
-        QCOMPARE(boxes_[0].first, Messages::Kind::Error);
-        QCOMPARE(boxes_[0].second, QStringLiteral("Параметры конфигурации содержат ошибки!"));
-    }
-
-    void replyBufferNeverOverflows()
-    {
-        const Bytes chunk(4000, 0xAA);
-        QCOMPARE(TFrs232::AppendReply(chunk.data(), chunk.size()), size_t(4000));
-        QCOMPARE(TFrs232::AppendReply(chunk.data(), chunk.size()), size_t(96));
-        QCOMPARE(ReplyCount, 4096);
-        QCOMPARE(TFrs232::AppendReply(chunk.data(), 1), size_t(0));
-        TFrs232::ClearReply();
-        QCOMPARE(ReplyCount, 0);
-        QCOMPARE(ReplyBuffer[0], uint8_t(0));
     }
 
     // --- the commands of the main window --------------------------------------------------------
@@ -498,7 +381,6 @@ private slots:
         QCOMPARE(boxes_.size(), 1);
         QCOMPARE(boxes_[0].first, Messages::Kind::Confirmation);
         QCOMPARE(boxes_[0].second, question);
-        QCOMPARE(RequestLength, 0); // nothing prepared
         QCOMPARE(w().RadioGroup1->Tag, 0);
 
         // What a Yes sends is checked end to end against the simulated unit (tst_exchange).
@@ -513,12 +395,9 @@ private slots:
         setSpin(w().RxSpinEdit26, 0x2A);
         for (int seed = 1; seed <= 5; ++seed) {
             randomise(w(), seed);
-            for (int step = 1; step <= 7; ++step) {
-                x().MakeWriteRequest(step);
-                QVERIFY2(transact(unit), "libmodbus refused a write frame");
-                QCOMPARE(int(TFrs232::ClassifyReply().kind),
-                         int(qvoksb::modbus::ReplyKind::Correct));
-            }
+            const exchange::Result result = runWith(unit, w(), exchange::Kind::Write);
+            QVERIFY2(result.outcome == exchange::Outcome::Done, "libmodbus refused a write frame");
+            QCOMPARE(result.requestsSent, 7);
             for (const auto &[reg, value] : unitImageOf(w()))
                 QVERIFY2(unit.reg(reg) == value,
                          qPrintable(QStringLiteral("register %1 holds %2, the controls give %3")
@@ -564,15 +443,13 @@ private slots:
             unit.reg(529) = 0x1409, unit.reg(530) = 0x1967, unit.reg(531) = 0x4995;
 
             TFKsb fresh;
-            FKsb = &fresh;
             const int previousMethod = fresh.ComboBox1->currentIndex();
-            startRead(fresh);
-            for (int step : {1, 2, 3, 4, 5, 6, 7, 8, 99}) {
-                x().MakeReadRequest(step);
-                QVERIFY(transact(unit));
-                QVERIFY(x().ParseReadReply(step));
-            }
-            FKsb = w_.get();
+            const exchange::Result got = runWith(unit, fresh, exchange::Kind::Read);
+            QVERIFY(got.settings.has_value());
+            fresh.applySettings(*got.settings);
+            const exchange::Result state = runWith(unit, fresh, exchange::Kind::State);
+            QVERIFY(state.lamps.has_value());
+            fresh.showLamps(*state.lamps);
             QVERIFY(boxes_.isEmpty());
 
             // Each control holds what its register says.
@@ -620,19 +497,11 @@ private slots:
                 setSpin(w().RxSpinEdit1, 55);
             }
             Snapshot sent = Snapshot::of(w());
-            for (int step = 1; step <= 7; ++step) {
-                x().MakeWriteRequest(step);
-                QVERIFY(transact(unit));
-            }
+            QCOMPARE(runWith(unit, w(), exchange::Kind::Write).outcome, exchange::Outcome::Done);
             TFKsb fresh;
-            FKsb = &fresh;
-            startRead(fresh);
-            for (int step = 1; step <= 7; ++step) {
-                x().MakeReadRequest(step);
-                QVERIFY(transact(unit));
-                QVERIFY(x().ParseReadReply(step));
-            }
-            FKsb = w_.get();
+            const exchange::Result got = runWith(unit, fresh, exchange::Kind::Compare);
+            QVERIFY(got.settings.has_value());
+            fresh.applySettings(*got.settings);
             Snapshot back = Snapshot::of(fresh);
             if (lossy) {
                 QCOMPARE(back.spins[21], 200); // a pulse of 250 ms travels as 2 x 100 ms
