@@ -8,6 +8,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPointer>
@@ -29,8 +30,12 @@ QString withoutMnemonic(QString text)
 
 // --- SpinEdit ---------------------------------------------------------------------------------
 
-// QAccessibleWidget is already an action interface; the value interface comes on top.
-class SpinEditAccessible : public QAccessibleWidget, public QAccessibleValueInterface
+// QAccessibleWidget is already an action interface; the value interface comes on top, and the
+// text interface of the edit field inside, as Qt's own spin boxes have it: the number as shown
+// (hexadecimal where so shown), the cursor and the selection, whatever the value says.
+class SpinEditAccessible : public QAccessibleWidget,
+                           public QAccessibleValueInterface,
+                           public QAccessibleTextInterface
 {
 public:
     explicit SpinEditAccessible(SpinEdit *spin) : QAccessibleWidget(spin, QAccessible::SpinBox) {}
@@ -41,7 +46,74 @@ public:
     {
         if (t == QAccessible::ValueInterface)
             return static_cast<QAccessibleValueInterface *>(this);
+        if (t == QAccessible::TextInterface && edit())
+            return static_cast<QAccessibleTextInterface *>(this);
         return QAccessibleWidget::interface_cast(t);
+    }
+
+    // --- the text of the edit field, as the screen shows it. Qt gives the edit field inside a
+    // spin box no interface of its own, so its public API serves.
+    QLineEdit *edit() const { return spin()->findChild<QLineEdit *>(); }
+    void selection(int index, int *start, int *end) const override
+    {
+        *start = *end = 0;
+        if (index == 0 && edit()->hasSelectedText()) {
+            *start = edit()->selectionStart();
+            *end = edit()->selectionEnd();
+        }
+    }
+    int selectionCount() const override { return edit()->hasSelectedText() ? 1 : 0; }
+    void addSelection(int start, int end) override { setSelection(0, start, end); }
+    void removeSelection(int index) override
+    {
+        if (index == 0)
+            edit()->deselect();
+    }
+    void setSelection(int index, int start, int end) override
+    {
+        if (index == 0)
+            edit()->setSelection(start, end - start);
+    }
+    int cursorPosition() const override { return edit()->cursorPosition(); }
+    void setCursorPosition(int position) override { edit()->setCursorPosition(position); }
+    QString text(int start, int end) const override
+    {
+        const QString shown = edit()->displayText();
+        if (end < 0 || end > shown.size())
+            end = int(shown.size());
+        start = qBound(0, start, end);
+        return shown.mid(start, end - start);
+    }
+    int characterCount() const override { return int(edit()->displayText().size()); }
+    QRect characterRect(int offset) const override
+    {
+        // From where the edit field puts a cursor before the character and after it.
+        QLineEdit *e = edit();
+        const QString shown = e->displayText();
+        if (offset < 0 || offset >= shown.size())
+            return {};
+        const QFontMetrics metrics = e->fontMetrics();
+        const int before = metrics.horizontalAdvance(shown.left(offset));
+        const int width = metrics.horizontalAdvance(shown.at(offset));
+        const QRect field = e->contentsRect();
+        const int left = field.left() + (e->alignment() & Qt::AlignRight
+                                             ? field.width() - metrics.horizontalAdvance(shown)
+                                             : 0);
+        const QRect r(left + before, field.top() + (field.height() - metrics.height()) / 2, width,
+                      metrics.height());
+        return QRect(e->mapToGlobal(r.topLeft()), r.size());
+    }
+    int offsetAtPoint(const QPoint &point) const override
+    {
+        return edit()->cursorPositionAt(edit()->mapFromGlobal(point));
+    }
+    void scrollToSubstring(int, int) override {} // the whole number is always in view
+    QString attributes(int offset, int *start, int *end) const override
+    {
+        *start = 0;
+        *end = characterCount();
+        Q_UNUSED(offset);
+        return {};
     }
 
     // The edit field inside only displays the number; the spin box itself carries it.
@@ -292,7 +364,19 @@ public:
                 menu->setActiveAction(action_);
         }
     }
-    QStringList keyBindingsForAction(const QString &) const override { return {}; }
+    // The underlined letter: Alt with it on the menu bar ("Файл" opens with Alt+Ф), the letter
+    // alone inside an open menu.
+    QStringList keyBindingsForAction(const QString &) const override
+    {
+        if (!action_)
+            return {};
+        const QKeySequence mnemonic = QKeySequence::mnemonic(action_->text());
+        if (mnemonic.isEmpty())
+            return {};
+        const bool onBar = qobject_cast<QMenuBar *>(menuOwner(action_)) != nullptr;
+        const QKeySequence key = onBar ? mnemonic : QKeySequence(mnemonic[0].key());
+        return {key.toString(QKeySequence::NativeText)};
+    }
 
 private:
     QPointer<QAction> action_;

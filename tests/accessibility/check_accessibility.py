@@ -1,6 +1,6 @@
 """The configurator as a screen reader sees it: walks the AT-SPI tree of the running program once
-and checks the pages, the keyboard's page switching, the spin edits' values, the port and line
-menu items, the LEDs, the names inside the repeated frames and the tool bar.
+and checks the pages, the keyboard's page switching, the spin edits' values and texts, the menu
+bar's Alt letters, the port and line menu items, the LEDs, the names inside the repeated frames and the tool bar.
 
 Run by run_accessibility_check, which provides the X display and the buses.
 Usage: check_accessibility.py PATH-TO-QVOKSB PATH-TO-KSB7-SIM
@@ -18,7 +18,7 @@ LED_NAMES = ["Цифровые входы: ВХОД-1", "Цифровые вхо
              "Цифровые входы: ВЫКЛ.", "Выходные реле: ВЫХОД-1", "Выходные реле: ВЫХОД-2",
              "Выходные реле: ВЫХОД-3", "Выходные реле: ВЫКЛ."]
 REPEATED_FRAMES = ["ВЫКЛ", "ВЫХ.1", "ВЫХ.2", "ВЫХ.3", "ВХОД 1", "ВХОД 2", "ВХОД 3"]
-KEY_TAB, KEY_PAGE_UP, KEY_PAGE_DOWN = 0xFF09, 0xFF55, 0xFF56
+KEY_TAB, KEY_PAGE_UP, KEY_PAGE_DOWN, KEY_UP = 0xFF09, 0xFF55, 0xFF56, 0xFF52
 MASK_SHIFT, MASK_CONTROL = 1 << 0, 1 << 2
 
 failures = []
@@ -164,6 +164,39 @@ def run_checks(proc):
     action(speed, "increase")()
     speed.queryValue().currentValue = 19200
     check(speed.queryValue().currentValue == 9600, "the disabled port speed changed")
+
+    # A spin edit reads as it is shown, the Modbus address in hexadecimal, and its text is what
+    # the screen shows at every moment: stepped with the Up key, it reads the new text at once;
+    # a typed digit is refused, as in every spin edit, and the text stays.
+    address = spins["Modbus адрес (hex):"]
+    address.queryValue().currentValue = 27
+    text = address.queryText()
+    check(wait_for_quietly(lambda: text.getText(0, -1) == "1B"),
+          f"the Modbus address 27 reads {text.getText(0, -1)!r}, not '1B'")
+    action(tabs[5], "press")()
+    wait_for(lambda: has(address, pyatspi.STATE_SHOWING), "the control page shown", 10)
+    box = address.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    pyatspi.Registry.generateMouseEvent(box.x + 4, box.y + box.height // 2, "b1c")
+    if check(wait_for_quietly(lambda: has(address, pyatspi.STATE_FOCUSED)),
+             "the Modbus address takes no focus"):
+        pyatspi.Registry.generateKeyboardEvent(KEY_UP, None, pyatspi.KEY_SYM)
+        check(wait_for_quietly(lambda: text.getText(0, -1) == "1C"),
+              f"stepped up from 1B the address reads {text.getText(0, -1)!r}")
+        pyatspi.Registry.generateKeyboardEvent(ord("5"), None, pyatspi.KEY_SYM)
+        time.sleep(0.3)
+        check(text.getText(0, -1) == "1C" and text.characterCount == 2,
+              f"after a typed digit the address reads {text.getText(0, -1)!r}")
+    check(text.getNSelections() in (0, 1), "selections of the address")
+    address.queryValue().currentValue = 1  # the simulated unit's address, for the LEDs below
+
+    # The menu bar's items announce their Alt letters.
+    bars = by_role.get(pyatspi.ROLE_MENU_BAR, [])
+    items = {c.name: c for c in (bars[0].getChildAtIndex(i) for i in range(bars[0].childCount))
+             if c is not None} if bars else {}
+    if check("Файл" in items, f"menu bar items {sorted(items)}"):
+        acts = items["Файл"].queryAction()
+        bindings = [acts.getKeyBinding(i) for i in range(acts.nActions)]
+        check("Alt+Ф" in bindings, f"«Файл» announces {bindings}, not Alt+Ф")
 
     # The port items are radio items, one checked; DTR and RTS are checkable with their state.
     menus = {n.name: n for n in by_role.get(pyatspi.ROLE_POPUP_MENU, [])}
