@@ -57,8 +57,13 @@ std::string journalPath()
 {
     std::string home = env("XDG_DATA_HOME");
     // A relative folder is no data folder; it is ignored as the base-directory rules say.
-    if (home.empty() || home.front() != '/')
-        home = env("HOME") + "/.local/share";
+    if (home.empty() || home.front() != '/') {
+        home = env("HOME");
+        // Without a home there is no data folder: never the root's "/.local/share".
+        if (home.empty())
+            return {};
+        home += "/.local/share";
+    }
     return home + "/QvoKsb/journal.jsonl";
 }
 
@@ -78,6 +83,12 @@ std::string timeNow()
 
 bool append(const std::string &path, const Record &record, std::string *error)
 {
+    if (path.empty()) {
+        if (error)
+            *error = "журнал не ведётся: не задана папка данных (нет ни переменной HOME, ни "
+                     "XDG_DATA_HOME)";
+        return false;
+    }
     makeParents(path);
     const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY, 0644);
     if (fd < 0) {

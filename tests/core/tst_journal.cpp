@@ -248,6 +248,19 @@ TEST_F(JournalFile, PathFollowsTheDataFolder)
     ::setenv("XDG_DATA_HOME", "relative/folder", 1);
     EXPECT_EQ(journal::journalPath(),
               std::string(std::getenv("HOME")) + "/.local/share/QvoKsb/journal.jsonl");
+    // Without a home: no journal, and no folder made at the root.
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ::unsetenv("HOME");
+    ::unsetenv("XDG_DATA_HOME");
+    const bool rootHadIt = fs::exists("/.local/share/QvoKsb");
+    EXPECT_EQ(journal::journalPath(), "");
+    std::string why;
+    EXPECT_FALSE(journal::append(journal::journalPath(), sample(1), &why));
+    EXPECT_NE(why.find("HOME"), std::string::npos) << why;
+    if (!rootHadIt) {
+        EXPECT_FALSE(fs::exists("/.local/share/QvoKsb"));
+    }
+    ::setenv("HOME", home.c_str(), 1);
     if (saved)
         ::setenv("XDG_DATA_HOME", keep.c_str(), 1);
     else
