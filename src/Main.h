@@ -10,6 +10,7 @@
 #include "RadioGroup.h"
 #include "SpinEdit.h"
 #include "exchange_engine.h"
+#include "settings_origin.h"
 #include "settings_set.h"
 
 #include <QStringList>
@@ -138,6 +139,11 @@ public:
     // box and spin edit runs its rule when what it shows changes, every list with a rule runs
     // it. The phase cut-off's trip box stays checked whatever the set says.
     void applySettings(const qvoksb::SettingsSet &set);
+    // Where the settings came from, for the report and the journal of work; opening or
+    // saving a file, a read and a load from the unit set it.
+    qvoksb::SettingsOrigin Origin;
+    void setOriginFile(const QString &fileName);
+    void setOriginUnit();
     // The control of a setting.
     QWidget *settingControl(qvoksb::Setting s) const
     {

@@ -26,10 +26,12 @@ void act(TFKsb &w, DifferenceWindow::Choice choice, const SettingsSet &other,
         break;
     case DifferenceWindow::Choice::LoadFromUnit:
         w.applySettings(other);
+        w.setOriginUnit();
         break;
     case DifferenceWindow::Choice::LoadFile:
         w.applySettings(other);
         w.StaticText1->setText(fileName);
+        w.setOriginFile(fileName);
         break;
     case DifferenceWindow::Choice::Close:
         break;

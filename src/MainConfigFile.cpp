@@ -7,6 +7,7 @@
 #include "Messages.h"
 #include "config_file.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QLabel>
@@ -51,6 +52,7 @@ void TFKsb::SaveConfigFile()
         return;
     }
     StaticText1->setText(QFileInfo(SaveDialog1.FileName).fileName());
+    setOriginFile(StaticText1->text());
     Messages::Information(this, QStringLiteral("Текущая конфигурация сохранена в файле:\r\n") +
                                     StaticText1->text());
 }
@@ -68,7 +70,27 @@ void TFKsb::LoadConfigFile()
     if (const auto set = openConfigFile(name)) {
         applySettings(*set);
         StaticText1->setText(QFileInfo(name).fileName());
+        setOriginFile(StaticText1->text());
     }
+}
+
+void TFKsb::setOriginFile(const QString &fileName)
+{
+    Origin = qvoksb::SettingsOrigin();
+    Origin.kind = qvoksb::SettingsOrigin::Kind::File;
+    Origin.file = fileName.toStdString();
+    Origin.set = currentSettings();
+}
+
+void TFKsb::setOriginUnit()
+{
+    Origin = qvoksb::SettingsOrigin();
+    Origin.kind = qvoksb::SettingsOrigin::Kind::Unit;
+    Origin.port = "COM" + std::to_string(FComPort);
+    Origin.address = RxSpinEdit26->value();
+    Origin.time =
+        QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")).toStdString();
+    Origin.set = currentSettings();
 }
 
 std::optional<qvoksb::SettingsSet> TFKsb::openConfigFile(const QString &name)

@@ -4,6 +4,7 @@
 #include "FileDialog.h"
 #include "Main.h"
 #include "Messages.h"
+#include "ReportForm.h"
 #include "profile_file.h"
 
 #include <QAction>
@@ -17,6 +18,7 @@
 #include <QPdfWriter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QRegularExpression>
 #include <QTextLayout>
 #include <QToolBar>
 
@@ -302,7 +304,7 @@ void ReportFlow::picture(double heightPx,
     y_ += mmPx(blockGapMm);
 }
 
-void ReportFlow::signatures()
+void ReportFlow::signatures(const QString &checkedBy)
 {
     // Three lines to sign, kept together: caption, a line for the signature, a line for the
     // name, with what goes on each line in small print under it.
@@ -335,6 +337,11 @@ void ReportFlow::signatures()
                                                    : QStringLiteral("(подпись)"));
         if (!date)
             p.drawText(QPointF(nameStart, under), QStringLiteral("(фамилия, инициалы, должность)"));
+        if (i == 1 && !checkedBy.isEmpty()) {
+            p.setFont(body_);
+            p.setPen(ink);
+            p.drawText(QPointF(nameStart, baseline - mmPx(0.4)), checkedBy);
+        }
     }
 }
 
@@ -351,12 +358,17 @@ std::array<bool, qvoksb::SettingCount> unusedSettings(const TFKsb &window)
     return unused;
 }
 
-SettingsReport settingsReport(const TFKsb &window, const QDateTime &now)
+SettingsReport settingsReport(const TFKsb &window, const QDateTime &now,
+                              const report::Labels &labels)
 {
     SettingsReport r;
     r.set = window.currentSettings();
     report::Facts facts;
-    facts.fileName = window.StaticText1->text().toStdString();
+    if (window.Origin.kind == qvoksb::SettingsOrigin::Kind::Unit)
+        facts.sourceCaption = "Настройки";
+    facts.source = qvoksb::originText(window.Origin, r.set);
+    facts.labels = labels;
+    r.checkedBy = qs(labels.tester);
     facts.reportTime = now.toString(QStringLiteral("dd.MM.yyyy HH:mm")).toStdString();
     facts.addressCaption = window.Label1->text().toStdString();
     facts.addressText = window.RxSpinEdit26->text().toStdString();
@@ -366,8 +378,9 @@ SettingsReport settingsReport(const TFKsb &window, const QDateTime &now)
                          : std::string("не выбран");
     facts.unused = unusedSettings(window);
     r.document = report::buildDocument(r.set, facts);
-    r.footer = QString::fromUtf8(report::Title) + QStringLiteral(" — ") + qs(facts.fileName) +
-               QStringLiteral(" — ") + qs(facts.reportTime);
+    r.footer = QString::fromUtf8(report::Title) + QStringLiteral(" — ") +
+               qs(qvoksb::originFileStem(window.Origin)) + QStringLiteral(" — ") +
+               qs(facts.reportTime);
     return r;
 }
 
@@ -389,7 +402,7 @@ void flowReport(ReportFlow &flow, const SettingsReport &report)
     for (const report::Table &t : report.document.tables)
         flow.table(t);
     characteristicsSection(flow, report.set);
-    flow.signatures();
+    flow.signatures(report.checkedBy);
     flow.finish();
 }
 
@@ -455,16 +468,17 @@ FileDialog &csvDialog()
     return dialog;
 }
 
-// The first time, the file is named after the configuration file the status line names.
+// The file is named after where the settings came from (the configuration file, or the unit
+// and the day of the read), in the folder chosen last time.
 void proposeName(FileDialog &dialog, const TFKsb &window, const QString &suffix)
 {
-    if (!dialog.FileName.isEmpty())
-        return;
-    const QFileInfo config(window.StaticText1->text());
-    const QString stem = config.suffix().compare(QLatin1String("txt"), Qt::CaseInsensitive) == 0
-                             ? config.completeBaseName()
-                             : QStringLiteral("KSB-7");
-    dialog.FileName = QDir::current().filePath(stem + QLatin1Char('.') + suffix);
+    const QDir folder =
+        dialog.FileName.isEmpty() ? QDir::current() : QFileInfo(dialog.FileName).absoluteDir();
+    QString stem = qs(qvoksb::originFileStem(window.Origin));
+    // Characters no file system takes in a name.
+    static const QRegularExpression unsafe(QStringLiteral(R"([\\/:*?"<>|])"));
+    stem.replace(unsafe, QStringLiteral("_"));
+    dialog.FileName = folder.filePath(stem + QLatin1Char('.') + suffix);
 }
 
 // Asks for a file, confirms replacing an existing one, writes it with `write` and reports.
@@ -516,7 +530,14 @@ void exportSettingsCsv(TFKsb *window)
 
 void showSettingsReport(TFKsb *window)
 {
-    const SettingsReport report = settingsReport(*window, QDateTime::currentDateTime());
+    report::Labels labels;
+    {
+        ReportForm form(window);
+        if (!form.ask())
+            return;
+        labels = form.labels();
+    }
+    const SettingsReport report = settingsReport(*window, QDateTime::currentDateTime(), labels);
     QPrinter printer(QPrinter::HighResolution);
     printer.setDocName(QString::fromUtf8(report::Title));
     setUpReportPage(printer);

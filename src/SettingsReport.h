@@ -22,10 +22,13 @@ class TFKsb;
 struct SettingsReport {
     qvoksb::SettingsSet set;
     qvoksb::report::Document document;
-    QString footer; // left of the page number on every page
+    QString footer;    // left of the page number on every page
+    QString checkedBy; // the tester from the form, on the line "Проверил"
 };
 
-SettingsReport settingsReport(const TFKsb &window, const QDateTime &now);
+// `labels` are the form's fields (ReportForm), printed in the header.
+SettingsReport settingsReport(const TFKsb &window, const QDateTime &now,
+                              const qvoksb::report::Labels &labels = {});
 // The settings whose controls the interlocks have switched off.
 std::array<bool, qvoksb::SettingCount> unusedSettings(const TFKsb &window);
 
@@ -48,7 +51,8 @@ public:
     void heading(const QString &text);
     // A picture `heightPx` high across the width, kept on one page.
     void picture(double heightPx, const std::function<void(QPainter &, const QRectF &)> &paint);
-    void signatures();
+    // The tester's name, when known, stands on the line "Проверил".
+    void signatures(const QString &checkedBy = {});
     void newPage();
     // A new page unless this one is still empty.
     void pageBreak();

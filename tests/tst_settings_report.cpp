@@ -2,8 +2,10 @@
 // from the commands of a real main window.
 #include "Main.h"
 #include "Messages.h"
+#include "ReportForm.h"
 #include "SettingsReport.h"
 #include "characteristics.h"
+#include "config_file.h"
 #include "report_sets.h"
 
 #include <QAction>
@@ -128,6 +130,7 @@ class TestSettingsReport : public QObject
     std::unique_ptr<QTemporaryDir> dir_;
     QList<QPair<Messages::Kind, QString>> shown_;
     QString chosenFile_;
+    QString proposed_; // what the save dialog offered
 
     QString path(const QString &name) const { return dir_->filePath(name); }
 
@@ -148,6 +151,7 @@ private slots:
             return true;
         };
         FileDialog::executeHook = [this](FileDialog &d) {
+            proposed_ = d.FileName;
             d.FileName = chosenFile_;
             return true;
         };
@@ -169,16 +173,40 @@ private slots:
         QVERIFY(captions.contains(QStringLiteral("Экспорт в CSV ...")));
         QVERIFY(w.ServiceMenu->menuAction()->isVisible());
 
-        // The report opens in a print preview that also saves as PDF.
+        // The report asks for the object, feeder, serial number and tester, then opens in a
+        // print preview that also saves as PDF. What was typed is offered the next time.
         bool previewed = false;
-        QTimer::singleShot(0, this, [&previewed] {
-            auto *preview = qobject_cast<QPrintPreviewDialog *>(QApplication::activeModalWidget());
-            previewed = preview && preview->findChild<QAction *>(QStringLiteral("SavePdf"));
-            if (preview)
-                preview->reject();
-        });
+        const auto fillForm = [this, &previewed](const QString &object) {
+            auto *form = qobject_cast<ReportForm *>(QApplication::activeModalWidget());
+            if (!form)
+                return;
+            form->ObjectEdit->setText(object);
+            form->TesterEdit->setText(QStringLiteral("Иванов И. И."));
+            QTimer::singleShot(0, this, [&previewed] {
+                auto *preview =
+                    qobject_cast<QPrintPreviewDialog *>(QApplication::activeModalWidget());
+                previewed = preview && preview->findChild<QAction *>(QStringLiteral("SavePdf"));
+                if (preview)
+                    preview->reject();
+            });
+            form->accept();
+        };
+        QTimer::singleShot(0, this, [&] { fillForm(QStringLiteral("ПС 110 кВ «Северная»")); });
         w.findChild<QAction *>(QStringLiteral("ReportCommand"))->trigger();
         QVERIFY(previewed);
+        ReportForm again;
+        QCOMPARE(again.ObjectEdit->text(), QStringLiteral("ПС 110 кВ «Северная»"));
+        QCOMPARE(again.TesterEdit->text(), QStringLiteral("Иванов И. И."));
+        QCOMPARE(again.FeederEdit->text(), QString());
+        // Cancelling the form shows no report and keeps what was stored.
+        previewed = false;
+        QTimer::singleShot(0, this, [] {
+            if (auto *form = qobject_cast<ReportForm *>(QApplication::activeModalWidget()))
+                form->reject();
+        });
+        w.findChild<QAction *>(QStringLiteral("ReportCommand"))->trigger();
+        QVERIFY(!previewed);
+        QCOMPARE(ReportForm::stored().object, std::string("ПС 110 кВ «Северная»"));
     }
 
     void reportHoldsEverySetting()
@@ -211,8 +239,16 @@ private slots:
         for (const qvoksb::SettingRow &r : qvoksb::settingsCatalogue()) {
             if (r.page > qvoksb::Page::EarthFault || r.kind == qvoksb::Kind::RelayBox)
                 continue;
-            const QString line = lineWith(all, caption(r.id));
-            const QString value = qs(qvoksb::valueText(set, r.id)).section(u' ', 0, 0);
+            QString name = caption(r.id);
+            QString value = qs(qvoksb::valueText(set, r.id)).section(u' ', 0, 0);
+            // A setting in tenths is printed as the unit applies it, the setting beside it.
+            if (name.endsWith(QStringLiteral(" (x10)"))) {
+                name.chop(6);
+                value = QString::number(set.value(r.id) / 10.0).replace(u'.', u',') +
+                        QStringLiteral(" уставка ") + value + QStringLiteral(" (x10)");
+                name += QStringLiteral("  ");
+            }
+            const QString line = lineWith(all, name).simplified();
             QVERIFY2(line.contains(value) && line.contains(QString::fromUtf8(r.unit)), r.control);
             QVERIFY2(line.contains(QStringLiteral("не используется")) == unused[qvoksb::indexOf(r.id)],
                      qPrintable(line));
@@ -268,6 +304,73 @@ private slots:
         // The same settings give the same pages.
         savePdf(w, path("again.pdf"));
         QCOMPARE(pdfPages(path("again.pdf")), pages);
+    }
+
+    // The header names the settings' origin and the form's fields; the PDF is named after the
+    // origin.
+    void headerSaysWhereTheSettingsCameFrom()
+    {
+        TFKsb w;
+        qvoksb::SettingsSet set;
+        set.setValue(Setting::RxSpinEdit10, 3);
+        const QString file = path("фидер 5.txt");
+        QVERIFY(qvoksb::writeConfigFile(QFile::encodeName(file).toStdString(), set));
+        w.OpenDialog1.FileName = file;
+        w.LoadConfigFile();
+
+        qvoksb::report::Labels labels;
+        labels.object = "ПС 110 кВ «Северная»";
+        labels.serialNumber = "KSB7-004512";
+        labels.tester = "Петров П. П.";
+        const QDateTime at(QDate(2026, 12, 8), QTime(14, 5));
+        chosenFile_ = path("opened.pdf");
+        saveReportAsPdf(&w, settingsReport(w, at, labels), &w);
+        QCOMPARE(QFileInfo(proposed_).fileName(), QStringLiteral("фидер 5.pdf"));
+        QString all = pdfPages(chosenFile_).join(QLatin1Char('\n'));
+        QCOMPARE(lineWith(all, QStringLiteral("Файл конфигурации:")).simplified(),
+                 QStringLiteral("Файл конфигурации: фидер 5.txt"));
+        QCOMPARE(lineWith(all, QStringLiteral("Объект:")).simplified(),
+                 QStringLiteral("Объект: ПС 110 кВ «Северная»"));
+        QCOMPARE(lineWith(all, QStringLiteral("Присоединение:")).simplified(),
+                 QStringLiteral("Присоединение: ________________________"));
+        QVERIFY(lineWith(all, QStringLiteral("Заводской номер блока:"))
+                    .contains(QStringLiteral("KSB7-004512")));
+        QVERIFY(
+            lineWith(all, QStringLiteral("Проверил:")).contains(QStringLiteral("Петров П. П.")));
+        // The multiplier as the unit applies it: 3 tenths.
+        QCOMPARE(lineWith(all, QStringLiteral("Вид МТЗ в фазах. Множитель")).simplified(),
+                 QStringLiteral("Вид МТЗ в фазах. Множитель 0,3 уставка 3 (x10)"));
+
+        // Two settings edited since the file was opened.
+        w.RxSpinEdit2->setValue(w.RxSpinEdit2->value() + 10);
+        w.RxSpinEdit10->setValue(25);
+        chosenFile_ = path("edited.pdf");
+        saveReportAsPdf(&w, settingsReport(w, at), &w);
+        all = pdfPages(chosenFile_).join(QLatin1Char('\n'));
+        QCOMPARE(lineWith(all, QStringLiteral("Файл конфигурации:")).simplified(),
+                 QStringLiteral(
+                     "Файл конфигурации: фидер 5.txt, изменены после открытия: 2 параметров"));
+        QVERIFY(lineWith(all, QStringLiteral("Вид МТЗ в фазах. Множитель"))
+                    .simplified()
+                    .contains(QStringLiteral("2,5 уставка 25")));
+
+        // Settings as the unit sent them.
+        w.FComPort = 3;
+        w.RxSpinEdit26->setValue(0xF7);
+        w.setOriginUnit();
+        chosenFile_ = path("read.pdf");
+        saveReportAsPdf(&w, settingsReport(w, at), &w);
+        const QString today = QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy"));
+        QCOMPARE(QFileInfo(proposed_).fileName(),
+                 QStringLiteral("KSB-7 COM3 адрес F7 %1.pdf")
+                     .arg(QDate::currentDate().toString(Qt::ISODate)));
+        all = pdfPages(chosenFile_).join(QLatin1Char('\n'));
+        QVERIFY(!all.contains(QStringLiteral("Файл конфигурации:")));
+        QVERIFY2(lineWith(all, QStringLiteral("Настройки:"))
+                     .simplified()
+                     .startsWith(QStringLiteral("Настройки: прочитаны из блока COM3, адрес F7, ") +
+                                 today),
+                 qPrintable(lineWith(all, QStringLiteral("Настройки:"))));
     }
 
     void longTextsNeitherClippedNorOverlapping_data()

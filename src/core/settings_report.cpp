@@ -1,6 +1,7 @@
 #include "settings_report.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <string_view>
 
 namespace qvoksb::report
@@ -51,6 +52,19 @@ std::pair<Cell, Cell> relaySetCells(const SettingsSet &set, const RelaySet &rs,
 }
 
 // The settings of pages 1 to 3: one row per setting, a relay set as one row in its place.
+// The mark of a caption whose setting counts tenths of what the unit applies.
+constexpr const char *TenthsMark = " (x10)";
+
+// Tenths as a decimal with a comma: 3 is "0,3", 10 is "1", 25 is "2,5".
+std::string tenthsText(int tenths)
+{
+    const int whole = tenths / 10, tenth = std::abs(tenths % 10);
+    std::string text = (tenths < 0 && whole == 0 ? "-" : "") + std::to_string(whole);
+    if (tenth)
+        text += "," + std::to_string(tenth);
+    return text;
+}
+
 Table settingsTable(const SettingsSet &set, const std::array<bool, SettingCount> &unused,
                     Page page)
 {
@@ -72,10 +86,17 @@ Table settingsTable(const SettingsSet &set, const std::array<bool, SettingCount>
             continue;
         }
         const bool off = unused[indexOf(r.id)];
-        t.rows.push_back({{plainCaption(r.caption), off},
-                          {valueText(set, r.id), off},
-                          {r.unit, off},
-                          {off ? UnusedMark : "", off}});
+        std::string caption = plainCaption(r.caption);
+        std::string value = valueText(set, r.id);
+        std::string note = off ? UnusedMark : "";
+        // A setting in tenths ("Множитель (x10)") is printed as the value the unit applies,
+        // with the setting as the page holds it beside it.
+        if (const std::size_t scaled = caption.find(TenthsMark); scaled != std::string::npos) {
+            caption.erase(scaled, std::string_view(TenthsMark).size());
+            note = "уставка " + value + " (x10)" + (off ? std::string("; ") + UnusedMark : "");
+            value = tenthsText(set.value(r.id));
+        }
+        t.rows.push_back({{caption, off}, {value, off}, {r.unit, off}, {note, off}});
     }
     return t;
 }
@@ -198,8 +219,12 @@ Document buildDocument(const SettingsSet &set, const Facts &facts)
 {
     Document d;
     const std::size_t changed = set.differences(SettingsSet()).size();
+    const auto filled = [](const std::string &text) { return text.empty() ? BlankField : text; };
     d.facts = {
-        {"Файл конфигурации", facts.fileName},
+        {LabelCaptions[0], filled(facts.labels.object)},
+        {LabelCaptions[1], filled(facts.labels.feeder)},
+        {LabelCaptions[2], filled(facts.labels.serialNumber)},
+        {facts.sourceCaption, facts.source},
         {"Дата и время отчёта", facts.reportTime},
         {plainCaption(facts.addressCaption.c_str()), facts.addressText},
         {"Порт", facts.portText},

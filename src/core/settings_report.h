@@ -33,9 +33,23 @@ struct Table {
     std::string note; // under the table; may be empty
 };
 
+// The short form before the report: where and who. The first three are printed in the header,
+// the tester's name on the line "Проверил" among the signatures. Any may be empty.
+inline constexpr std::array<const char *, 4> LabelCaptions = {"Объект", "Присоединение",
+                                                              "Заводской номер блока", "Проверил"};
+struct Labels {
+    std::string object, feeder, serialNumber, tester;
+};
+// An empty field of the form is printed as a line to fill in by hand.
+inline constexpr const char *BlankField = "________________________";
+
 // What the window knows beside the settings set.
 struct Facts {
-    std::string fileName;       // the configuration file as the status line names it
+    // Where the settings came from (settings_origin.h): "Файл конфигурации" and the file, or
+    // "Настройки" and the read from a unit.
+    std::string sourceCaption = "Файл конфигурации";
+    std::string source;
+    Labels labels;
     std::string reportTime;     // "08.12.2026 14:05"
     std::string addressCaption; // the caption of the Modbus address on its page
     std::string addressText;    // as the page shows it (hexadecimal)
