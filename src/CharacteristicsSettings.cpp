@@ -1,6 +1,9 @@
 #include "CharacteristicsSettings.h"
 
 #include "Main.h"
+#include "UserSettings.h"
+
+#include <algorithm>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -37,4 +40,43 @@ void connectCharacteristicsSettings(const TFKsb &w, QObject *context,
         for (int n : set)
             QObject::connect(w.checkBox(n), &QAbstractButton::toggled, context,
                              [changed](bool) { changed(); });
+}
+
+namespace
+{
+
+const char *secondaryKey(Protection protection)
+{
+    return protection == Protection::Earth ? "EarthSecondaryA" : "PhaseSecondaryA";
+}
+
+} // namespace
+
+std::vector<int> secondaryChoices(Protection protection)
+{
+    return protection == Protection::Earth ? std::vector<int>{0, 1, 5} : std::vector<int>{5, 1};
+}
+
+int storedSecondaryA(Protection protection)
+{
+    bool number = false;
+    const int stored = storedValue("Characteristics", secondaryKey(protection)).toInt(&number);
+    const std::vector<int> choices = secondaryChoices(protection);
+    return number && std::find(choices.begin(), choices.end(), stored) != choices.end()
+               ? stored
+               : choices.front();
+}
+
+void storeSecondaryA(Protection protection, int amperes)
+{
+    // A choice that cannot be kept still holds for this run.
+    storeValue("Characteristics", secondaryKey(protection), QString::number(amperes));
+}
+
+QString secondaryNote(int amperes)
+{
+    if (amperes <= 0)
+        return QStringLiteral("Вторичный ток не указан: задан только первичный ток.");
+    return QStringLiteral("Вторичный ток — для ТТ с номинальным вторичным током %1 А.")
+        .arg(amperes);
 }

@@ -3,12 +3,27 @@
 // and the signals of the controls that hold them, so that the curves follow every change at once.
 #include "characteristics.h"
 
+#include <QString>
+
 #include <functional>
+#include <vector>
 
 class QObject;
 class TFKsb;
 
 qvoksb::characteristics::Settings characteristicsSettings(const TFKsb &window);
+
+// The rated secondary current of the CT a protection's test sheet is given for, chosen in the
+// characteristics window and kept in QvoKsb.ini: the window, the report and the copied sheet
+// use the same. Phases: 5 or 1 A (5 at first). Earth: 0, the primary current only, at first,
+// since the secondary of a zero-sequence CT is no quantity to inject; or 1 or 5 A.
+int storedSecondaryA(qvoksb::characteristics::Protection protection);
+void storeSecondaryA(qvoksb::characteristics::Protection protection, int amperes);
+// The choices of a protection, in list order.
+std::vector<int> secondaryChoices(qvoksb::characteristics::Protection protection);
+// "Вторичный ток — для ТТ с номинальным вторичным током 5 А." or, for 0, that only the primary
+// current is given.
+QString secondaryNote(int amperes);
 
 // Calls `changed` after any change of a setting that characteristicsSettings reads; the
 // connections end with `context`.

@@ -118,7 +118,7 @@ CharacteristicsWindow::CharacteristicsWindow(TFKsb *settings)
     auto *secondaryLabel = new QLabel(QStringLiteral("Вторичный ток ТТ:"), this);
     SecondaryList = new QComboBox(this);
     SecondaryList->setObjectName(QStringLiteral("SecondaryList"));
-    SecondaryList->addItems({QStringLiteral("5 А"), QStringLiteral("1 А")});
+    SecondaryList->setAccessibleName(QStringLiteral("Вторичный ток ТТ"));
     secondaryLabel->setBuddy(SecondaryList);
     CopyButton = new QPushButton(QStringLiteral("Копировать"), this);
     CopyButton->setObjectName(QStringLiteral("CopyButton"));
@@ -145,8 +145,15 @@ CharacteristicsWindow::CharacteristicsWindow(TFKsb *settings)
     layout->addLayout(columns, 1);
     resize(1240, 680);
 
-    connect(ProtectionTabs, &QTabBar::currentChanged, this, [this](int) { refresh(); });
-    connect(SecondaryList, &QComboBox::currentIndexChanged, this, [this](int) { refresh(); });
+    connect(ProtectionTabs, &QTabBar::currentChanged, this, [this](int) {
+        showSecondaryChoices();
+        refresh();
+    });
+    connect(SecondaryList, &QComboBox::currentIndexChanged, this, [this](int) {
+        storeSecondaryA(protection(), ctSecondaryA());
+        refresh();
+    });
+    showSecondaryChoices();
     connect(CopyButton, &QPushButton::clicked, this, [this] { copySheet(); });
     connect(Plot, &CharacteristicsView::pointed, this, [this](double a) { showReadout(a); });
     connectCharacteristicsSettings(*settingsWindow_, this, [this] { refresh(); });
@@ -160,7 +167,17 @@ Protection CharacteristicsWindow::protection() const
 
 int CharacteristicsWindow::ctSecondaryA() const
 {
-    return SecondaryList->currentIndex() == 1 ? 1 : 5;
+    return SecondaryList->currentData().toInt();
+}
+
+void CharacteristicsWindow::showSecondaryChoices()
+{
+    const QSignalBlocker quiet(SecondaryList);
+    SecondaryList->clear();
+    for (int a : secondaryChoices(protection()))
+        SecondaryList->addItem(
+            a ? QStringLiteral("%1 А").arg(a) : QStringLiteral("только первичный"), a);
+    SecondaryList->setCurrentIndex(SecondaryList->findData(storedSecondaryA(protection())));
 }
 
 void CharacteristicsWindow::refresh()
@@ -169,11 +186,8 @@ void CharacteristicsWindow::refresh()
     Plot->setData(plotData(settings_, protection()));
     sheet_ = testSheet(settings_, protection(), ctSecondaryA());
 
-    SheetReference->setText(
-        QStringLiteral("Кратность к току срабатывания %1. Вторичный ток — для ТТ с номинальным "
-                       "вторичным током %2 А.")
-            .arg(text(sheet_.reference))
-            .arg(ctSecondaryA()));
+    SheetReference->setText(QStringLiteral("Кратность к току срабатывания %1. %2")
+                                .arg(text(sheet_.reference), secondaryNote(ctSecondaryA())));
     SheetTable->setRowCount(int(sheet_.rows.size()));
     for (int r = 0; r < int(sheet_.rows.size()); ++r) {
         const auto cells = sheetCells(sheet_.rows[std::size_t(r)]);

@@ -55,12 +55,13 @@ public:
     QLabel *Readout;
     QLabel *SheetReference;
     QTableWidget *SheetTable;
-    QComboBox *SecondaryList; // rated secondary current of the CT: 5 A, 1 A
+    QComboBox *SecondaryList; // rated secondary current of the CT (CharacteristicsSettings.h)
     QPushButton *CopyButton;
 
 private:
     void showReadout(double currentA);
     int ctSecondaryA() const;
+    void showSecondaryChoices();
 
     TFKsb *settingsWindow_;
     qvoksb::characteristics::Settings settings_;

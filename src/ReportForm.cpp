@@ -1,13 +1,8 @@
 #include "ReportForm.h"
 
-#include "FileNames.h"
-#include "MainPlacement.h"
-#include "cp1251.h"
-#include "profile_file.h"
+#include "UserSettings.h"
 
 #include <QDialogButtonBox>
-#include <QDir>
-#include <QFileInfo>
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QPushButton>
@@ -80,34 +75,17 @@ bool ReportForm::ask()
 
 qvoksb::report::Labels ReportForm::stored()
 {
-    qvoksb::ProfileFile ini;
     qvoksb::report::Labels labels;
-    if (!ini.load(coreFileName(PlacementStore::path())))
-        return labels;
     for (int i = 0; i < 4; ++i)
-        *field(labels, i) = qvoksb::cp1251ToUtf8(ini.valueOr(Section, Keys[i], ""));
+        *field(labels, i) = storedValue(Section, Keys[i]).toStdString();
     return labels;
 }
 
 bool ReportForm::store(const qvoksb::report::Labels &labels, QString *problem)
 {
-    qvoksb::ProfileFile ini;
-    std::string error;
-    const std::string file = coreFileName(PlacementStore::path());
-    QDir().mkpath(QFileInfo(PlacementStore::path()).absolutePath());
-    // The file's other sections stay as they are.
-    if (!ini.load(file, &error)) {
-        if (problem)
-            *problem = QString::fromStdString(error);
-        return false;
-    }
     qvoksb::report::Labels copy = labels;
     for (int i = 0; i < 4; ++i)
-        ini.setValue(Section, Keys[i], qvoksb::cp1251FromUtf8(*field(copy, i)));
-    if (!ini.save(file, &error)) {
-        if (problem)
-            *problem = QString::fromStdString(error);
-        return false;
-    }
+        if (!storeValue(Section, Keys[i], QString::fromStdString(*field(copy, i)), problem))
+            return false;
     return true;
 }

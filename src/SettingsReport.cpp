@@ -1,6 +1,7 @@
 #include "SettingsReport.h"
 
 #include "CharacteristicsPlot.h"
+#include "CharacteristicsSettings.h"
 #include "FileDialog.h"
 #include "Main.h"
 #include "Messages.h"
@@ -571,9 +572,6 @@ void addReportCommands(TFKsb *window)
 void characteristicsSection(ReportFlow &flow, const SettingsSet &set)
 {
     namespace ch = qvoksb::characteristics;
-    // The sheet's secondary currents are those of a CT with 5 A rated secondary current, as
-    // the characteristics window shows at first.
-    constexpr int ctSecondaryA = 5;
     const ch::Settings settings = ch::settingsFrom(set);
     const std::pair<ch::Protection, const char *> protections[] = {
         {ch::Protection::Phases, "фазы"}, {ch::Protection::Earth, "земля"}};
@@ -585,6 +583,8 @@ void characteristicsSection(ReportFlow &flow, const SettingsSet &set)
         flow.picture(flow.mmPx(125), [&data](QPainter &p, const QRectF &r) {
             paintCharacteristics(p, r, data);
         });
+        // The CT secondary chosen in the characteristics window.
+        const int ctSecondaryA = storedSecondaryA(protection);
         const ch::Sheet sheet = ch::testSheet(settings, protection, ctSecondaryA);
         report::Table t;
         t.title = "Проверочная таблица";
@@ -597,9 +597,8 @@ void characteristicsSection(ReportFlow &flow, const SettingsSet &set)
                 cells.push_back({cell});
             t.rows.push_back(std::move(cells));
         }
-        t.note = "Кратности указаны к току срабатывания: " + sheet.reference +
-                 ". Вторичный ток — для ТТ с номинальным вторичным током " +
-                 std::to_string(ctSecondaryA) + " А.";
+        t.note = "Кратности указаны к току срабатывания: " + sheet.reference + ". " +
+                 secondaryNote(ctSecondaryA).toStdString();
         flow.table(t);
     }
 }

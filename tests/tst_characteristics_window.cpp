@@ -1,5 +1,6 @@
 // The window "Характеристики срабатывания" on top of the main window: opened from "Сервис", one
 // instance, following the settings as the user changes them, the sheet on the clipboard.
+#include "CharacteristicsSettings.h"
 #include "CharacteristicsWindow.h"
 #include "Main.h"
 
@@ -148,6 +149,32 @@ private slots:
         QVERIFY(!stages(*c).contains(unused));
         userPick(*w_, w_->ComboBox2, 0);
         QVERIFY(stages(*c).contains(unused));
+    }
+
+    // The CT secondary is chosen once per tab and kept: the phases at 1 A stay so in a window
+    // opened anew; earth starts with the primary current alone.
+    void theCtSecondaryIsKeptPerTab()
+    {
+        CharacteristicsWindow *c = open();
+        QVERIFY(c);
+        const QString fiveAmps = cell(*c, 1, 2);
+        c->SecondaryList->setCurrentIndex(c->SecondaryList->findData(1));
+        const QString oneAmp = cell(*c, 1, 2);
+        QCOMPARE(QString(oneAmp).replace(u',', u'.').toDouble() * 5,
+                 QString(fiveAmps).replace(u',', u'.').toDouble());
+        c->ProtectionTabs->setCurrentIndex(1);
+        QCOMPARE(c->SecondaryList->currentText(), QStringLiteral("только первичный"));
+        QCOMPARE(cell(*c, 0, 2), QString());
+        QVERIFY(c->SheetReference->text().contains(QStringLiteral("только первичный ток")));
+
+        QPointer<CharacteristicsWindow> closed(c);
+        c->close();
+        QTRY_VERIFY(!closed);
+        c = open();
+        QVERIFY(c);
+        QCOMPARE(c->SecondaryList->currentData().toInt(), 1);
+        QCOMPARE(cell(*c, 1, 2), oneAmp);
+        QCOMPARE(storedSecondaryA(qvoksb::characteristics::Protection::Phases), 1);
     }
 
     void earthStagesUseTheBaseOfTheMethod()

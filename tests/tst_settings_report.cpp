@@ -1,5 +1,6 @@
 // The settings report as a PDF read back with poppler's pdftotext, and the CSV export, both
 // from the commands of a real main window.
+#include "CharacteristicsSettings.h"
 #include "Main.h"
 #include "Messages.h"
 #include "ReportForm.h"
@@ -131,6 +132,7 @@ class TestSettingsReport : public QObject
     QList<QPair<Messages::Kind, QString>> shown_;
     QString chosenFile_;
     QString proposed_; // what the save dialog offered
+    QTemporaryDir home_;
 
     QString path(const QString &name) const { return dir_->filePath(name); }
 
@@ -142,6 +144,12 @@ class TestSettingsReport : public QObject
     }
 
 private slots:
+    void initTestCase()
+    {
+        // The form's fields and the CT secondaries go to a QvoKsb.ini of this run's own.
+        qputenv("XDG_CONFIG_HOME", home_.path().toLocal8Bit());
+    }
+
     void init()
     {
         dir_ = std::make_unique<QTemporaryDir>();
@@ -286,7 +294,7 @@ private slots:
         for (ch::Protection p : {ch::Protection::Phases, ch::Protection::Earth}) {
             const ch::Settings settings = ch::settingsFrom(set);
             QVERIFY(all.contains(qs(ch::plotData(settings, p).baseText)));
-            for (const ch::SheetRow &row : ch::testSheet(settings, p, 5).rows) {
+            for (const ch::SheetRow &row : ch::testSheet(settings, p, storedSecondaryA(p)).rows) {
                 const auto cells = ch::sheetCells(row);
                 QVERIFY2(all.contains(QRegularExpression(
                              QRegularExpression::escape(qs(cells[0])) + QStringLiteral(" +") +
@@ -371,6 +379,46 @@ private slots:
                      .startsWith(QStringLiteral("Настройки: прочитаны из блока COM3, адрес F7, ") +
                                  today),
                  qPrintable(lineWith(all, QStringLiteral("Настройки:"))));
+    }
+
+    // The sheets give the secondary currents of the CT chosen in the characteristics window:
+    // with 1 A, one fifth of those with 5 A; earth starts with the primary current alone.
+    void sheetsUseTheChosenCtSecondary()
+    {
+        namespace ch = qvoksb::characteristics;
+        TFKsb w;
+        const auto phaseSecondaries = [&](const QString &name) {
+            chosenFile_ = path(name);
+            saveReportAsPdf(&w, settingsReport(w, QDateTime(QDate(2026, 12, 8), QTime(14, 5))), &w);
+            const QString all = pdfPages(chosenFile_).join(QLatin1Char('\n'));
+            QList<double> out;
+            for (const ch::SheetRow &row :
+                 ch::testSheet(ch::settingsFrom(w.currentSettings()), ch::Protection::Phases, 5)
+                     .rows) {
+                if (!row.primaryA)
+                    continue;
+                const QString primary = qs(ch::sheetCells(row)[1]);
+                const QStringList cells =
+                    lineWith(all, QStringLiteral("  ") + primary + QStringLiteral("  "))
+                        .simplified()
+                        .split(u' ');
+                out << (cells.size() > 2 ? QString(cells[2]).replace(u',', u'.').toDouble() : -1);
+            }
+            return out;
+        };
+        storeSecondaryA(ch::Protection::Phases, 5);
+        const QList<double> five = phaseSecondaries(QStringLiteral("five.pdf"));
+        storeSecondaryA(ch::Protection::Phases, 1);
+        const QList<double> one = phaseSecondaries(QStringLiteral("one.pdf"));
+        QVERIFY(five.size() >= 5);
+        QCOMPARE(one.size(), five.size());
+        for (int i = 0; i < five.size(); ++i)
+            QVERIFY2(qAbs(one[i] * 5 - five[i]) <= five[i] * 0.01, qPrintable(QString::number(i)));
+        // The notes under the sheets, wherever their lines break.
+        const QString all = pdfPages(chosenFile_).join(QString()).remove(
+            QRegularExpression(QStringLiteral("\\s")));
+        QVERIFY(all.contains(QStringLiteral("номинальнымвторичнымтоком1А.")));
+        QVERIFY(all.contains(QStringLiteral("Вторичныйтокнеуказан:задантолькопервичныйток.")));
     }
 
     void longTextsNeitherClippedNorOverlapping_data()

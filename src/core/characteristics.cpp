@@ -393,7 +393,7 @@ Sheet testSheet(const Settings &settings, Protection protection, int ctSecondary
         r.primaryA = currentA;
         if (reference > 0)
             r.multiple = currentA / reference;
-        if (basePrimary > 0)
+        if (basePrimary > 0 && ctSecondaryA > 0)
             r.secondaryA = currentA / basePrimary * ctSecondaryA;
         if (operation) {
             r.timeS = operation->timeS;

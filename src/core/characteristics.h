@@ -187,7 +187,8 @@ struct Sheet {
 // Rows at 1.5, 2, 3, 5 and 10 times the reference current and one just above (1.05 times) the
 // cut-off's and the alarm's thresholds when they are active, in rising current; then a line for
 // each inactive stage.
-// Secondary currents for a transformer of `ctSecondaryA` (1 or 5) rated secondary current.
+// Secondary currents for a transformer of `ctSecondaryA` (1 or 5) rated secondary current; none
+// for 0, the primary current alone.
 Sheet testSheet(const Settings &settings, Protection protection, int ctSecondaryA);
 
 inline constexpr std::array<double, 5> sheetMultiples = {1.5, 2, 3, 5, 10};
