@@ -4,6 +4,7 @@
 
 #include "Messages.h"
 #include "Rs232.h"
+#include "WorkJournal.h"
 
 #include <iterator>
 
@@ -40,6 +41,7 @@ std::optional<exchange::Result> TFKsb::StartExchange(int tag,
     if (prepare)
         prepare(*Frs232);
     Frs232->exec();
+    recordExchange(*this, *Frs232);
     std::optional<exchange::Result> result = Frs232->result();
     delete Frs232;
     Frs232 = nullptr;
@@ -56,8 +58,10 @@ void TFKsb::SIReadClick()
     // The unit's settings reach the controls all together, and only when every block and the
     // last trip were read: a read that stops half-way leaves the window as it was.
     const auto result = StartExchange(TFrs232::ReadConfiguration);
-    if (result && result->settings)
+    if (result && result->settings) {
         applySettings(*result->settings);
+        setOriginUnit();
+    }
 }
 
 void TFKsb::Button1Click()

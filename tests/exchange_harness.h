@@ -311,6 +311,7 @@ struct Harness {
             return false;
         }
         qputenv("XDG_CONFIG_HOME", home->path().toLocal8Bit());
+        qputenv("XDG_DATA_HOME", home->path().toLocal8Bit()); // the journal of work
         qputenv("QVOKSB_PORT_DIR", portDir().toLocal8Bit());
         QDir().mkpath(portDir());
         unit = std::make_unique<ksb7sim::SimulatedUnit>();
