@@ -80,3 +80,22 @@ QString secondaryNote(int amperes)
     return QStringLiteral("Вторичный ток — для ТТ с номинальным вторичным током %1 А.")
         .arg(amperes);
 }
+
+Tolerance storedTolerance()
+{
+    Tolerance t;
+    bool ok = false;
+    const double percent = storedValue("Characteristics", "TolerancePercent").toDouble(&ok);
+    if (ok && percent >= 0 && percent <= 100)
+        t.percent = percent;
+    const int ms = storedValue("Characteristics", "ToleranceMs").toInt(&ok);
+    if (ok && ms >= 0 && ms <= 10000)
+        t.ms = ms;
+    return t;
+}
+
+void storeTolerance(const Tolerance &tolerance)
+{
+    storeValue("Characteristics", "TolerancePercent", QString::number(tolerance.percent));
+    storeValue("Characteristics", "ToleranceMs", QString::number(tolerance.ms));
+}

@@ -19,6 +19,9 @@ qvoksb::characteristics::Settings characteristicsSettings(const TFKsb &window);
 // since the secondary of a zero-sequence CT is no quantity to inject; or 1 or 5 A.
 int storedSecondaryA(qvoksb::characteristics::Protection protection);
 void storeSecondaryA(qvoksb::characteristics::Protection protection, int amperes);
+// The tolerance of the sheets' times, set in the characteristics window and kept beside it.
+qvoksb::characteristics::Tolerance storedTolerance();
+void storeTolerance(const qvoksb::characteristics::Tolerance &tolerance);
 // The choices of a protection, in list order.
 std::vector<int> secondaryChoices(qvoksb::characteristics::Protection protection);
 // "Вторичный ток — для ТТ с номинальным вторичным током 5 А." or, for 0, that only the primary

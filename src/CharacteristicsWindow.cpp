@@ -14,9 +14,12 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
+
+#include <cmath>
 
 using namespace qvoksb::characteristics;
 
@@ -120,6 +123,24 @@ CharacteristicsWindow::CharacteristicsWindow(TFKsb *settings)
     SecondaryList->setObjectName(QStringLiteral("SecondaryList"));
     SecondaryList->setAccessibleName(QStringLiteral("Вторичный ток ТТ"));
     secondaryLabel->setBuddy(SecondaryList);
+    auto *toleranceLabel = new QLabel(QStringLiteral("Допуск: ±"), this);
+    TolerancePercent = new QSpinBox(this);
+    TolerancePercent->setObjectName(QStringLiteral("TolerancePercent"));
+    TolerancePercent->setAccessibleName(QStringLiteral("Допуск по времени, процентов"));
+    TolerancePercent->setRange(0, 50);
+    TolerancePercent->setSuffix(QStringLiteral(" %"));
+    toleranceLabel->setBuddy(TolerancePercent);
+    auto *atLeastLabel = new QLabel(QStringLiteral("не менее ±"), this);
+    ToleranceMs = new QSpinBox(this);
+    ToleranceMs->setObjectName(QStringLiteral("ToleranceMs"));
+    ToleranceMs->setAccessibleName(QStringLiteral("Допуск по времени, не менее, мс"));
+    ToleranceMs->setRange(0, 1000);
+    ToleranceMs->setSingleStep(10);
+    ToleranceMs->setSuffix(QStringLiteral(" мс"));
+    atLeastLabel->setBuddy(ToleranceMs);
+    const Tolerance kept = storedTolerance();
+    TolerancePercent->setValue(int(std::lround(kept.percent)));
+    ToleranceMs->setValue(kept.ms);
     CopyButton = new QPushButton(QStringLiteral("Копировать"), this);
     CopyButton->setObjectName(QStringLiteral("CopyButton"));
     CopyButton->setToolTip(QStringLiteral("таблица в буфер обмена, столбцы через табуляцию"));
@@ -130,6 +151,10 @@ CharacteristicsWindow::CharacteristicsWindow(TFKsb *settings)
     auto *sheetButtons = new QHBoxLayout;
     sheetButtons->addWidget(secondaryLabel);
     sheetButtons->addWidget(SecondaryList);
+    sheetButtons->addWidget(toleranceLabel);
+    sheetButtons->addWidget(TolerancePercent);
+    sheetButtons->addWidget(atLeastLabel);
+    sheetButtons->addWidget(ToleranceMs);
     sheetButtons->addStretch(1);
     sheetButtons->addWidget(CopyButton);
     auto *sheetColumn = new QVBoxLayout;
@@ -154,6 +179,11 @@ CharacteristicsWindow::CharacteristicsWindow(TFKsb *settings)
         refresh();
     });
     showSecondaryChoices();
+    for (QSpinBox *box : {TolerancePercent, ToleranceMs})
+        connect(box, &QSpinBox::valueChanged, this, [this] {
+            storeTolerance(tolerance());
+            refresh();
+        });
     connect(CopyButton, &QPushButton::clicked, this, [this] { copySheet(); });
     connect(Plot, &CharacteristicsView::pointed, this, [this](double a) { showReadout(a); });
     connectCharacteristicsSettings(*settingsWindow_, this, [this] { refresh(); });
@@ -163,6 +193,11 @@ CharacteristicsWindow::CharacteristicsWindow(TFKsb *settings)
 Protection CharacteristicsWindow::protection() const
 {
     return ProtectionTabs->currentIndex() == 1 ? Protection::Earth : Protection::Phases;
+}
+
+Tolerance CharacteristicsWindow::tolerance() const
+{
+    return {double(TolerancePercent->value()), ToleranceMs->value()};
 }
 
 int CharacteristicsWindow::ctSecondaryA() const
@@ -184,10 +219,14 @@ void CharacteristicsWindow::refresh()
 {
     settings_ = characteristicsSettings(*settingsWindow_);
     Plot->setData(plotData(settings_, protection()));
-    sheet_ = testSheet(settings_, protection(), ctSecondaryA());
+    sheet_ = testSheet(settings_, protection(), ctSecondaryA(), tolerance());
 
-    SheetReference->setText(QStringLiteral("Кратность к току срабатывания %1. %2")
-                                .arg(text(sheet_.reference), secondaryNote(ctSecondaryA())));
+    QString note =
+        QStringLiteral("Кратность к току срабатывания %1. %2 %3.")
+            .arg(text(sheet_.reference), secondaryNote(ctSecondaryA()), text(sheet_.tolerance));
+    if (!sheet_.formula.empty())
+        note += QLatin1Char(' ') + text(sheet_.formula) + QLatin1Char('.');
+    SheetReference->setText(note);
     SheetTable->setRowCount(int(sheet_.rows.size()));
     for (int r = 0; r < int(sheet_.rows.size()); ++r) {
         const auto cells = sheetCells(sheet_.rows[std::size_t(r)]);

@@ -8,6 +8,7 @@
 class QComboBox;
 class QLabel;
 class QPushButton;
+class QSpinBox;
 class QTabBar;
 class QTableWidget;
 class TFKsb;
@@ -56,11 +57,14 @@ public:
     QLabel *SheetReference;
     QTableWidget *SheetTable;
     QComboBox *SecondaryList; // rated secondary current of the CT (CharacteristicsSettings.h)
+    QSpinBox *TolerancePercent; // the sheet's time tolerance: percent of the time ...
+    QSpinBox *ToleranceMs;      // ... and at least this many milliseconds
     QPushButton *CopyButton;
 
 private:
     void showReadout(double currentA);
     int ctSecondaryA() const;
+    qvoksb::characteristics::Tolerance tolerance() const;
     void showSecondaryChoices();
 
     TFKsb *settingsWindow_;

@@ -585,12 +585,13 @@ void characteristicsSection(ReportFlow &flow, const SettingsSet &set)
         });
         // The CT secondary chosen in the characteristics window.
         const int ctSecondaryA = storedSecondaryA(protection);
-        const ch::Sheet sheet = ch::testSheet(settings, protection, ctSecondaryA);
+        const ch::Sheet sheet =
+            ch::testSheet(settings, protection, ctSecondaryA, storedTolerance());
         report::Table t;
         t.title = "Проверочная таблица";
         t.header.assign(ch::sheetHeader.begin(), ch::sheetHeader.end());
-        t.widths = {13, 17, 17, 13, 40};
-        t.centred = {true, true, true, true, false};
+        t.widths = {11, 12, 12, 8, 26, 12, 11, 8};
+        t.centred = {true, true, true, true, false, true, true, true};
         for (const ch::SheetRow &row : sheet.rows) {
             report::Row cells;
             for (const std::string &cell : ch::sheetCells(row))
@@ -598,7 +599,9 @@ void characteristicsSection(ReportFlow &flow, const SettingsSet &set)
             t.rows.push_back(std::move(cells));
         }
         t.note = "Кратности указаны к току срабатывания: " + sheet.reference + ". " +
-                 secondaryNote(ctSecondaryA).toStdString();
+                 secondaryNote(ctSecondaryA).toStdString() + " " + sheet.tolerance + ".";
+        if (!sheet.formula.empty())
+            t.note += " " + sheet.formula + ".";
         flow.table(t);
     }
 }

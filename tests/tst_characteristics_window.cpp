@@ -42,6 +42,15 @@ QString cell(const CharacteristicsWindow &c, int row, int column)
     return item ? item->text() : QString();
 }
 
+// The row of the sheet at a multiple of the pick-up ("2,00"); -1 when there is none.
+int rowOf(const CharacteristicsWindow &c, const QString &multiple)
+{
+    for (int r = 0; r < c.SheetTable->rowCount(); ++r)
+        if (cell(c, r, 0) == multiple)
+            return r;
+    return -1;
+}
+
 // The stage column of the sheet, top to bottom.
 QStringList stages(const CharacteristicsWindow &c)
 {
@@ -122,19 +131,19 @@ private slots:
                      w_->ComboBox3->itemText(i));
         // Start: ANSI moderately inverse from 4 % of 100 A; at 2 × (8 A) the curve gives
         // 0.1735 + 0.6791/1.2 − 0.08/1.44 + 0.1271/1.728 = 0.757 s.
-        QCOMPARE(cell(*c, 1, 1), QStringLiteral("8,00"));
-        QCOMPARE(cell(*c, 1, 3), QStringLiteral("0,757"));
+        QCOMPARE(cell(*c, rowOf(*c, QStringLiteral("2,00")), 1), QStringLiteral("8,00"));
+        QCOMPARE(cell(*c, rowOf(*c, QStringLiteral("2,00")), 3), QStringLiteral("0,757"));
 
         // IEC standard inverse: 10.03 s at 2 ×.
         userPick(*w_, w_->ComboBox3, 10);
-        QCOMPARE(cell(*c, 1, 3), QStringLiteral("10,0"));
+        QCOMPARE(cell(*c, rowOf(*c, QStringLiteral("2,00")), 3), QStringLiteral("10,0"));
         QVERIFY(QString::fromStdString(c->Plot->data().stages.at(0).legend).contains("IEC-A"));
         // CT of 200 A: the same row at 16 A primary, 0.4 A secondary of a 5 A CT, 0.08 A of 1 A.
         w_->RxSpinEdit2->setValue(200);
-        QCOMPARE(cell(*c, 1, 1), QStringLiteral("16,0"));
-        QCOMPARE(cell(*c, 1, 2), QStringLiteral("0,400"));
+        QCOMPARE(cell(*c, rowOf(*c, QStringLiteral("2,00")), 1), QStringLiteral("16,0"));
+        QCOMPARE(cell(*c, rowOf(*c, QStringLiteral("2,00")), 2), QStringLiteral("0,400"));
         c->SecondaryList->setCurrentIndex(1);
-        QCOMPARE(cell(*c, 1, 2), QStringLiteral("0,0800"));
+        QCOMPARE(cell(*c, rowOf(*c, QStringLiteral("2,00")), 2), QStringLiteral("0,0800"));
 
         // The time stage drives nothing: not drawn, and the sheet says so.
         const QString unused = QStringLiteral("Времязависимая ступень: не используется");
@@ -157,14 +166,14 @@ private slots:
     {
         CharacteristicsWindow *c = open();
         QVERIFY(c);
-        const QString fiveAmps = cell(*c, 1, 2);
+        const QString fiveAmps = cell(*c, rowOf(*c, QStringLiteral("2,00")), 2);
         c->SecondaryList->setCurrentIndex(c->SecondaryList->findData(1));
-        const QString oneAmp = cell(*c, 1, 2);
+        const QString oneAmp = cell(*c, rowOf(*c, QStringLiteral("2,00")), 2);
         QCOMPARE(QString(oneAmp).replace(u',', u'.').toDouble() * 5,
                  QString(fiveAmps).replace(u',', u'.').toDouble());
         c->ProtectionTabs->setCurrentIndex(1);
         QCOMPARE(c->SecondaryList->currentText(), QStringLiteral("только первичный"));
-        QCOMPARE(cell(*c, 0, 2), QString());
+        QCOMPARE(cell(*c, rowOf(*c, QStringLiteral("1,50")), 2), QString());
         QVERIFY(c->SheetReference->text().contains(QStringLiteral("только первичный ток")));
 
         QPointer<CharacteristicsWindow> closed(c);
@@ -173,7 +182,7 @@ private slots:
         c = open();
         QVERIFY(c);
         QCOMPARE(c->SecondaryList->currentData().toInt(), 1);
-        QCOMPARE(cell(*c, 1, 2), oneAmp);
+        QCOMPARE(cell(*c, rowOf(*c, QStringLiteral("2,00")), 2), oneAmp);
         QCOMPARE(storedSecondaryA(qvoksb::characteristics::Protection::Phases), 1);
     }
 
@@ -183,12 +192,12 @@ private slots:
         QVERIFY(c);
         c->ProtectionTabs->setCurrentIndex(1);
         // 12 % of the zero-sequence CT's 100 A; then of 50 A; with "УТЕЧКА" of the phase CTs.
-        QCOMPARE(cell(*c, 0, 1), QStringLiteral("18,0"));
+        QCOMPARE(cell(*c, rowOf(*c, QStringLiteral("1,50")), 1), QStringLiteral("18,0"));
         w_->RxSpinEdit3->setValue(50);
-        QCOMPARE(cell(*c, 0, 1), QStringLiteral("9,00"));
+        QCOMPARE(cell(*c, rowOf(*c, QStringLiteral("1,50")), 1), QStringLiteral("9,00"));
         QVERIFY(QString::fromStdString(c->Plot->data().baseText).contains("ТНП 50"));
         userPick(*w_, w_->ComboBox1, 0);
-        QCOMPARE(cell(*c, 0, 1), QStringLiteral("18,0"));
+        QCOMPARE(cell(*c, rowOf(*c, QStringLiteral("1,50")), 1), QStringLiteral("18,0"));
         QVERIFY(QString::fromStdString(c->Plot->data().baseText).contains("ТТ фаз 100"));
     }
 
@@ -200,12 +209,37 @@ private slots:
         QTest::mouseClick(c->CopyButton, Qt::LeftButton);
         const QStringList lines =
             QApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), c->SheetTable->rowCount() + 1);
+        // The header, a line per row, then the tolerance and the curve's formula.
+        QCOMPARE(lines.size(), c->SheetTable->rowCount() + 3);
         QCOMPARE(lines.at(0), QStringLiteral("Кратность\tПервичный ток, А\tВторичный ток, А\t"
-                                             "Время, с\tСтупень"));
-        QCOMPARE(lines.at(2).split(QLatin1Char('\t')),
-                 QStringList({cell(*c, 1, 0), cell(*c, 1, 1), cell(*c, 1, 2), cell(*c, 1, 3),
-                              cell(*c, 1, 4)}));
+                                             "Время, с\tСтупень\tДопуск, с\tИзмерено, с\tГоден"));
+        QStringList second;
+        for (int column = 0; column < 8; ++column)
+            second << cell(*c, 1, column);
+        QCOMPARE(lines.at(2).split(QLatin1Char('\t')), second);
+        QVERIFY(lines.at(lines.size() - 2).startsWith(QStringLiteral("Допуск по времени: ±5 %")));
+        QVERIFY(lines.last().startsWith(QStringLiteral("ANSI слабая зависимость: t = M · (A + B")));
+    }
+
+    // The tolerance set in the window gives the allowed range of each time.
+    void theToleranceGivesTheAllowedRange()
+    {
+        CharacteristicsWindow *c = open();
+        QVERIFY(c);
+        const int row = rowOf(*c, QStringLiteral("2,00"));
+        QCOMPARE(cell(*c, row, 3), QStringLiteral("0,757"));
+        // 0.75741 s (0.1735 + 0.6791/1.2 − 0.08/1.44 + 0.1271/1.728), ±5 %
+        QCOMPARE(cell(*c, row, 5), QStringLiteral("0,720–0,795"));
+        c->TolerancePercent->setValue(1);
+        QCOMPARE(cell(*c, row, 5), QStringLiteral("0,727–0,787")); // ±30 ms, more than 1 %
+        QVERIFY(c->SheetReference->text().contains(
+            QStringLiteral("±1 % от расчётного, не менее ±30 мс")));
+        // Below each pick-up a row where the stage must not operate.
+        const int below = rowOf(*c, QStringLiteral("0,950"));
+        QVERIFY(below >= 0);
+        QCOMPARE(cell(*c, below, 4), QStringLiteral("Времязависимая ступень: не должна сработать"));
+        QCOMPARE(cell(*c, below + 1, 0), QStringLiteral("1,05"));
+        QCOMPARE(storedTolerance().percent, 1.0);
     }
 
     void pointerReadsOutCurrentMultipleAndTime()

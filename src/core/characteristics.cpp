@@ -376,10 +376,57 @@ PlotData plotData(const Settings &settings, Protection protection)
 
 // --- the test sheet -----------------------------------------------------------------------------
 
-const std::array<const char *, 5> sheetHeader = {"Кратность", "Первичный ток, А",
-                                                 "Вторичный ток, А", "Время, с", "Ступень"};
+const std::array<const char *, 8> sheetHeader = {
+    "Кратность", "Первичный ток, А", "Вторичный ток, А", "Время, с",
+    "Ступень",   "Допуск, с",        "Измерено, с",      "Годен"};
 
-Sheet testSheet(const Settings &settings, Protection protection, int ctSecondaryA)
+namespace
+{
+
+// A constant as the formula prints it: as few digits as it has, with a decimal comma.
+std::string constantText(double value)
+{
+    char text[32];
+    std::string s(text, std::to_chars(text, text + sizeof text, value).ptr);
+    std::replace(s.begin(), s.end(), '.', ',');
+    return s;
+}
+
+std::string formulaOf(const ProtectionSettings &settings)
+{
+    const TimeDependentStageSettings &td = settings.timeDependent;
+    if (!td.active || td.characteristic < 0 || td.characteristic >= int(curveTable.size()))
+        return {};
+    const CurveRow &row = curveTable[std::size_t(td.characteristic)];
+    const std::string m = "M = " + constantText(td.multiplierX10 / 10.0) + " (уставка " +
+                          std::to_string(td.multiplierX10) + ", x10)";
+    const std::string range = "; x = I/Iср от " + constantText(curveStartMultiple) + " до " +
+                              constantText(curveEndMultiple) + ", выше 20 время как при 20";
+    switch (row.form) {
+    case CurveForm::Iec:
+        return std::string(row.item) + ": t = M · k / (x^α − 1), k = " + constantText(row.k) +
+               ", α = " + constantText(row.alpha) + ", " + m + range;
+    case CurveForm::FiveConstant:
+        return std::string(row.item) +
+               ": t = M · (A + B/(x − C) + D/(x − C)² + E/(x − C)³), A = " + constantText(row.a) +
+               ", B = " + constantText(row.b) + ", C = " + constantText(row.c) +
+               ", D = " + constantText(row.d) + ", E = " + constantText(row.e) + ", " + m + range;
+    case CurveForm::DefiniteTime:
+        break;
+    }
+    return std::string(row.item) + ": t = " + constantText(td.delayMs / 1000.0) + " с от Iср";
+}
+
+} // namespace
+
+std::string toleranceText(const Tolerance &tolerance)
+{
+    return "Допуск по времени: ±" + constantText(tolerance.percent) +
+           " % от расчётного, не менее ±" + std::to_string(tolerance.ms) + " мс";
+}
+
+Sheet testSheet(const Settings &settings, Protection protection, int ctSecondaryA,
+                const Tolerance &tolerance)
 {
     const ProtectionCurves curves(settings, protection);
     const double reference = curves.referenceA();
@@ -387,9 +434,13 @@ Sheet testSheet(const Settings &settings, Protection protection, int ctSecondary
     Sheet sheet;
     sheet.reference =
         "Iср = " + formatSignificant(reference) + " А: " + stageName(curves.referenceStage());
+    sheet.tolerance = toleranceText(tolerance);
+    sheet.formula = formulaOf(curves.settings());
 
-    auto row = [&](double currentA, std::optional<ProtectionCurves::Trip> operation) {
+    auto row = [&](double currentA, std::optional<ProtectionCurves::Trip> operation,
+                   RowKind kind = RowKind::Check) {
         SheetRow r;
+        r.kind = kind;
         r.primaryA = currentA;
         if (reference > 0)
             r.multiple = currentA / reference;
@@ -397,6 +448,10 @@ Sheet testSheet(const Settings &settings, Protection protection, int ctSecondary
             r.secondaryA = currentA / basePrimary * ctSecondaryA;
         if (operation) {
             r.timeS = operation->timeS;
+            const double slack =
+                std::max(operation->timeS * tolerance.percent / 100, tolerance.ms / 1000.0);
+            r.minS = std::max(0.0, operation->timeS - slack);
+            r.maxS = operation->timeS + slack;
             r.stage = stageName(operation->stage);
         } else {
             r.stage = "не срабатывает";
@@ -408,17 +463,28 @@ Sheet testSheet(const Settings &settings, Protection protection, int ctSecondary
     if (reference > 0 && curves.active(curves.referenceStage()))
         for (double m : sheetMultiples)
             row(m * reference, curves.trip(m * reference));
-    for (Stage stage : {Stage::CutOff, Stage::Alarm}) {
+    for (Stage stage : allStages) {
         if (!curves.active(stage) || !(curves.pickupA(stage) > 0))
             continue;
+        // Just below the threshold the stage must not operate, whatever else does.
+        SheetRow below;
+        below.kind = RowKind::NoOperation;
+        below.primaryA = curves.pickupA(stage) * sheetBelowThreshold;
+        if (reference > 0)
+            below.multiple = *below.primaryA / reference;
+        if (basePrimary > 0 && ctSecondaryA > 0)
+            below.secondaryA = *below.primaryA / basePrimary * ctSecondaryA;
+        below.stage = std::string(stageName(stage)) + ": " + NoOperationText;
+        sheet.rows.push_back(std::move(below));
         const double current = curves.pickupA(stage) * sheetAboveThreshold;
-        // Just above the cut-off the resulting characteristic decides; the alarm row shows the
-        // alarm itself, which trips nothing.
+        // Just above a tripping stage's threshold the resulting characteristic decides; the
+        // alarm row shows the alarm itself, which trips nothing.
         if (stage == Stage::Alarm) {
             const auto t = curves.timeS(stage, current);
-            row(current, t ? std::optional(ProtectionCurves::Trip{*t, stage}) : std::nullopt);
+            row(current, t ? std::optional(ProtectionCurves::Trip{*t, stage}) : std::nullopt,
+                RowKind::PickUp);
         } else {
-            row(current, curves.trip(current));
+            row(current, curves.trip(current), RowKind::PickUp);
         }
     }
     // A test set steps the current up: the rows in rising current.
@@ -461,13 +527,21 @@ std::string formatSignificant(double value)
     return s;
 }
 
-std::array<std::string, 5> sheetCells(const SheetRow &row)
+std::array<std::string, 8> sheetCells(const SheetRow &row)
 {
     auto cell = [](const std::optional<double> &v) {
         return v ? formatSignificant(*v) : std::string();
     };
-    return {cell(row.multiple), cell(row.primaryA), cell(row.secondaryA), cell(row.timeS),
-            row.stage};
+    const std::string range =
+        row.minS && row.maxS ? cell(row.minS) + "–" + cell(row.maxS) : std::string();
+    return {cell(row.multiple),
+            cell(row.primaryA),
+            cell(row.secondaryA),
+            cell(row.timeS),
+            row.stage,
+            range,
+            "",
+            ""};
 }
 
 std::string sheetText(const Sheet &sheet)
@@ -484,6 +558,9 @@ std::string sheetText(const Sheet &sheet)
     line(sheetHeader);
     for (const SheetRow &row : sheet.rows)
         line(sheetCells(row));
+    text += sheet.tolerance + '\n';
+    if (!sheet.formula.empty())
+        text += sheet.formula + '\n';
     return text;
 }
 

@@ -171,36 +171,63 @@ PlotData plotData(const Settings &settings, Protection protection);
 
 // --- the test sheet -----------------------------------------------------------------------------
 
+// How far a measured time may lie from the expected one: the larger of `percent` of it and `ms`,
+// either way.
+struct Tolerance {
+    double percent = 5;
+    int ms = 30;
+};
+// "Допуск по времени: ±5 % от расчётного, не менее ±30 мс"
+std::string toleranceText(const Tolerance &tolerance);
+
+enum class RowKind {
+    Check,       // a multiple of the reference current
+    PickUp,      // just above a stage's threshold: the stage starts
+    NoOperation, // just below it: the stage must not operate
+};
+
 struct SheetRow {
+    RowKind kind = RowKind::Check;
     std::optional<double> multiple; // of the reference current
     std::optional<double> primaryA;
     std::optional<double> secondaryA;
     std::optional<double> timeS;
-    std::string stage; // what operates, "не срабатывает", or "<stage>: не используется"
+    std::optional<double> minS, maxS; // the allowed range of the measured time
+    // What operates, "не срабатывает", "<stage>: не должна сработать", "<stage>: не используется"
+    std::string stage;
 };
 
 struct Sheet {
     std::vector<SheetRow> rows;
     std::string reference; // what the multiples refer to: "Iср = 100 А: Времязависимая ступень"
+    std::string tolerance; // toleranceText()
+    // The time-dependent stage's formula with its constants and setting; empty when unused.
+    std::string formula;
 };
 
-// Rows at 1.5, 2, 3, 5 and 10 times the reference current and one just above (1.05 times) the
-// cut-off's and the alarm's thresholds when they are active, in rising current; then a line for
-// each inactive stage.
+// Rows at 1.5, 2, 3, 5 and 10 times the reference current; for each active stage a row just
+// below its threshold (0.95 times: it must not operate) and one just above it (1.05 times: the
+// stage starts), in rising current; then a line for each inactive stage. Rows with a time carry
+// its allowed range by `tolerance`.
 // Secondary currents for a transformer of `ctSecondaryA` (1 or 5) rated secondary current; none
 // for 0, the primary current alone.
-Sheet testSheet(const Settings &settings, Protection protection, int ctSecondaryA);
+Sheet testSheet(const Settings &settings, Protection protection, int ctSecondaryA,
+                const Tolerance &tolerance = {});
 
 inline constexpr std::array<double, 5> sheetMultiples = {1.5, 2, 3, 5, 10};
 inline constexpr double sheetAboveThreshold = 1.05;
+inline constexpr double sheetBelowThreshold = 0.95;
+inline constexpr const char *NoOperationText = "не должна сработать";
 
 // Numbers as the sheet shows them, with a decimal comma: a time to three significant figures,
 // currents and multiples to three significant figures as well ("10,0", "1,74", "0,0500", "512").
 std::string formatSignificant(double value);
-// The cells of a row: multiple, primary A, secondary A, time s, stage; empty where none.
-std::array<std::string, 5> sheetCells(const SheetRow &row);
-// Header row and rows, tab-separated, one line each ending in "\n".
+// The cells of a row: multiple, primary A, secondary A, time s, stage, allowed range, and the
+// empty cells "Измерено, с" and "Годен" the tester fills in; empty where none.
+std::array<std::string, 8> sheetCells(const SheetRow &row);
+// Header row and rows, tab-separated, one line each ending in "\n"; then the tolerance and the
+// formula, one line each.
 std::string sheetText(const Sheet &sheet);
-extern const std::array<const char *, 5> sheetHeader;
+extern const std::array<const char *, 8> sheetHeader;
 
 } // namespace qvoksb::characteristics

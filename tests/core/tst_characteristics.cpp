@@ -176,37 +176,70 @@ TEST(Resulting, EarthBaseFollowsTheMethod)
 TEST(Sheet, RowsAndCurrentsOfOneSettingsSet)
 {
     const Sheet sheet = testSheet(sampleSettings(), Protection::Phases, 5);
-    ASSERT_EQ(sheet.rows.size(), 7u); // five multiples, above the cut-off, unused alarm
-    const double currents[] = {150, 200, 300, 500, 840, 1000};
-    for (int i = 0; i < 6; ++i) {
+    // Below and above the 100 A pick-up, five multiples, below and above the 800 A cut-off,
+    // the unused alarm.
+    ASSERT_EQ(sheet.rows.size(), 10u);
+    const double currents[] = {95, 105, 150, 200, 300, 500, 760, 840, 1000};
+    const RowKind kinds[] = {RowKind::NoOperation, RowKind::PickUp, RowKind::Check,
+                             RowKind::Check,       RowKind::Check,  RowKind::Check,
+                             RowKind::NoOperation, RowKind::PickUp, RowKind::Check};
+    for (int i = 0; i < 9; ++i) {
         const SheetRow &r = sheet.rows[std::size_t(i)];
         EXPECT_DOUBLE_EQ(*r.primaryA, currents[i]);
         EXPECT_DOUBLE_EQ(*r.multiple, currents[i] / 100);
         EXPECT_DOUBLE_EQ(*r.secondaryA, currents[i] / 200 * 5);
+        EXPECT_EQ(r.kind, kinds[i]) << i;
     }
-    EXPECT_NEAR(*sheet.rows[1].timeS, 10.03, 0.005);
-    EXPECT_EQ(sheet.rows[3].stage, "Времязависимая ступень");
-    EXPECT_EQ(sheet.rows[4].stage, "Токовая отсечка"); // just above the 800 A cut-off
-    EXPECT_EQ(sheet.rows[5].stage, "Токовая отсечка");
-    EXPECT_DOUBLE_EQ(*sheet.rows[5].timeS, 0.05);
-    EXPECT_EQ(sheet.rows[6].stage, "Сигнал: не используется");
-    EXPECT_FALSE(sheet.rows[6].primaryA);
+    EXPECT_EQ(sheet.rows[0].stage, "Времязависимая ступень: не должна сработать");
+    EXPECT_FALSE(sheet.rows[0].timeS);
+    // IEC standard inverse at 1.05 times: 0.14 / (1.05^0.02 − 1).
+    EXPECT_NEAR(*sheet.rows[1].timeS, 0.14 / (std::pow(1.05, 0.02) - 1), 1e-9);
+    EXPECT_NEAR(*sheet.rows[3].timeS, 10.03, 0.005);
+    EXPECT_EQ(sheet.rows[5].stage, "Времязависимая ступень");
+    EXPECT_EQ(sheet.rows[6].stage, "Токовая отсечка: не должна сработать");
+    EXPECT_EQ(sheet.rows[7].stage, "Токовая отсечка"); // just above the 800 A cut-off
+    EXPECT_DOUBLE_EQ(*sheet.rows[8].timeS, 0.05);
+    EXPECT_EQ(sheet.rows[9].stage, "Сигнал: не используется");
+    EXPECT_FALSE(sheet.rows[9].primaryA);
+    // The allowed range: ±5 % of the time, but at least ±30 ms.
+    EXPECT_NEAR(*sheet.rows[3].minS, *sheet.rows[3].timeS * 0.95, 1e-9);
+    EXPECT_NEAR(*sheet.rows[3].maxS, *sheet.rows[3].timeS * 1.05, 1e-9);
+    EXPECT_NEAR(*sheet.rows[8].minS, 0.02, 1e-9);
+    EXPECT_NEAR(*sheet.rows[8].maxS, 0.08, 1e-9);
+    const Sheet wide = testSheet(sampleSettings(), Protection::Phases, 5, {10, 100});
+    EXPECT_NEAR(*wide.rows[8].minS, 0, 1e-9); // never below zero
+    EXPECT_NEAR(*wide.rows[3].maxS, *wide.rows[3].timeS * 1.1, 1e-9);
 
     const Sheet oneAmp = testSheet(sampleSettings(), Protection::Phases, 1);
-    EXPECT_DOUBLE_EQ(*oneAmp.rows[0].secondaryA, 0.75);
+    EXPECT_DOUBLE_EQ(*oneAmp.rows[2].secondaryA, 0.75);
+    const Sheet primaryOnly = testSheet(sampleSettings(), Protection::Phases, 0);
+    EXPECT_FALSE(primaryOnly.rows[2].secondaryA);
 
     const std::string text = sheetText(sheet);
     EXPECT_EQ(text.substr(0, text.find('\n')),
-              "Кратность\tПервичный ток, А\tВторичный ток, А\tВремя, с\tСтупень");
-    EXPECT_NE(text.find("\n2,00\t200\t5,00\t10,0\tВремязависимая ступень\n"), std::string::npos);
-    EXPECT_NE(text.find("\n\t\t\t\tСигнал: не используется\n"), std::string::npos);
+              "Кратность\tПервичный ток, А\tВторичный ток, А\tВремя, с\tСтупень\tДопуск, "
+              "с\tИзмерено, с\tГоден");
+    EXPECT_NE(text.find("\n2,00\t200\t5,00\t10,0\tВремязависимая ступень\t9,53–10,5\t\t\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("\n\t\t\t\tСигнал: не используется\t\t\t\n"), std::string::npos);
+    EXPECT_NE(text.find("\nДопуск по времени: ±5 % от расчётного, не менее ±30 мс\n"),
+              std::string::npos);
+    EXPECT_NE(
+        text.find("\nIEC-A нормальная зависимость: t = M · k / (x^α − 1), k = 0,14, α = 0,02, "
+                  "M = 1 (уставка 10, x10)"),
+        std::string::npos)
+        << text;
 
-    // The earth sheet adds a row above the alarm's threshold with the alarm's own delay.
+    // The earth sheet: the alarm's rows come first, the alarm with its own delay.
     const Sheet earth = testSheet(sampleSettings(), Protection::Earth, 5);
-    ASSERT_EQ(earth.rows.size(), 7u);
-    EXPECT_DOUBLE_EQ(*earth.rows[0].primaryA, 5.25);
-    EXPECT_DOUBLE_EQ(*earth.rows[0].timeS, 2.0);
-    EXPECT_EQ(earth.rows[0].stage, "Сигнал");
+    ASSERT_EQ(earth.rows.size(), 11u);
+    EXPECT_DOUBLE_EQ(*earth.rows[0].primaryA, 4.75);
+    EXPECT_EQ(earth.rows[0].stage, "Сигнал: не должна сработать");
+    EXPECT_DOUBLE_EQ(*earth.rows[1].primaryA, 5.25);
+    EXPECT_DOUBLE_EQ(*earth.rows[1].timeS, 2.0);
+    EXPECT_EQ(earth.rows[1].stage, "Сигнал");
+    EXPECT_EQ(earth.formula, "НЕЗАВИСИМОЕ: t = 0,7 с от Iср");
 
     // No stage in use: nothing drawn, nothing to inject, three lines saying so.
     Settings off = sampleSettings();
