@@ -96,6 +96,7 @@ CharacteristicsWindow::CharacteristicsWindow(TFKsb *settings)
     ProtectionTabs->setExpanding(false);
 
     Plot = new CharacteristicsView(this);
+    Plot->setAccessibleName(QStringLiteral("График характеристик срабатывания"));
     Readout = new QLabel(this);
     Readout->setObjectName(QStringLiteral("Readout"));
     Readout->setMinimumHeight(Readout->fontMetrics().height() + 6);
@@ -107,6 +108,7 @@ CharacteristicsWindow::CharacteristicsWindow(TFKsb *settings)
     SheetReference->setWordWrap(true);
     SheetTable = new QTableWidget(this);
     SheetTable->setObjectName(QStringLiteral("SheetTable"));
+    SheetTable->setAccessibleName(QStringLiteral("Проверочная таблица"));
     SheetTable->setColumnCount(int(sheetHeader.size()));
     QStringList header;
     for (const char *h : sheetHeader)

@@ -3,6 +3,7 @@
 #include "FileNames.h"
 #include "Main.h"
 #include "Messages.h"
+#include "WorkJournal.h"
 #include "profile_file.h"
 
 #include <QComboBox>
@@ -349,6 +350,8 @@ void addJournalCommand(TFKsb *window)
     QAction *command = window->addServiceCommand(QStringLiteral("Журнал работ"));
     command->setObjectName(QStringLiteral("JournalCommand"));
     QObject::connect(command, &QAction::triggered, window, [window] {
+        // The last exchange's record may still be on its way to the file.
+        waitForJournal();
         auto *open = window->findChild<JournalWindow *>(QString(), Qt::FindDirectChildrenOnly);
         if (!open)
             open = new JournalWindow(fromCoreFileName(journal::journalPath()), window);

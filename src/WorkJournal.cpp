@@ -6,8 +6,11 @@
 #include "journal.h"
 #include "settings_diff.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QLabel>
+#include <QPointer>
+#include <QThreadPool>
 
 namespace exchange = qvoksb::exchange;
 namespace journal = qvoksb::journal;
@@ -53,6 +56,15 @@ const char *outcomeOf(exchange::Outcome outcome)
         break;
     }
     return "port";
+}
+
+// One thread, so that records reach the file in the order of the exchanges.
+QThreadPool &writer()
+{
+    static QThreadPool pool;
+    pool.setMaxThreadCount(1);
+    pool.setExpiryTimeout(-1);
+    return pool;
 }
 
 } // namespace
@@ -104,11 +116,27 @@ void recordExchange(TFKsb &window, const TFrs232 &done)
         r.lastTrip = qvoksb::tripTimeText(*result->lastTrip) + ": " +
                      qvoksb::tripCauseText(result->lastTrip->cause);
 
-    static bool reported = false;
-    std::string why;
-    if (!journal::append(journal::journalPath(), r, &why) && !reported) {
-        reported = true;
-        Messages::Error(&window,
-                        QStringLiteral("Журнал работ не записан:\n") + QString::fromStdString(why));
-    }
+    QPointer<TFKsb> owner(&window);
+    writer().start([owner, r, path = journal::journalPath()] {
+        std::string why;
+        // At the program's end the application may be gone; the record is lost either way.
+        if (journal::append(path, r, &why) || !QCoreApplication::instance())
+            return;
+        QMetaObject::invokeMethod(
+            qApp,
+            [owner, why] {
+                static bool reported = false;
+                if (reported || !owner)
+                    return;
+                reported = true;
+                Messages::Error(owner, QStringLiteral("Журнал работ не записан:\n") +
+                                           QString::fromStdString(why));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void waitForJournal()
+{
+    writer().waitForDone();
 }

@@ -5,6 +5,9 @@
 class TFKsb;
 class TFrs232;
 
-// Appends the record of the exchange `done` ran; a journal that cannot be written is reported
-// once per run, and the work goes on.
+// Appends the record of the exchange `done` ran. The record is written and flushed to disk by
+// one writer thread in the order of the exchanges, so that the window never waits for the disk;
+// a journal that cannot be written is reported once per run, and the work goes on.
 void recordExchange(TFKsb &window, const TFrs232 &done);
+// Waits until every record handed over is in the file (before the journal is read back).
+void waitForJournal();

@@ -2,6 +2,7 @@
 // the simulated unit, then a write by ksb7ctl, leave exactly five records, each with its fields.
 #include "DifferenceWindow.h"
 #include "JournalWindow.h"
+#include "WorkJournal.h"
 #include "config_file.h"
 #include "exchange_harness.h"
 #include "journal.h"
@@ -79,6 +80,7 @@ private slots:
         QCOMPARE(ctl.exitCode(), 0);
         QCOMPARE(h_.unit->reg(385), 150);
 
+        waitForJournal();
         const journal::Reading reading =
             journal::read(QFile::encodeName(journalPath).toStdString());
         QVERIFY(reading.ok);

@@ -1,6 +1,7 @@
 """The configurator as a screen reader sees it: walks the AT-SPI tree of the running program once
 and checks the pages, the keyboard's page switching, the spin edits' values and texts, the menu
-bar's Alt letters, the port and line menu items, the LEDs, the names inside the repeated frames and the tool bar.
+bar's Alt letters, the port and line menu items, the LEDs, the names inside the repeated frames and the tool bar,
+and the windows "Журнал работ" and "Характеристики срабатывания" beside the main one.
 
 Run by run_accessibility_check, which provides the X display and the buses.
 Usage: check_accessibility.py PATH-TO-QVOKSB PATH-TO-KSB7-SIM
@@ -241,6 +242,55 @@ def run_checks(proc):
     for bar in by_role.get(pyatspi.ROLE_TOOL_BAR, []):
         for node in walk(bar):
             check(node.name != "", f"unnamed {node.getRoleName()} in the tool bar")
+
+    # The windows of "Сервис" that stand beside the main one: every control named, every table
+    # with its column headings and readable cells.
+    app = find_app(proc)
+    service = menus.get("Сервис")
+    if check(service is not None, "no menu «Сервис»"):
+        entries = {service.getChildAtIndex(i).name: service.getChildAtIndex(i)
+                   for i in range(service.childCount) if service.getChildAtIndex(i) is not None}
+        for title in ("Журнал работ", "Характеристики срабатывания"):
+            if not check(title in entries, f"no {title!r} in «Сервис»"):
+                continue
+            action(entries[title], "press")()
+            window = wait_for(lambda: next((app.getChildAtIndex(i) for i in range(app.childCount)
+                                            if app.getChildAtIndex(i) is not None
+                                            and app.getChildAtIndex(i).name == title), None),
+                              f"the window {title!r}", 20)
+            check_window(window, title)
+
+
+NAMED_ROLES = {pyatspi.ROLE_PUSH_BUTTON, pyatspi.ROLE_COMBO_BOX, pyatspi.ROLE_SPIN_BUTTON,
+               pyatspi.ROLE_CHECK_BOX, pyatspi.ROLE_RADIO_BUTTON, pyatspi.ROLE_TABLE,
+               pyatspi.ROLE_PAGE_TAB, pyatspi.ROLE_PAGE_TAB_LIST}
+
+
+def labels_of(node):
+    return [t.name for r in node.getRelationSet()
+            if r.getRelationType() == pyatspi.RELATION_LABELLED_BY
+            for t in (r.getTarget(i) for i in range(r.getNTargets()))]
+
+
+def check_window(window, title):
+    tables = 0
+    for node in walk(window):
+        role = node.getRole()
+        if role in NAMED_ROLES:
+            check(node.name.strip() != "" or any(labels_of(node)),
+                  f"unnamed {node.getRoleName()} in {title!r}")
+        if role == pyatspi.ROLE_TABLE:
+            tables += 1
+            table = node.queryTable()
+            headings = [table.getColumnDescription(c) or
+                        (table.getColumnHeader(c).name if table.getColumnHeader(c) else "")
+                        for c in range(table.nColumns)]
+            check(table.nColumns > 0 and all(headings),
+                  f"table {node.name!r} in {title!r}: headings {headings}")
+            if table.nRows:
+                check(table.getAccessibleAt(0, 0) is not None,
+                      f"table {node.name!r} in {title!r}: no cell at the first row")
+    check(tables == 1, f"{tables} tables in {title!r}")
 
 
 def wait_for_quietly(predicate, seconds=5.0):
