@@ -341,6 +341,7 @@ bool Engine::sendStep(TimePoint now)
     if (request_.empty()) {
         request_ = buildRequest();
         copies_ = 0;
+        spoiltAnswers_ = 0;
     }
     if (request_.empty())
         return false;
@@ -435,6 +436,7 @@ void Engine::spoilt(bool unrelated)
     setLabel(unrelated ? wrongReplyText : crcErrorText);
     result_.trouble = unrelated ? "неверный ответ блока" : "ошибка CRC в ответе";
     answeredSinceSend_ = true;
+    spoiltAnswers_ = std::min(spoiltAnswers_ + 1, copies_);
     held_.clear();
     line_.discardInput();
 }
@@ -492,19 +494,21 @@ void Engine::accept(std::span<const uint8_t> frame)
         }
     }
     // A unit slower than a tick: its answers to the extra copies are still to come, and they
-    // must not meet the next step's request. The next request waits for them, and from now on a
-    // step is repeated only after as long as this one took to be answered.
-    if (copies_ > 1) {
+    // must not meet the next step's request. The next request waits for them; once one of them
+    // has come (the unit is slow rather than a reply lost), a step is repeated only after as
+    // long as this one took to be answered. (A copy answered with a spoilt reply has had its
+    // answer.)
+    if (copies_ - spoiltAnswers_ > 1) {
         const auto took = std::chrono::duration_cast<Milliseconds>(heldSince_ - firstSentAt_);
-        const int ticks = int(took / TickInterval) + 1;
-        resendTicks_ = std::clamp(ticks, resendTicks_, mostResendTicks);
-        quietExtras_ = copies_ - 1;
+        learntResendTicks_ = std::clamp(int(took / TickInterval) + 1, 1, mostResendTicks);
+        quietExtras_ = copies_ - 1 - spoiltAnswers_;
         quietTicks_ = 0;
-        quietLimit_ = std::max(1, quietExtras_ * resendTicks_);
+        quietLimit_ = std::max(1, quietExtras_ * std::max(resendTicks_, learntResendTicks_));
     }
     earlier_.push_back(request_);
     request_.clear();
     copies_ = 0;
+    spoiltAnswers_ = 0;
     held_.clear();
     line_.discardInput();
     ++stepsDone_;
@@ -520,6 +524,8 @@ void Engine::absorbQuiet()
         size_t junk = 0;
         const int frames = int(framesIn(held_, &junk).size());
         quietExtras_ = std::max(0, quietExtras_ - frames);
+        if (frames > 0)
+            resendTicks_ = std::max(resendTicks_, learntResendTicks_);
     }
     discardHeld("устаревший ответ");
 }

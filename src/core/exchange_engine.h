@@ -191,6 +191,8 @@ public:
     // an answer to it is waiting to be examined, the exchange is letting ticks pass unsent.
     bool awaitingReply() const;
     bool answerWaiting() const;
+    // A reply to the outstanding request came spoilt: the request may go again at once.
+    bool repeatDue() const { return awaitingReply() && answeredSinceSend_; }
     bool quiet() const { return quietExtras_ != 0; }
     std::span<const uint8_t> held() const { return held_; }
     // The length of the correct answer to the outstanding request (0 when none is).
@@ -242,9 +244,11 @@ private:
     std::vector<uint8_t> request_;              // the outstanding request, empty when none
     std::vector<std::vector<uint8_t>> earlier_; // requests of this exchange answered already
     int copies_ = 0;                            // copies of the current step's request sent
+    int spoiltAnswers_ = 0;                     // ... of them answered with a spoilt reply
     TimePoint firstSentAt_{};
     TimePoint lastSentAt_{};
     bool answeredSinceSend_ = false; // a spoilt reply came after the last copy
+    int learntResendTicks_ = 1;      // as long as the last step with extra copies took
     int resendTicks_ = 1;            // ticks without an answer before a copy goes again
     // Extra copies whose answers are still awaited; -1 once the quiet tick after a step is spent.
     int quietExtras_ = 0;

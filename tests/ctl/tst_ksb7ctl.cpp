@@ -364,7 +364,7 @@ TEST_F(Ksb7ctlTest, ExitCodesAndBadInputSendNothing)
     refuse.exceptionCode = 3;
     unit(0).setFaults(refuse);
     const Outcome refused = ksb7ctl({"write", good});
-    EXPECT_EQ(refused.code, 1);
+    EXPECT_EQ(refused.code, 4); // refused, apart from "differences found"
     EXPECT_NE(refused.err.find("последний принятый шаг: 3"), std::string::npos) << refused.err;
 
     // The port vanishes at the fifth request, for good.
@@ -377,6 +377,41 @@ TEST_F(Ksb7ctlTest, ExitCodesAndBadInputSendNothing)
     EXPECT_NE(vanished.err.find("последний принятый шаг: 4"), std::string::npos) << vanished.err;
     const Outcome missing = ksb7ctl({"status"});
     EXPECT_EQ(missing.code, 2);
+}
+
+// A unit slower than a tick, in either pacing: every step is answered by its own reply, the unit
+// and the file end up exactly right, and a command is carried out once.
+TEST_F(Ksb7ctlTest, SlowUnitsGetEveryStepAndACommandOnce)
+{
+    startUnits({1});
+    setKnownTrip(unit(0));
+    qvoksb::SettingsSet set = changedSet();
+    const std::string file = writeFile("slow.txt", set);
+    ASSERT_EQ(ksb7ctl({"write", file}).code, 0);
+    ASSERT_EQ(ksb7ctl({"read", "-o", path("clean.txt")}).code, 0);
+    // A verified write answered a tick late, paced by replies; a read two ticks late, on ticks.
+    struct Row {
+        int delayMs;
+        bool ticks;
+    };
+    for (const Row &row : {Row{350, false}, Row{650, true}}) {
+        SCOPED_TRACE(row.delayMs);
+        Faults slow;
+        slow.delayMs = row.delayMs;
+        unit(0).setFaults(slow);
+        if (row.ticks) {
+            const Outcome read = ksb7ctl({"read", "-o", path("slow-read.txt")}, false);
+            EXPECT_EQ(read.code, 0) << read.err;
+            EXPECT_EQ(slurp(path("slow-read.txt")), slurp(path("clean.txt")));
+        } else {
+            const Outcome verified = ksb7ctl({"write", file, "--verify"});
+            EXPECT_EQ(verified.code, 0) << verified.err;
+        }
+        unit(0).clearReceivedFrames();
+        EXPECT_EQ(ksb7ctl({"command", "out1", "--yes"}, !row.ticks).code, 0);
+        EXPECT_EQ(unit(0).receivedFrames().size(), 1u);
+        EXPECT_EQ(unit(0).lastCommand(), 20);
+    }
 }
 
 // Spoilt and missing replies are asked for again, in either pacing, until the file is whole;

@@ -4,23 +4,26 @@
 #include "settings_diff.h"
 
 #include <cstdio>
+#include <iterator>
 
 namespace ksb7ctl
 {
 
 namespace modbus = qvoksb::modbus;
+namespace exchange = qvoksb::exchange;
 using qvoksb::Setting;
 using qvoksb::SettingsSet;
 
-const std::array<CommandRow, 7> Commands = {{
-    {"reset", 1, "СБРОС"},
-    {"trip", 2, "ОТКЛЮЧИТЬ ВЫКЛ."},
-    {"clear-maintenance", 8, "ОЧИСТИТЬ ДАННЫЕ Т.О."},
-    {"delete-events", 9, "УДАЛИТЬ СОБЫТИЯ"},
-    {"out1", 20, "ВЫХ.1"},
-    {"out2", 21, "ВЫХ.2"},
-    {"out3", 22, "ВЫХ.3"},
-}};
+// The unit's command table with the names the command line gives them, in the same order.
+const std::array<CommandRow, 7> Commands = [] {
+    constexpr const char *names[] = {"reset", "trip", "clear-maintenance", "delete-events", "out1",
+                                     "out2",  "out3"};
+    static_assert(std::size(names) == exchange::Commands.size());
+    std::array<CommandRow, 7> rows{};
+    for (size_t i = 0; i < rows.size(); ++i)
+        rows[i] = {names[i], exchange::Commands[i].code, exchange::Commands[i].caption.data()};
+    return rows;
+}();
 
 const CommandRow *findCommand(const std::string &name)
 {
@@ -36,14 +39,15 @@ int exitCodeOf(Status status)
     case Status::Ok:
         return ExitDone;
     case Status::Differences:
-    case Status::Refused:
         return ExitDifferences;
+    case Status::Refused:
+        return ExitRefused;
     case Status::Silent:
     case Status::PortLost:
     case Status::PortFailed:
         return ExitLink;
     case Status::FileFailed:
-        return ExitBadInput;
+        return ExitFileFailed;
     }
     return ExitLink;
 }
@@ -97,85 +101,55 @@ SettingsSet asWindowHolds(SettingsSet set)
     return set;
 }
 
-bool UnitOperations::step(int stepNumber, std::span<const uint8_t> request, UnitResult &result,
-                          std::vector<uint16_t> *registers)
+bool UnitOperations::run(exchange::Options options, UnitResult &result, exchange::Result &done)
 {
-    const Answer answer = link_.transact(request);
-    const std::string accepted =
-        "; последний принятый шаг: " +
-        (result.lastAccepted ? std::to_string(result.lastAccepted) : std::string("нет"));
-    result.failedStep = stepNumber;
-    switch (answer.outcome) {
-    case Outcome::Correct:
-        if (registers) {
-            registers->assign(modbus::readBlock(stepNumber).count, 0);
-            modbus::readRegisters(answer.reply, *registers);
-        }
-        result.failedStep = 0;
+    options.address = address_;
+    done = link_.run(std::move(options), progress_);
+    result.lastAccepted = done.lastAccepted;
+    if (done.outcome == exchange::Outcome::Done || done.outcome == exchange::Outcome::Differences)
         return true;
-    case Outcome::Refused:
+    const bool readBack = done.failedInReadBack;
+    const int stepNumber = done.failedStep;
+    const int accepted = readBack ? done.lastReadBack : done.lastAccepted;
+    const std::string acceptedText =
+        "; последний принятый шаг: " + (accepted ? std::to_string(accepted) : std::string("нет"));
+    result.failedStep = stepNumber;
+    switch (done.outcome) {
+    case exchange::Outcome::Refused:
         result.status = Status::Refused;
         result.message = "блок отклонил " + stepName(stepNumber) + ": " +
-                         std::string(modbus::exceptionMeaning(answer.exceptionCode)) + " (код " +
-                         std::to_string(answer.exceptionCode) + ")" + accepted;
-        return false;
-    case Outcome::Silent:
-        result.status = Status::Silent;
-        result.message = "нет ответа на " + stepName(stepNumber) +
-                         (answer.trouble.empty() ? "" : " (" + answer.trouble + ")") + accepted;
-        return false;
-    case Outcome::PortLost:
+                         std::string(modbus::exceptionMeaning(done.exceptionCode)) + " (код " +
+                         std::to_string(done.exceptionCode) + ")" + acceptedText;
+        break;
+    case exchange::Outcome::PortLost:
         result.status = Status::PortLost;
         result.message = "порт пропал на " + stepName(stepNumber) +
-                         (answer.trouble.empty() ? "" : " (" + answer.trouble + ")") + accepted;
-        return false;
+                         (done.trouble.empty() ? "" : " (" + done.trouble + ")") + acceptedText;
+        break;
+    default:
+        result.status = Status::Silent;
+        result.message = "нет ответа на " + stepName(stepNumber) +
+                         (done.trouble.empty() ? "" : " (" + done.trouble + ")") + acceptedText;
+        break;
+    }
+    if (readBack) {
+        result.lastAccepted = modbus::WriteSteps;
+        result.message = "запись принята, но проверка не удалась: " + result.message;
     }
     return false;
-}
-
-bool UnitOperations::readStep(int stepNumber, UnitResult &result, std::vector<uint16_t> &registers)
-{
-    std::array<uint8_t, modbus::ReadRequestBytes> request{};
-    const modbus::Block block = modbus::readBlock(stepNumber);
-    modbus::buildRequest(request, address_, modbus::FunctionReadInputRegisters, block.first,
-                         block.count);
-    return step(stepNumber, request, result, &registers);
-}
-
-bool UnitOperations::readBlocks(UnitResult &result, SettingsSet &set, int firstProgress, int steps)
-{
-    std::vector<uint16_t> registers;
-    for (int s = 1; s <= modbus::WriteSteps; ++s) {
-        if (!readStep(s, result, registers))
-            return false;
-        qvoksb::registers::decodeBlock(s, registers, set);
-        result.lastAccepted = s;
-        progress_(firstProgress + s, steps);
-    }
-    return true;
 }
 
 UnitResult UnitOperations::read(bool withTrip)
 {
     UnitResult result;
     result.address = address_;
-    const int steps = withTrip ? modbus::LastTripStep : modbus::WriteSteps;
-    SettingsSet set;
-    if (!readBlocks(result, set, 0, steps))
+    exchange::Options o;
+    o.kind = withTrip ? exchange::Kind::Read : exchange::Kind::Compare;
+    exchange::Result done;
+    if (!run(o, result, done) || !done.settings)
         return result;
-    set = asWindowHolds(set);
-    if (withTrip) {
-        std::vector<uint16_t> r;
-        if (!readStep(modbus::LastTripStep, result, r))
-            return result;
-        const qvoksb::TripRecord trip = qvoksb::decodeTripRecord(r[0], r[1], r[2]);
-        set.setText(Setting::EEvent, qvoksb::tripCauseText(trip.cause));
-        set.setText(Setting::EDt, qvoksb::tripTimeText(trip));
-        result.trip = trip;
-        result.lastAccepted = modbus::LastTripStep;
-        progress_(steps, steps);
-    }
-    result.settings = set;
+    result.settings = asWindowHolds(*done.settings);
+    result.trip = done.lastTrip;
     return result;
 }
 
@@ -183,30 +157,22 @@ UnitResult UnitOperations::write(const SettingsSet &set, bool verify)
 {
     UnitResult result;
     result.address = address_;
-    const int steps = verify ? 2 * modbus::WriteSteps : modbus::WriteSteps;
-    std::array<uint8_t, modbus::writeRequestBytes(qvoksb::registers::LargestBlock)> request{};
-    for (int s = 1; s <= modbus::WriteSteps; ++s) {
-        const size_t length = qvoksb::registers::buildWriteRequest(request, address_, s, set);
-        if (!step(s, std::span(request.data(), length), result, nullptr))
-            return result;
-        result.lastAccepted = s;
-        progress_(s, steps);
-    }
-    if (!verify)
+    exchange::Options o;
+    o.kind = exchange::Kind::Write;
+    o.settings = set;
+    o.verify = verify;
+    // The read-back decodes into the factory values, as a read does.
+    exchange::Result done;
+    if (!run(o, result, done) || !verify)
         return result;
-    // Read back, the unit's values are compared with what it should hold after this write.
-    result.lastAccepted = 0;
-    SettingsSet held;
-    if (!readBlocks(result, held, modbus::WriteSteps, steps)) {
-        result.lastAccepted = modbus::WriteSteps;
-        result.message = "запись принята, но проверка не удалась: " + result.message;
+    if (!done.settings)
         return result;
-    }
-    held = asWindowHolds(held);
+    const SettingsSet held = asWindowHolds(*done.settings);
     result.wanted = asWindowHolds(qvoksb::registers::asUnitHolds(set));
     result.differences = configurationDifferences(held, *result.wanted);
     result.settings = held;
     result.verified = true;
+    result.status = Status::Ok;
     if (!result.differences.empty()) {
         result.status = Status::Differences;
         result.message = "после записи блок хранит иное в " +
@@ -217,17 +183,13 @@ UnitResult UnitOperations::write(const SettingsSet &set, bool verify)
 
 UnitResult UnitOperations::diff(const SettingsSet &file)
 {
-    UnitResult result;
-    result.address = address_;
-    SettingsSet held;
-    if (!readBlocks(result, held, 0, modbus::WriteSteps))
+    UnitResult result = read(false);
+    if (result.status != Status::Ok || !result.settings)
         return result;
-    held = asWindowHolds(held);
     // Compared with what writing the file would make the unit hold; the last-trip texts are
     // the unit's record, not settings, and are left out.
     const SettingsSet wanted = asWindowHolds(qvoksb::registers::asUnitHolds(file));
-    result.differences = configurationDifferences(held, wanted);
-    result.settings = held;
+    result.differences = configurationDifferences(*result.settings, wanted);
     result.wanted = wanted;
     if (!result.differences.empty()) {
         result.status = Status::Differences;
@@ -241,11 +203,11 @@ UnitResult UnitOperations::state()
 {
     UnitResult result;
     result.address = address_;
-    std::vector<uint16_t> r;
-    if (!readStep(modbus::StateStep, result, r))
-        return result;
-    result.state = std::array<uint16_t, 2>{uint16_t(r[0] & 0x0F), uint16_t(r[1] & 0x0F)};
-    progress_(1, 1);
+    exchange::Options o;
+    o.kind = exchange::Kind::State;
+    exchange::Result done;
+    if (run(o, result, done))
+        result.state = done.state;
     return result;
 }
 
@@ -253,11 +215,11 @@ UnitResult UnitOperations::lastTrip()
 {
     UnitResult result;
     result.address = address_;
-    std::vector<uint16_t> r;
-    if (!readStep(modbus::LastTripStep, result, r))
-        return result;
-    result.trip = qvoksb::decodeTripRecord(r[0], r[1], r[2]);
-    progress_(1, 1);
+    exchange::Options o;
+    o.kind = exchange::Kind::LastTrip;
+    exchange::Result done;
+    if (run(o, result, done))
+        result.trip = done.lastTrip;
     return result;
 }
 
@@ -265,11 +227,11 @@ UnitResult UnitOperations::command(const CommandRow &command)
 {
     UnitResult result;
     result.address = address_;
-    std::array<uint8_t, modbus::ReadRequestBytes> request{};
-    modbus::buildRequest(request, address_, modbus::FunctionWriteSingleRegister,
-                         modbus::CommandRegister, uint16_t(command.code));
-    if (step(modbus::CommandStep, request, result, nullptr))
-        progress_(1, 1);
+    exchange::Options o;
+    o.kind = exchange::Kind::Command;
+    o.commandCode = uint16_t(command.code);
+    exchange::Result done;
+    run(o, result, done);
     return result;
 }
 

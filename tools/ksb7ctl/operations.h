@@ -1,6 +1,7 @@
 #pragma once
 // What ksb7ctl does with one unit on the line: read, write, compare, state, last trip and the
 // commands, each as the configurator's exchange window does it, with one result per unit.
+#include "exchange_engine.h"
 #include "settings_set.h"
 #include "trip_record.h"
 #include "unit_link.h"
@@ -14,8 +15,16 @@
 namespace ksb7ctl
 {
 
-// Exit codes, documented in --help and the manual page.
-enum ExitCode { ExitDone = 0, ExitDifferences = 1, ExitLink = 2, ExitBadInput = 3 };
+// Exit codes, documented in --help, the README and the manual page. ExitBadInput means that
+// nothing was sent; what goes wrong after something was sent has a code of its own.
+enum ExitCode {
+    ExitDone = 0,
+    ExitDifferences = 1,
+    ExitLink = 2,
+    ExitBadInput = 3,
+    ExitRefused = 4,
+    ExitFileFailed = 5,
+};
 
 enum class Status {
     Ok,
@@ -64,9 +73,6 @@ qvoksb::SettingsSet asWindowHolds(qvoksb::SettingsSet set);
 std::vector<qvoksb::Setting> configurationDifferences(const qvoksb::SettingsSet &a,
                                                       const qvoksb::SettingsSet &b);
 
-// Reports the progress of a unit: step done of steps.
-using Progress = std::function<void(int done, int steps)>;
-
 class UnitOperations
 {
 public:
@@ -84,12 +90,8 @@ public:
     UnitResult command(const CommandRow &command);
 
 private:
-    // One step's transaction; false when it failed, with the result filled in.
-    bool step(int stepNumber, std::span<const uint8_t> request, UnitResult &result,
-              std::vector<uint16_t> *registers);
-    // The function-4 read of step 1..8 or 99 (the block modbus::readBlock names).
-    bool readStep(int stepNumber, UnitResult &result, std::vector<uint16_t> &registers);
-    bool readBlocks(UnitResult &result, qvoksb::SettingsSet &set, int firstProgress, int steps);
+    // Runs one exchange of the engine; false when it failed, with the result filled in.
+    bool run(qvoksb::exchange::Options options, UnitResult &result, qvoksb::exchange::Result &done);
 
     UnitLink &link_;
     uint8_t address_;

@@ -1,13 +1,12 @@
 #pragma once
 // The line to the units: the core's serial port, a queue that hands its events to the one
-// thread of the tool, and the transactions with their pacing, repeats and bounded waits.
+// thread of the tool, and the pacing of the core's exchange engine on it.
 //
-// A transaction sends one request and waits for its correct answer. A reply that fails its
-// check (a wrong CRC, a frame that does not answer the request) and a request left without a
-// reply are repeated, as the configurator does; unlike the configurator, which has a person
-// at hand to abort, a step gives up when no correct answer came within the time-out. The
-// unit's refusal (a Modbus exception) ends the transaction at once: it is never repeated.
-#include "modbus_rtu.h"
+// The engine does what the configurator's exchange window does (the requests, which reply
+// counts, repeats, the command's care); this link only decides when its ticks come. Unlike the
+// configurator, which has a person at hand to abort, a step gives up when no correct answer
+// came within the time-out.
+#include "exchange_engine.h"
 #include "serial_port.h"
 
 #include <chrono>
@@ -18,12 +17,11 @@
 #include <mutex>
 #include <span>
 #include <string>
-#include <vector>
 
 namespace ksb7ctl
 {
 
-using Clock = std::chrono::steady_clock;
+using Clock = qvoksb::exchange::Clock;
 
 enum class Pacing {
     Ticks, // the configurator's 300 ms ticks: one tick sends, the next examines the reply
@@ -46,20 +44,6 @@ struct LinkSettings {
     int timeoutMs = 3000; // a step without a correct answer for this long gives up
 };
 
-enum class Outcome {
-    Correct,  // the answer the request asked for
-    Refused,  // the unit answered with an exception
-    Silent,   // no correct answer within the time-out
-    PortLost, // the port device went away
-};
-
-struct Answer {
-    Outcome outcome = Outcome::Silent;
-    uint8_t exceptionCode = 0;  // Refused
-    std::vector<uint8_t> reply; // Correct: the reply's bytes
-    std::string trouble;        // Silent: the last spoilt reply or line error, if any (Russian)
-};
-
 // Hands the port's events to the tool's thread: the port's event thread queues a task, the
 // tool's thread runs it while it waits for the unit.
 class EventQueue : public qvoksb::GuiHandOff
@@ -77,11 +61,14 @@ private:
     bool shut_ = false;
 };
 
-class UnitLink
+// Reports the progress of a unit: steps done of steps.
+using Progress = std::function<void(int done, int steps)>;
+
+class UnitLink : private qvoksb::exchange::Line
 {
 public:
     explicit UnitLink(const LinkSettings &settings);
-    ~UnitLink();
+    ~UnitLink() override;
     UnitLink(const UnitLink &) = delete;
     UnitLink &operator=(const UnitLink &) = delete;
 
@@ -89,32 +76,33 @@ public:
     bool open(std::string *problem);
     void close();
     std::string portName() const; // "COM3" or the device path
+    bool lost() const { return portLost_; }
 
-    Answer transact(std::span<const uint8_t> request);
+    // Runs one exchange to its end. The step time-out of the settings applies.
+    qvoksb::exchange::Result run(qvoksb::exchange::Options options, const Progress &progress);
 
     long requestsSent() const { return requestsSent_; }
     long long bytesSent() const { return bytesSent_; }
     long long bytesReceived() const { return bytesReceived_; }
 
 private:
-    Answer transactTicks(std::span<const uint8_t> request);
-    Answer transactReply(std::span<const uint8_t> request);
-    void send(std::span<const uint8_t> request);
-    void finishExamining();
-    // Runs port events until `until`; false when the port went away meanwhile.
-    bool waitUntil(Clock::time_point until);
+    void discardInput() override;
+    bool send(std::span<const uint8_t> frame) override;
+
+    // When the next tick comes.
+    Clock::time_point nextTick(const qvoksb::exchange::Engine &engine) const;
     void onReceived(const uint8_t *data, size_t count);
     void onLineError(uint32_t flags);
 
     LinkSettings settings_;
     EventQueue events_;
     qvoksb::SerialPort port_; // after events_: its threads stop before the queue goes
-    std::vector<uint8_t> reply_;
-    Clock::time_point lastByteAt_{};
+    qvoksb::exchange::Engine *engine_ = nullptr; // the exchange running now
     bool portLost_ = false;
-    std::string lineTrouble_;
     Clock::time_point openedAt_{};
     long long ticksDone_ = 0;
+    Clock::time_point lastTickAt_{};
+    Clock::time_point lastByteAt_{};
     Clock::time_point quietFrom_{}; // reply pacing: the line is free from here on
     long requestsSent_ = 0;
     long long bytesSent_ = 0;
