@@ -45,6 +45,16 @@ inline uint16_t wordAt(const Frame &f, size_t at)
     return f.size() >= at + 2 ? uint16_t(f[at] << 8 | f[at + 1]) : uint16_t(0xFFFF);
 }
 
+// The first register of each request, one entry for each run of copies of the same request.
+inline std::vector<int> firstRegisters(const std::vector<Frame> &frames)
+{
+    std::vector<int> out;
+    for (const Frame &f : frames)
+        if (out.empty() || out.back() != int(wordAt(f, 2)))
+            out.push_back(int(wordAt(f, 2)));
+    return out;
+}
+
 inline QString hexOf(const Frame &f)
 {
     QString s;

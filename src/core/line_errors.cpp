@@ -24,6 +24,4 @@ const char *lineErrorMessage(uint32_t flags)
     return message;
 }
 
-const char *const receiveStoreOverflowMessage = "ОШИБКА: Переполнение буфера приемника...";
-
 } // namespace qvoksb

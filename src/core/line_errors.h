@@ -34,7 +34,4 @@ extern const std::array<LineErrorRow, 8> lineErrorTable;
 // the eight flags is set (the window then only turns its text red).
 const char *lineErrorMessage(uint32_t flags);
 
-// Shown when a received chunk does not fit into the receive store.
-extern const char *const receiveStoreOverflowMessage;
-
 } // namespace qvoksb

@@ -1,5 +1,5 @@
 // What the port does the same on every platform: handing events to the GUI thread one at a time,
-// delivering them to the store and the handlers, the transmit queue and closing.
+// delivering them to the handlers, the transmit queue and closing.
 #include "serial_port.h"
 
 #include "line_errors.h"
@@ -177,7 +177,7 @@ bool SerialPort::handOff(const std::shared_ptr<Session> &s, bool hangUp)
     return c.stopping || c.lastTaskRan;
 }
 
-// On the GUI thread: the waiting bytes as one chunk to the store and OnRxBuf, then the line
+// On the GUI thread: the waiting bytes as one chunk to OnRxBuf, then the line
 // errors to OnError. Close may be called from either handler.
 void SerialPort::handleEvent(Session &s, bool hangUp)
 {
@@ -192,13 +192,6 @@ void SerialPort::handleEvent(Session &s, bool hangUp)
         c.purgedRead = false;
     }
     if (!chunk.empty()) {
-        if (store_) {
-            try {
-                store_->offer(chunk.data(), chunk.size());
-            } catch (...) {
-                reportHandlerError("OnOverflow");
-            }
-        }
         if (c.closed)
             return;
         if (OnRxBuf) {

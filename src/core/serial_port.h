@@ -1,6 +1,5 @@
 #pragma once
-// The serial port the exchange window talks to the unit through ("VaComm1"), and the receive
-// store attached to it ("VaBuffer1").
+// The serial port the exchange window talks to the unit through ("VaComm1").
 //
 // The line is always 9600 bit/s, 8 data bits, no parity, 1 stop bit, no flow control of any
 // kind, transparent (every byte value passes unchanged). Port n is the device named "COMn"; on
@@ -10,8 +9,8 @@
 // a transmit thread drains the transmit queue. Every event reaches the program on its GUI thread,
 // one at a time and in order: the event thread posts the event through a GuiHandOff and waits
 // until the GUI thread has handled it before it looks at the device again. On the GUI thread the
-// waiting bytes are read as one chunk, offered to the attached receive store, passed to OnRxBuf,
-// and then the line errors are read and passed to OnError.
+// waiting bytes are read as one chunk and passed to OnRxBuf, and then the line errors are read
+// and passed to OnError.
 //
 // Open, Close, PurgeRead, PurgeWrite, the settings and the destructor belong to the GUI thread.
 // Close may be called anywhere on it, also from inside an event handler and while the event
@@ -59,53 +58,6 @@ private:
     int systemError_;
 };
 
-// The receive store: a ring buffer that takes each received chunk whole or not at all.
-class ReceiveStore
-{
-public:
-    static constexpr size_t defaultSizeBytes = 5120;
-    explicit ReceiveStore(size_t sizeBytes = defaultSizeBytes) : ring_(sizeBytes) {}
-
-    bool Active = true;               // an inactive store takes nothing and never overflows
-    std::function<void()> OnOverflow; // a chunk did not fit into the free space
-
-    // Stores the chunk when it fits into the free space; otherwise stores nothing, fires
-    // OnOverflow and returns false.
-    bool offer(const uint8_t *data, size_t count)
-    {
-        if (!Active)
-            return false;
-        if (count > freeBytes()) {
-            if (OnOverflow)
-                OnOverflow();
-            return false;
-        }
-        for (size_t i = 0; i < count; ++i)
-            ring_[(head_ + used_ + i) % ring_.size()] = data[i];
-        used_ += count;
-        return true;
-    }
-    // Takes up to maxCount of the oldest bytes out of the store.
-    size_t read(uint8_t *out, size_t maxCount)
-    {
-        const size_t count = maxCount < used_ ? maxCount : used_;
-        for (size_t i = 0; i < count; ++i)
-            out[i] = ring_[(head_ + i) % ring_.size()];
-        head_ = ring_.empty() ? 0 : (head_ + count) % ring_.size();
-        used_ -= count;
-        return count;
-    }
-    void clear() { head_ = used_ = 0; }
-    size_t size() const { return ring_.size(); }
-    size_t count() const { return used_; }
-    size_t freeBytes() const { return ring_.size() - used_; }
-
-private:
-    std::vector<uint8_t> ring_;
-    size_t head_ = 0;
-    size_t used_ = 0;
-};
-
 enum DtrControl { dtrDisabled, dtrEnabled };
 enum RtsControl { rtsDisabled, rtsEnabled };
 
@@ -140,7 +92,6 @@ public:
     // for what is left of it, Close itself returns at once.
     int CloseDelayMs = 300;
     void setGuiHandOff(GuiHandOff *gui) { gui_ = gui; }
-    void attachStore(ReceiveStore *store) { store_ = store; } // nullptr detaches
 
     // Events, all on the GUI thread.
     std::function<void()> OnOpen; // at the end of a successful Open, before it returns
@@ -186,7 +137,6 @@ private:
     void reportHandlerError(const char *handler);
 
     GuiHandOff *gui_ = nullptr;
-    ReceiveStore *store_ = nullptr;
     std::shared_ptr<Session> session_;
     std::thread eventThread_;
     std::thread transmitThread_;
