@@ -147,12 +147,12 @@ CharacteristicsLayout characteristicsLayout(const QRectF &rect, const PlotData &
     // Below the frame: the current numbers, the axis title, the base current and the legend.
     const double legendLines = double(legendEntries(data, 1).size());
     l.area = rect.adjusted(f * 6, f * 4.2, -f * 1.8, -f * (4.9 + legendLineEm * legendLines));
-    l.zeroBandPx = data.zeroTime ? f * 2.6 : 0;
+    l.zeroBandPx = data.zeroTime ? f * 3.0 : 0;
     return l;
 }
 
 void paintCharacteristics(QPainter &painter, const QRectF &rect, const PlotData &data,
-                          const QString &title)
+                          const QString &title, std::vector<QRectF> *textBoxes)
 {
     painter.save();
     CharacteristicsLayout l = characteristicsLayout(rect, data);
@@ -170,13 +170,43 @@ void paintCharacteristics(QPainter &painter, const QRectF &rect, const PlotData 
     const QFontMetricsF metrics(font, painter.device());
     const QColor ink(30, 30, 30);
 
+    // Every text goes through here: kept inside the rectangle, recorded for the caller.
+    const auto label = [&](QRectF box, int flags, const QString &words) {
+        QRectF used = painter.boundingRect(box, flags, words);
+        // A text wider than the room left to it at an edge moves in, rather than out of the
+        // picture.
+        const QRectF inside = painter.transform().inverted().mapRect(rect);
+        if (used.left() < inside.left())
+            box.translate(inside.left() - used.left(), 0);
+        else if (used.right() > inside.right())
+            box.translate(inside.right() - used.right(), 0);
+        used = painter.boundingRect(box, flags, words);
+        painter.drawText(box, flags, words);
+        if (textBoxes)
+            textBoxes->push_back(painter.transform().mapRect(used));
+        return used;
+    };
+    // A text fitted to `width`: the font made smaller, down to three quarters, then elided.
+    const auto fitted = [&](const QString &words, double width) {
+        QFont small = painter.font();
+        for (double scale = 1; scale >= 0.74; scale -= 0.05) {
+            small.setPixelSize(std::max(6, int(std::lround(f * scale))));
+            if (QFontMetricsF(small, painter.device()).horizontalAdvance(words) <= width) {
+                painter.setFont(small);
+                return words;
+            }
+        }
+        painter.setFont(small);
+        return QFontMetricsF(small, painter.device()).elidedText(words, Qt::ElideRight, width);
+    };
+
     if (!title.isEmpty()) {
         QFont bold = font;
         bold.setBold(true);
         painter.setFont(bold);
         painter.setPen(ink);
-        painter.drawText(QRectF(rect.left(), rect.top() + f * 0.3, rect.width(), f * 1.6),
-                         Qt::AlignHCenter | Qt::AlignTop, title);
+        label(QRectF(rect.left(), rect.top() + f * 0.3, rect.width(), f * 1.6),
+              Qt::AlignHCenter | Qt::AlignTop, title);
         painter.setFont(font);
     }
 
@@ -191,12 +221,17 @@ void paintCharacteristics(QPainter &painter, const QRectF &rect, const PlotData 
         const double y = l.yOf(v);
         painter.drawLine(QPointF(a.left(), y), QPointF(a.right(), y));
     });
+    if (l.zeroBandPx > 0)
+        painter.fillRect(QRectF(a.left(), l.logBottom(), a.width(), l.zeroBandPx),
+                         QColor(246, 246, 246));
     painter.setPen(QPen(ink, unit));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(a);
 
-    // Primary current along the bottom; with few decades the steps 2 and 5 get numbers too.
-    const bool fewCurrentDecades = l.currentMaxA / l.currentMinA <= 100.5;
+    // Primary current along the bottom: the decades and the ends; with few decades the steps
+    // 2 and 5 as well, each only where it does not crowd the one before.
+    const bool fewCurrentDecades = l.currentMaxA / l.currentMinA <= 1000.5;
+    double lastRight = -1e30;
     forEachGridValue(l.currentMinA, l.currentMaxA, [&](double v, bool decade) {
         const int step = int(std::lround(v / decadeOf(v)));
         const bool end =
@@ -204,67 +239,95 @@ void paintCharacteristics(QPainter &painter, const QRectF &rect, const PlotData 
         if (!decade && !end && !(fewCurrentDecades && (step == 2 || step == 5)))
             return;
         const double x = l.xOf(v);
+        const QString number = axisNumber(v);
+        const double w = metrics.horizontalAdvance(number);
+        const double right = std::min(x + w / 2, rect.right());
+        if (right - w < lastRight + f * 0.5)
+            return;
         painter.drawLine(QPointF(x, a.bottom()), QPointF(x, a.bottom() + f * 0.3));
-        painter.drawText(QRectF(x - f * 4, a.bottom() + f * 0.3, f * 8, f * 1.4),
-                         Qt::AlignHCenter | Qt::AlignTop, axisNumber(v));
+        lastRight = label(QRectF(x - f * 4, a.bottom() + f * 0.3, f * 8, f * 1.4),
+                          Qt::AlignHCenter | Qt::AlignTop, number)
+                        .right();
     });
-    painter.drawText(QRectF(a.left(), a.bottom() + f * 1.7, a.width(), f * 1.4),
-                     Qt::AlignHCenter | Qt::AlignTop, QStringLiteral("Первичный ток, А"));
-    painter.drawText(QRectF(rect.left() + f * 0.5, a.bottom() + f * 3.2, rect.width() - f, f * 1.4),
-                     Qt::AlignLeft | Qt::AlignTop,
-                     QStringLiteral("Базовый ток (100 %ТТ): %1").arg(text(data.baseText)));
+    label(QRectF(a.left(), a.bottom() + f * 1.7, a.width(), f * 1.4),
+          Qt::AlignHCenter | Qt::AlignTop, QStringLiteral("Первичный ток, А"));
+    {
+        const QString base = fitted(
+            QStringLiteral("Базовый ток (100 %ТТ): %1").arg(text(data.baseText)), rect.width() - f);
+        label(QRectF(rect.left() + f * 0.5, a.bottom() + f * 3.2, rect.width() - f, f * 1.4),
+              Qt::AlignLeft | Qt::AlignTop, base);
+        painter.setFont(font);
+    }
 
-    // Time along the left.
-    const bool fewTimeDecades = l.timeMaxS / l.timeMinS <= 100.5;
+    // Time along the left, with the same care; the 0 s band's "0" keeps its room.
+    const bool fewTimeDecades = l.timeMaxS / l.timeMinS <= 1000.5;
+    const double zeroY = l.zeroBandPx > 0 ? l.yOf(0) : 1e30;
+    double lastTop = zeroY - metrics.height() * 0.5;
+    std::vector<double> shownTimes;
     forEachGridValue(l.timeMinS, l.timeMaxS, [&](double v, bool decade) {
         const int step = int(std::lround(v / decadeOf(v)));
         if (!decade && !(fewTimeDecades && (step == 2 || step == 5)))
             return;
         const double y = l.yOf(v);
+        if (y + metrics.height() * 0.5 > lastTop - f * 0.15)
+            return;
         painter.drawLine(QPointF(a.left() - f * 0.3, y), QPointF(a.left(), y));
-        painter.drawText(QRectF(a.left() - f * 4.6, y - f * 0.7, f * 4.2, f * 1.4),
-                         Qt::AlignRight | Qt::AlignVCenter, axisNumber(v));
+        lastTop = label(QRectF(a.left() - f * 4.6, y - f * 0.7, f * 4.2, f * 1.4),
+                        Qt::AlignRight | Qt::AlignVCenter, axisNumber(v))
+                      .top();
     });
     if (l.zeroBandPx > 0) {
-        // The band for 0 s, set off from the log scale by a broken line.
-        const double y = l.yOf(0);
-        painter.drawLine(QPointF(a.left() - f * 0.3, y), QPointF(a.left(), y));
-        painter.drawText(QRectF(a.left() - f * 4.6, y - f * 0.7, f * 4.2, f * 1.4),
-                         Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("0"));
-        painter.setPen(QPen(QColor(120, 120, 120), unit, Qt::DashLine));
-        painter.drawLine(QPointF(a.left(), l.logBottom()), QPointF(a.right(), l.logBottom()));
-        painter.setPen(QPen(ink, unit));
+        // 0 s has no place on the log scale: the band below it is set off by a break of the
+        // axis, two short strokes across each side of the frame, as a scale that is cut.
+        painter.drawLine(QPointF(a.left() - f * 0.3, zeroY), QPointF(a.left(), zeroY));
+        label(QRectF(a.left() - f * 4.6, zeroY - f * 0.7, f * 4.2, f * 1.4),
+              Qt::AlignRight | Qt::AlignVCenter, QStringLiteral("0"));
+        const double y = l.logBottom() + l.zeroBandPx * 0.25;
+        for (double x : {a.left(), a.right()}) {
+            painter.setPen(QPen(Qt::white, unit * 4));
+            painter.drawLine(QPointF(x, y - f * 0.25), QPointF(x, y + f * 0.25));
+            painter.setPen(QPen(ink, unit));
+            for (double dy : {-f * 0.25, f * 0.25})
+                painter.drawLine(QPointF(x - f * 0.4, y + dy + f * 0.2),
+                                 QPointF(x + f * 0.4, y + dy - f * 0.2));
+        }
     }
     painter.save();
     painter.translate(rect.left() + f * 0.4, a.center().y());
     painter.rotate(-90);
-    painter.drawText(QRectF(-a.height() / 2, 0, a.height(), f * 1.4), Qt::AlignCenter,
-                     QStringLiteral("Время срабатывания, с"));
+    label(QRectF(-a.height() / 2, 0, a.height(), f * 1.4), Qt::AlignCenter,
+          fitted(QStringLiteral("Время срабатывания, с"), a.height()));
     painter.restore();
+    painter.setFont(font);
 
     // Multiples of the pick-up along the top, as many as fit without overlapping.
     if (data.referenceA > 0) {
         static const double multiples[] = {0.1, 0.2, 0.5, 1,  1.5, 2,   3,   5,   7,
                                            10,  20,  30,  50, 100, 200, 500, 1000};
-        double lastRight = -1e30;
+        double lastMultiple = -1e30;
         for (double m : multiples) {
             const double x = l.xOf(m * data.referenceA);
             if (x < a.left() - 0.5 || x > a.right() + 0.5)
                 continue;
-            const QString label = axisNumber(m);
-            const double w = metrics.horizontalAdvance(label);
-            if (x - w / 2 < lastRight + f * 0.6)
+            const QString number = axisNumber(m);
+            const double w = metrics.horizontalAdvance(number);
+            const double right = std::min(x + w / 2, rect.right());
+            if (right - w < lastMultiple + f * 0.6)
                 continue;
-            lastRight = x + w / 2;
             painter.drawLine(QPointF(x, a.top()), QPointF(x, a.top() - f * 0.3));
-            painter.drawText(QRectF(x - f * 4, a.top() - f * 1.7, f * 8, f * 1.4),
-                             Qt::AlignHCenter | Qt::AlignBottom, label);
+            lastMultiple = label(QRectF(x - f * 4, a.top() - f * 2.05, f * 8, f * 1.4),
+                                 Qt::AlignHCenter | Qt::AlignBottom, number)
+                               .right();
         }
-        painter.drawText(QRectF(a.left(), a.top() - f * 3.3, a.width(), f * 1.4),
-                         Qt::AlignHCenter | Qt::AlignTop,
-                         QStringLiteral("Кратность к току срабатывания Iср = %1 А (%2)")
-                             .arg(text(formatSignificant(data.referenceA)),
-                                  text(stageName(data.referenceStage)).toLower()));
+        // The long title where it fits, else shorter ones.
+        const QString reference = text(formatSignificant(data.referenceA));
+        QString heading = QStringLiteral("Кратность к току срабатывания Iср = %1 А (%2)")
+                              .arg(reference, text(stageName(data.referenceStage)).toLower());
+        if (metrics.horizontalAdvance(heading) > rect.width() - f)
+            heading = QStringLiteral("Кратность к току срабатывания Iср = %1 А").arg(reference);
+        label(QRectF(a.left(), a.top() - f * 3.3, a.width(), f * 1.4),
+              Qt::AlignHCenter | Qt::AlignTop, fitted(heading, rect.width() - f));
+        painter.setFont(font);
     }
 
     // The curves, inside the frame only.
@@ -278,21 +341,26 @@ void paintCharacteristics(QPainter &painter, const QRectF &rect, const PlotData 
     for (const StageCurve &curve : data.stages) {
         painter.setPen(stagePen(curve.stage, unit));
         painter.drawPolyline(curvePolygon(l, curve.points));
-        if (curve.stage == Stage::Alarm) {
-            // The alarm is marked where it ends on the right, above its line.
-            const QPointF end(a.right() - f * 0.4, l.yOf(curve.points.back().timeS));
-            painter.setPen(stageColor(Stage::Alarm));
-            painter.drawText(QRectF(end.x() - f * 8, end.y() - f * 1.5, f * 8, f * 1.4),
-                             Qt::AlignRight | Qt::AlignBottom, QStringLiteral("сигнал"));
-        }
     }
     painter.restore();
+    for (const StageCurve &curve : data.stages) {
+        if (curve.stage != Stage::Alarm || curve.points.empty())
+            continue;
+        // The alarm is marked where it ends on the right, above its line, or below it when
+        // the line runs along the top of the frame.
+        const double y = l.yOf(curve.points.back().timeS);
+        const bool below = y - f * 1.5 < a.top();
+        const QRectF box(a.right() - f * 8.4, below ? y + f * 0.1 : y - f * 1.5, f * 8, f * 1.4);
+        painter.setPen(stageColor(Stage::Alarm));
+        label(box, Qt::AlignRight | (below ? Qt::AlignTop : Qt::AlignBottom),
+              QStringLiteral("сигнал"));
+    }
 
     // Legend under the plot, one stage a line.
     const std::vector<LegendEntry> entries = legendEntries(data, unit);
     if (entries.empty()) {
         painter.setPen(ink);
-        painter.drawText(a, Qt::AlignCenter, QStringLiteral("Ни одна ступень не используется"));
+        label(a, Qt::AlignCenter, QStringLiteral("Ни одна ступень не используется"));
     }
     const double sample = f * 2.2;
     const double lineH = f * legendLineEm;
@@ -302,8 +370,11 @@ void paintCharacteristics(QPainter &painter, const QRectF &rect, const PlotData 
         painter.setPen(entries[i].pen);
         painter.drawLine(QPointF(left, y), QPointF(left + sample, y));
         painter.setPen(ink);
-        painter.drawText(QRectF(left + sample + f * 0.5, y - lineH / 2, rect.right() - left, lineH),
-                         Qt::AlignLeft | Qt::AlignVCenter, entries[i].caption);
+        const double room = rect.right() - (left + sample + f * 0.5) - f * 0.3;
+        const QString caption = fitted(entries[i].caption, room);
+        label(QRectF(left + sample + f * 0.5, y - lineH / 2, room, lineH),
+              Qt::AlignLeft | Qt::AlignVCenter, caption);
+        painter.setFont(font);
     }
     painter.restore();
 }

@@ -7,6 +7,8 @@
 #include <QRectF>
 #include <QString>
 
+#include <vector>
+
 class QPainter;
 
 // Where the axes stand inside a rectangle, and the mapping between values and points.
@@ -32,6 +34,9 @@ CharacteristicsLayout characteristicsLayout(const QRectF &rect,
 // Paints the whole picture into `rect`: frame, grid, both current scales, the curves of the
 // active stages, the resulting characteristic, the legend and the base current under the plot.
 // Sizes of text and lines follow the rectangle, so a PDF page at any resolution looks the same.
+// No text leaves the rectangle or overlaps another; `textBoxes`, when given, receives the box of
+// every text painted, in the painter's device coordinates.
 void paintCharacteristics(QPainter &painter, const QRectF &rect,
                           const qvoksb::characteristics::PlotData &data,
-                          const QString &title = QString());
+                          const QString &title = QString(),
+                          std::vector<QRectF> *textBoxes = nullptr);

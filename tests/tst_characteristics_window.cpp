@@ -1,5 +1,6 @@
 // The window "Характеристики срабатывания" on top of the main window: opened from "Сервис", one
 // instance, following the settings as the user changes them, the sheet on the clipboard.
+#include "CharacteristicsPlot.h"
 #include "CharacteristicsSettings.h"
 #include "CharacteristicsWindow.h"
 #include "Main.h"
@@ -9,9 +10,11 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QImage>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPointer>
 #include <QPushButton>
 #include <QTabBar>
@@ -240,6 +243,62 @@ private slots:
         QCOMPARE(cell(*c, below, 4), QStringLiteral("Времязависимая ступень: не должна сработать"));
         QCOMPARE(cell(*c, below + 1, 0), QStringLiteral("1,05"));
         QCOMPARE(storedTolerance().percent, 1.0);
+    }
+
+    // At the window's smallest size, in a 420×340 plot and at a report page's size, no text
+    // of the plot leaves its rectangle or overlaps another: with the factory settings, an alarm
+    // that is the longest time, a 5000 A CT (currents up to five digits) and the earth stages.
+    void plotTextNeitherLeavesNorCollides()
+    {
+        namespace ch = qvoksb::characteristics;
+        CharacteristicsWindow *c = open();
+        QVERIFY(c);
+        c->resize(772, 440);
+        QVERIFY(QTest::qWaitForWindowExposed(c));
+        QApplication::processEvents();
+        const QSizeF smallest = c->Plot->size();
+        ch::Settings factory = ch::settingsFrom(qvoksb::SettingsSet());
+        ch::Settings alarm = factory;
+        alarm.phases.alarm = {true, 3, 60000};
+        ch::Settings large = factory;
+        large.phaseCtPrimaryA = 5000;
+        const std::pair<ch::Settings, ch::Protection> cases[] = {{factory, ch::Protection::Phases},
+                                                                 {alarm, ch::Protection::Phases},
+                                                                 {large, ch::Protection::Phases},
+                                                                 {factory, ch::Protection::Earth}};
+        for (const QSizeF size : {smallest, QSizeF(420, 340), QSizeF(2100, 1480)})
+            for (int k = 0; k < 4; ++k) {
+                const auto &[settings, protection] = cases[k];
+                QImage image(size.toSize(), QImage::Format_RGB32);
+                QPainter painter(&image);
+                std::vector<QRectF> boxes;
+                const QRectF rect(QPointF(0, 0), size);
+                paintCharacteristics(painter, rect, ch::plotData(settings, protection), {}, &boxes);
+                QVERIFY(boxes.size() > 10);
+                const QString where =
+                    QStringLiteral("%1×%2, case %3").arg(size.width()).arg(size.height()).arg(k);
+                for (std::size_t i = 0; i < boxes.size(); ++i) {
+                    QVERIFY2(rect.adjusted(-0.5, -0.5, 0.5, 0.5).contains(boxes[i]),
+                             qPrintable(where + QStringLiteral(": box %1 outside").arg(i)));
+                    for (std::size_t j = i + 1; j < boxes.size(); ++j) {
+                        const QRectF both = boxes[i].intersected(boxes[j]);
+                        QVERIFY2(
+                            both.width() < 0.5 || both.height() < 0.5,
+                            qPrintable(where + QStringLiteral(
+                                                   ": boxes %1 and %2 (%3,%4 %5x%6 / %7,%8 %9x%10)")
+                                                   .arg(i)
+                                                   .arg(j)
+                                                   .arg(boxes[i].x())
+                                                   .arg(boxes[i].y())
+                                                   .arg(boxes[i].width())
+                                                   .arg(boxes[i].height())
+                                                   .arg(boxes[j].x())
+                                                   .arg(boxes[j].y())
+                                                   .arg(boxes[j].width())
+                                                   .arg(boxes[j].height())));
+                    }
+                }
+            }
     }
 
     void pointerReadsOutCurrentMultipleAndTime()
