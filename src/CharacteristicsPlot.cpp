@@ -172,6 +172,8 @@ void paintCharacteristics(QPainter &painter, const QRectF &rect, const PlotData 
 
     // Every text goes through here: kept inside the rectangle, recorded for the caller.
     const auto label = [&](QRectF box, int flags, const QString &words) {
+        // Never cut to its box: a text that would be is moved or made to fit instead.
+        flags |= Qt::TextDontClip;
         QRectF used = painter.boundingRect(box, flags, words);
         // A text wider than the room left to it at an edge moves in, rather than out of the
         // picture.

@@ -99,6 +99,8 @@ CharacteristicsWindow::CharacteristicsWindow(TFKsb *settings)
     Plot->setAccessibleName(QStringLiteral("График характеристик срабатывания"));
     Readout = new QLabel(this);
     Readout->setObjectName(QStringLiteral("Readout"));
+    // A long read-out wraps rather than widening the window past its smallest size.
+    Readout->setWordWrap(true);
     Readout->setMinimumHeight(Readout->fontMetrics().height() + 6);
     Readout->setText(QStringLiteral("Наведите указатель на график: ток, кратность и время."));
 
@@ -153,16 +155,20 @@ CharacteristicsWindow::CharacteristicsWindow(TFKsb *settings)
     auto *sheetButtons = new QHBoxLayout;
     sheetButtons->addWidget(secondaryLabel);
     sheetButtons->addWidget(SecondaryList);
-    sheetButtons->addWidget(toleranceLabel);
-    sheetButtons->addWidget(TolerancePercent);
-    sheetButtons->addWidget(atLeastLabel);
-    sheetButtons->addWidget(ToleranceMs);
     sheetButtons->addStretch(1);
+    // The tolerance on a row of its own, so that the window keeps its smallest width.
+    auto *toleranceRow = new QHBoxLayout;
+    toleranceRow->addWidget(toleranceLabel);
+    toleranceRow->addWidget(TolerancePercent);
+    toleranceRow->addWidget(atLeastLabel);
+    toleranceRow->addWidget(ToleranceMs);
+    toleranceRow->addStretch(1);
     sheetButtons->addWidget(CopyButton);
     auto *sheetColumn = new QVBoxLayout;
     sheetColumn->addWidget(sheetCaption);
     sheetColumn->addWidget(SheetReference);
     sheetColumn->addWidget(SheetTable, 1);
+    sheetColumn->addLayout(toleranceRow);
     sheetColumn->addLayout(sheetButtons);
     auto *columns = new QHBoxLayout;
     columns->addLayout(plotColumn, 3);

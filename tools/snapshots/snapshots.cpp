@@ -126,6 +126,15 @@ int main(int argc, char *argv[])
         return 1;
     }
     std::printf("%s\n", qPrintable(curvesFile));
+    // The same at the window's smallest size: every text of the plot still whole.
+    curves->resize(772, 440);
+    QApplication::processEvents();
+    const QString smallestFile = out + QStringLiteral("/characteristics-smallest.png");
+    if (!curves->grab().save(smallestFile)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(smallestFile));
+        return 1;
+    }
+    std::printf("%s\n", qPrintable(smallestFile));
 
     // A write the unit refused part-way, and the difference window of a compare.
     TFrs232 refused(&window);
