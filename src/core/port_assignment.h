@@ -2,6 +2,10 @@
 // Assigning a serial device to a port number: the entry COMn of the port folder (see
 // port_directory.h), what a device is called in words, and why a port would not open. Texts for
 // the user are Russian, UTF-8.
+//
+// On Windows there is no port folder: port n is the system's COMn. There no port has an entry,
+// a device has no other stable name, the only target port n can be given is COMn itself, and a
+// "device" is a port name, COMn or \\.\COMn.
 #include <string>
 
 namespace qvoksb
@@ -29,8 +33,9 @@ bool deviceAccessible(const std::string &path);
 std::string assignPortEntry(int portNum, const std::string &target);
 
 // Why the port could not be opened, in one short line, from the system error the serial layer
-// reported: no such device, held by another program, no permission (the group that gives it),
-// not a serial port.
+// reported (SerialPortError::systemError(): errno on POSIX, a GetLastError() code on Windows): no
+// such device, held by another program, no permission (on POSIX the group that gives it), not a
+// serial port.
 std::string openFailureReason(int systemError);
 
 // What a user without access to the serial devices does about it.

@@ -53,7 +53,10 @@ public:
         : std::runtime_error(what), systemError_(systemError)
     {
     }
-    int systemError() const { return systemError_; } // errno, 0 when the layer itself refused
+    // The system's own code for the failure: errno on POSIX, the GetLastError() code on Windows;
+    // 0 when the layer itself refused.
+    int systemError() const { return systemError_; }
+
 private:
     int systemError_;
 };
