@@ -3,6 +3,7 @@
 #include "CharacteristicsPlot.h"
 #include "CharacteristicsSettings.h"
 #include "FileDialog.h"
+#include "FileNames.h"
 #include "Main.h"
 #include "Messages.h"
 #include "ReportForm.h"
@@ -439,7 +440,7 @@ bool saveReportPdf(const QString &path, const SettingsReport &report, QString *e
 {
     std::string problem;
     const QByteArray bytes = reportPdf(report);
-    if (qvoksb::saveFileAtomically(QFile::encodeName(path).toStdString(),
+    if (qvoksb::saveFileAtomically(coreFileName(path),
                                    std::string_view(bytes.constData(), std::size_t(bytes.size())),
                                    &problem))
         return true;
@@ -523,7 +524,7 @@ void exportSettingsCsv(TFKsb *window)
                    [&csv](const QString &name, QString *problem) {
                        std::string why;
                        const bool ok =
-                           qvoksb::saveFileAtomically(QFile::encodeName(name).toStdString(), csv, &why);
+                           qvoksb::saveFileAtomically(coreFileName(name), csv, &why);
                        *problem = qs(why);
                        return ok;
                    });

@@ -1,14 +1,13 @@
 // Program start: the application's title and language, the main window, the message loop.
 #include "AccessibleWidgets.h"
 #include "Main.h"
+#include "Pictures.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QMessageBox>
-#include <QPainter>
-#include <QSvgRenderer>
 #include <QTranslator>
 
 #include <exception>
@@ -17,17 +16,9 @@
 // entry shows.
 static QIcon programIcon()
 {
-    Q_INIT_RESOURCE(resources);
-    QSvgRenderer svg(QStringLiteral(":/icons/qvoksb.svg"));
     QIcon icon;
-    for (const int size : {16, 24, 32, 48, 64, 128, 256}) {
-        QPixmap pm(size, size);
-        pm.fill(Qt::transparent);
-        QPainter p(&pm);
-        svg.render(&p);
-        p.end();
-        icon.addPixmap(pm);
-    }
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addPixmap(picture(QStringLiteral("icons/qvoksb"), QSize(size, size)));
     return icon;
 }
 
@@ -58,7 +49,7 @@ int main(int argc, char *argv[])
         return rc;
     } catch (const std::exception &e) {
         QMessageBox::critical(nullptr, QApplication::applicationName(),
-                              QString::fromLocal8Bit(e.what()));
+                              QString::fromUtf8(e.what()));
         return 1;
     }
 }
