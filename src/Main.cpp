@@ -8,6 +8,7 @@
 #include "MainAccessibility.h"
 #include "MainPlacement.h"
 #include "Messages.h"
+#include "Pictures.h"
 #include "SettingsReport.h"
 #include "TrafficLog.h"
 
@@ -16,10 +17,8 @@
 #include <QCloseEvent>
 #include <QLabel>
 #include <QMenuBar>
-#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
-#include <QSvgRenderer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -29,12 +28,6 @@ TFAbout *FAbout = nullptr;
 TFrs232 *Frs232 = nullptr;
 
 QStringList TFKsb::StartupArguments;
-
-// The pictures are compiled into the window library; a static library needs them registered.
-static void initResources()
-{
-    Q_INIT_RESOURCE(resources);
-}
 
 int Tag(const QObject *object)
 {
@@ -79,22 +72,13 @@ constexpr int speedButtonTopPx = 3;
 // screen's pixel ratio.
 QIcon speedButtonIcon(int index, QSize size)
 {
-    initResources();
-    static const char *const files[] = {":/toolbar/open.svg", ":/toolbar/save.svg",
-                                        ":/toolbar/write.svg", ":/toolbar/read.svg"};
+    static const char *const files[] = {"toolbar/open", "toolbar/save", "toolbar/write",
+                                        "toolbar/read"};
     if (index < 0 || index >= int(std::size(files)))
         return {};
-    QSvgRenderer svg(QString::fromLatin1(files[index]));
     QIcon icon;
-    for (const qreal ratio : {1.0, 2.0}) {
-        QPixmap pm(size * ratio);
-        pm.setDevicePixelRatio(ratio);
-        pm.fill(Qt::transparent);
-        QPainter p(&pm);
-        svg.render(&p, QRectF(QPointF(0, 0), QSizeF(size)));
-        p.end();
-        icon.addPixmap(pm);
-    }
+    for (const qreal ratio : {1.0, 2.0})
+        icon.addPixmap(picture(QString::fromLatin1(files[index]), size, ratio));
     return icon;
 }
 

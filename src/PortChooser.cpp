@@ -1,8 +1,10 @@
 #include "PortChooser.h"
 
+#include "FileNames.h"
 #include "Messages.h"
 #include "port_assignment.h"
 #include "port_directory.h"
+#include "port_list.h"
 
 #include <QDialogButtonBox>
 #include <QFileInfo>
@@ -10,34 +12,20 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QSerialPortInfo>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 PortChooser::Lister PortChooser::lister;
 
-QList<PortListing> PortChooser::systemPorts()
-{
-    // Qt's serial-port module only lists the ports; the program's own layer opens and drives them.
-    QList<PortListing> out;
-    for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
-        PortListing p;
-        p.device = info.systemLocation();
-        p.description = info.description();
-        p.maker = info.manufacturer();
-        p.serialNumber = info.serialNumber();
-        p.stableName = QString::fromStdString(qvoksb::stableDeviceName(p.device.toStdString()));
-        out.append(p);
-    }
-    return out;
-}
-
 PortChooser::PortChooser(int portNum, QWidget *parent) : QDialog(parent)
 {
     setObjectName(QStringLiteral("PortChooser"));
     setWindowTitle(QStringLiteral("Выбор порта"));
     listed_ = lister ? lister() : systemPorts();
+    // Without a port folder (Windows) the system numbers the ports: a port is picked by its own
+    // number, and there is neither a path to type nor a link to make.
+    linkFolder_ = !qvoksb::portDirectory().empty();
 
     Ports = new QTableWidget(int(listed_.size()), 5, this);
     Ports->setObjectName(QStringLiteral("Ports"));
@@ -55,11 +43,14 @@ PortChooser::PortChooser(int portNum, QWidget *parent) : QDialog(parent)
         for (int col = 0; col < 5; ++col)
             Ports->setItem(row, col, new QTableWidgetItem(cells[col]));
     }
+    Ports->setColumnHidden(4, !linkFolder_);
     Ports->resizeColumnsToContents();
 
-    auto *none = new QLabel(QStringLiteral("Последовательные порты не найдены: подключите "
-                                           "адаптер и откройте окно снова, или укажите путь."),
-                            this);
+    auto *none =
+        new QLabel(QStringLiteral("Последовательные порты не найдены: подключите "
+                                  "адаптер и откройте окно снова%1.")
+                       .arg(linkFolder_ ? QStringLiteral(", или укажите путь") : QString()),
+                   this);
     none->setWordWrap(true);
     none->setVisible(listed_.isEmpty());
 
@@ -79,12 +70,16 @@ PortChooser::PortChooser(int portNum, QWidget *parent) : QDialog(parent)
             return;
         const PortListing &p = listed_.at(row);
         Path->setText(p.stableName.isEmpty() ? p.device : p.stableName);
+        const int n = qvoksb::comPortNumber(p.device.toStdString());
+        if (!linkFolder_ && n >= Number->minimum() && n <= Number->maximum())
+            Number->setValue(n);
     });
     connect(Ports, &QTableWidget::cellDoubleClicked, this, [this] { accept(); });
 
     auto *form = new QFormLayout;
     form->addRow(QStringLiteral("Устройство:"), Path);
     form->addRow(QStringLiteral("Номер порта:"), Number);
+    form->setRowVisible(Path, linkFolder_);
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &PortChooser::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &PortChooser::reject);
@@ -104,9 +99,30 @@ int PortChooser::chosenPort() const
 
 void PortChooser::accept()
 {
+    if (!linkFolder_) {
+        const int row = Ports->currentRow();
+        if (row >= 0 && row < listed_.size()) {
+            const int n = qvoksb::comPortNumber(listed_.at(row).device.toStdString());
+            if (n < Number->minimum() || n > Number->maximum()) {
+                Messages::Error(this, QStringLiteral("Программа работает с портами COM1 ... COM16. "
+                                                     "Назначьте адаптеру один из этих номеров в "
+                                                     "диспетчере устройств (свойства порта, "
+                                                     "«Дополнительно»)."));
+                return;
+            }
+        }
+        const std::string port = qvoksb::portEntryName(chosenPort());
+        if (const std::string problem = qvoksb::terminalProblem(port); !problem.empty()) {
+            Messages::Error(this, QString::fromStdString(problem));
+            return;
+        }
+        linkTarget_ = QString::fromStdString(port);
+        QDialog::accept();
+        return;
+    }
     const QString typed = Path->text().trimmed();
     const std::string path =
-        typed.isEmpty() ? std::string() : QFileInfo(typed).absoluteFilePath().toStdString();
+        typed.isEmpty() ? std::string() : coreFileName(QFileInfo(typed).absoluteFilePath());
     // The device may have gone since the list was read (an adapter pulled out).
     if (const std::string problem = qvoksb::terminalProblem(path); !problem.empty()) {
         Messages::Error(this, QString::fromStdString(problem));
@@ -118,7 +134,7 @@ void PortChooser::accept()
         Messages::Error(this, QString::fromStdString(error));
         return;
     }
-    linkTarget_ = QString::fromStdString(target);
+    linkTarget_ = fromCoreFileName(target);
     if (!qvoksb::deviceAccessible(target))
         Messages::Information(this,
                               QStringLiteral("Нет доступа к %1.\n%2")

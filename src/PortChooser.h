@@ -3,6 +3,8 @@
 // 1 to 16 to give one of them. OK points the entry COMn of the port folder at the device (at its
 // stable /dev/serial/by-id/ name when it has one), so that the port item COMn opens it from then
 // on. A path can be typed too: a pseudo-terminal, for one, is never listed.
+// On Windows, which has no port folder, a picked port COMn gives its own number, and OK makes it
+// the current port.
 #include <QDialog>
 #include <QList>
 #include <QString>
@@ -15,7 +17,7 @@ class QTableWidget;
 
 // One serial port as the system lists it.
 struct PortListing {
-    QString device;      // "/dev/ttyUSB0"
+    QString device;      // "/dev/ttyUSB0"; on Windows "COM3"
     QString description; // the adapter's own name
     QString maker;
     QString serialNumber;
@@ -36,7 +38,7 @@ public:
     explicit PortChooser(int portNum, QWidget *parent = nullptr);
 
     int chosenPort() const;
-    // What the entry was pointed at, once accepted.
+    // What the entry was pointed at, once accepted ("COMn" on Windows).
     QString linkTarget() const { return linkTarget_; }
 
     // Checks the path and writes the link; on any failure says why and stays open, and the port
@@ -50,4 +52,5 @@ public:
 private:
     QList<PortListing> listed_;
     QString linkTarget_;
+    bool linkFolder_ = true;
 };
