@@ -8,8 +8,11 @@ qt6-serialport-dev qt6-translations-l10n libmodbus-dev libgtest-dev fonts-dejavu
 desktop-file-utils appstream man-db dpkg-dev \
 xvfb dbus at-spi2-core python3-pyatspi \
 poppler-utils"
-# The Windows build of the core and its tests under Wine (tools/wine-tests.sh).
-QVOKSB_WINDOWS_PACKAGES="mingw-w64 g++-mingw-w64-x86-64-posix wine64 socat googletest"
+# The Windows build of the core and its tests under Wine (tools/wine-tests.sh); Qt for Windows
+# from Debian's source (tools/build-qt-windows.sh: dpkg-dev unpacks it, Ninja builds it) and the
+# installer (nsis).
+QVOKSB_WINDOWS_PACKAGES="mingw-w64 g++-mingw-w64-x86-64-posix wine64 socat googletest \
+dpkg-dev ninja-build nsis"
 
 # ensure_packages [extra packages...]: installs what is missing when root, otherwise prints
 # the one apt-get line to run and stops. QVOKSB_APT_OPTIONS adds options to apt-get install.

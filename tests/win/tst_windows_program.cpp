@@ -1,0 +1,193 @@
+// The program built for Windows, run under Wine by tools/wine-tests.sh on the offscreen platform:
+// the main window with its pictures, the port chooser on the system's COM ports, a report saved
+// into a folder with a Russian name, and the configuration written through COM1 to the simulated
+// unit the runner keeps on the pseudo-terminal behind it.
+#include "Main.h"
+#include "Messages.h"
+#include "PortChooser.h"
+#include "Rs232.h"
+#include "SettingsReport.h"
+#include "modbus_rtu.h"
+#include "unit_image.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <windows.h>
+
+#include <array>
+#include <map>
+#include <vector>
+
+namespace
+{
+
+// Reads count registers from first of unit 1 through COM1 with plain Win32 calls: the unit's
+// own answer, past the program's exchange code.
+bool readUnit(uint16_t first, uint16_t count, std::map<int, uint16_t> *into, QString *why)
+{
+    const HANDLE port = CreateFileW(L"\\\\.\\COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    if (port == INVALID_HANDLE_VALUE) {
+        *why = QStringLiteral("COM1 does not open: %1").arg(GetLastError());
+        return false;
+    }
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(port, &dcb);
+    dcb.BaudRate = CBR_9600;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fOutX = dcb.fInX = dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = FALSE;
+    SetCommState(port, &dcb);
+    COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 100, 0, 500};
+    SetCommTimeouts(port, &timeouts);
+    PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    std::array<uint8_t, 8> request{};
+    qvoksb::buildRequest(request, 1, 4, first, count);
+    DWORD n = 0;
+    WriteFile(port, request.data(), DWORD(request.size()), &n, nullptr);
+    std::vector<uint8_t> reply;
+    const size_t want = qvoksb::readReplyBytes(count);
+    for (int tries = 0; tries < 40 && reply.size() < want; ++tries) {
+        uint8_t buf[256];
+        if (ReadFile(port, buf, sizeof buf, &n, nullptr) && n > 0)
+            reply.insert(reply.end(), buf, buf + n);
+    }
+    CloseHandle(port);
+    std::vector<uint16_t> regs(count);
+    if (!qvoksb::replyCrcOk(reply) || !qvoksb::readRegisters(reply, regs)) {
+        *why = QStringLiteral("no readable reply for %1 (%2 bytes)").arg(first).arg(reply.size());
+        return false;
+    }
+    for (uint16_t k = 0; k < count; ++k)
+        (*into)[first + k] = regs[k];
+    return true;
+}
+
+} // namespace
+
+class TestWindowsProgram : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir home_;
+    std::unique_ptr<TFKsb> w_;
+    QStringList boxes_;
+
+private slots:
+    void init()
+    {
+        // QvoKsb.ini goes to %APPDATA%: a fresh one for every test.
+        QVERIFY(home_.isValid());
+        qputenv("APPDATA", QDir::toNativeSeparators(home_.path()).toUtf8());
+        boxes_.clear();
+        Messages::hook = [this](Messages::Kind, const QString &text) {
+            boxes_ << text;
+            return true;
+        };
+        w_ = std::make_unique<TFKsb>();
+        FKsb = w_.get();
+    }
+    void cleanup()
+    {
+        Messages::hook = nullptr;
+        w_.reset();
+        FKsb = nullptr;
+    }
+
+    void theToolBarButtonsShowTheirPictures()
+    {
+        // A build without Qt's SVG module carries them as PNG files rendered at build time.
+        for (QToolButton *b : {w_->SILoad, w_->SISave, w_->SIWrite, w_->SIRead}) {
+            const QImage image = b->icon().pixmap(QSize(20, 18)).toImage();
+            QVERIFY2(!image.isNull(), qPrintable(b->objectName()));
+            int painted = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    painted += qAlpha(image.pixel(x, y)) > 0;
+            QVERIFY2(painted > image.width() * image.height() / 10, qPrintable(b->objectName()));
+        }
+    }
+
+    void thePortChooserPicksAComPortPresentByItsNumber()
+    {
+        // The runner maps COM1 ... COM17 in Wine.
+        PortChooser d(1, w_.get());
+        QList<QTableWidgetItem *> found =
+            d.Ports->findItems(QStringLiteral("COM5"), Qt::MatchExactly);
+        QCOMPARE(found.size(), qsizetype(1));
+        QVERIFY(!d.Path->isVisibleTo(&d));
+        d.Ports->selectRow(found.first()->row());
+        QCOMPARE(d.Number->value(), 5);
+        d.accept();
+        QCOMPARE(d.result(), int(QDialog::Accepted));
+        QCOMPARE(d.linkTarget(), QStringLiteral("COM5"));
+        QVERIFY(boxes_.isEmpty());
+    }
+
+    void aPortBeyondCom16IsRefusedWithTheWayToRenumberIt()
+    {
+        PortChooser::lister = [] {
+            return QList<PortListing>{{QStringLiteral("COM23"), QStringLiteral("USB Serial Port"),
+                                       QStringLiteral("FTDI"), QString(), QString()}};
+        };
+        PortChooser d(2, w_.get());
+        PortChooser::lister = nullptr;
+        d.Ports->selectRow(0);
+        d.accept();
+        QCOMPARE(d.result(), int(QDialog::Rejected));
+        QCOMPARE(boxes_.size(), qsizetype(1));
+        QVERIFY2(boxes_.first().contains(QStringLiteral("диспетчере устройств")),
+                 qPrintable(boxes_.first()));
+    }
+
+    void aReportIsSavedIntoAFolderWithARussianName()
+    {
+        const QString folder = home_.filePath(QStringLiteral("Отчёты КСБ-7"));
+        QVERIFY(QDir().mkpath(folder));
+        const QString file = folder + QStringLiteral("/уставки.pdf");
+        QString error;
+        QVERIFY2(saveReportPdf(file, settingsReport(*w_, QDateTime::currentDateTime()), &error),
+                 qPrintable(error));
+        QFile saved(file);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.read(5), QByteArray("%PDF-"));
+    }
+
+    void theFactorySettingsWrittenThroughCom1AreWhatTheUnitHolds()
+    {
+        if (qEnvironmentVariableIsEmpty("QVOKSB_TEST_UNIT_ON_COM1"))
+            QSKIP("no simulated unit on COM1: run under tools/wine-tests.sh");
+        QCOMPARE(w_->FComPort, 1);
+        const std::map<int, uint16_t> expected = unitImageOf(*w_);
+        w_->SIWrite->click(); // the modal exchange window runs to its end
+        QVERIFY(Frs232 == nullptr);
+        QVERIFY2(boxes_.isEmpty(), qPrintable(boxes_.join(QStringLiteral("; "))));
+        std::map<int, uint16_t> held;
+        const std::pair<uint16_t, uint16_t> blocks[] = {{257, 3},  {267, 1}, {277, 6}, {384, 11},
+                                                        {395, 11}, {262, 5}, {269, 4}};
+        for (auto [first, count] : blocks) {
+            QString why;
+            QVERIFY2(readUnit(first, count, &held, &why), qPrintable(why));
+        }
+        QStringList wrong;
+        for (const auto &[reg, value] : expected)
+            if (held.at(reg) != value)
+                wrong << QStringLiteral("%1: unit %2, factory %3")
+                             .arg(reg)
+                             .arg(held.at(reg))
+                             .arg(value);
+        QVERIFY2(wrong.isEmpty(), qPrintable(wrong.join(QStringLiteral("; "))));
+    }
+};
+
+QTEST_MAIN(TestWindowsProgram)
+#include "tst_windows_program.moc"
