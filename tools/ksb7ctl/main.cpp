@@ -19,6 +19,10 @@
 #include <unistd.h>
 #include <vector>
 
+#ifndef O_CLOEXEC // Windows: no handles are inherited by programs started from here anyway
+#define O_CLOEXEC 0
+#endif
+
 using namespace ksb7ctl;
 
 namespace
