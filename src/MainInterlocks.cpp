@@ -6,12 +6,15 @@
 // one rule that changes a value keeps the trip relay of the phase cut-off checked.
 #include "Main.h"
 
+#include "interlocks.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 
-#include <array>
+#include <algorithm>
 #include <utility>
 
 namespace
@@ -24,13 +27,33 @@ bool ownEnabled(const QWidget *w)
     return !w->testAttribute(Qt::WA_ForceDisabled);
 }
 
-// Index 0 of every list with a rule is the choice that switches its dependants off ("УТЕЧКА",
-// "ДА", "ЗАЩЕЛКА"), except the characteristic lists, whose index 0 "НЕЗАВИСИМОЕ" selects the
-// delay instead of the multiplier. No item chosen counts as "not 0".
-bool notFirst(const QComboBox *list)
+using qvoksb::Setting;
+namespace rules = qvoksb::interlocks;
+
+// The window as the interlocks read it: the values its controls show, and a setting is in use
+// while its control is enabled. That state is what the rules gave it when they last ran: a
+// relay set is evaluated again when one of its boxes changes, not when output 3 is taken or
+// released.
+class WindowInputs final : public rules::Inputs
 {
-    return list->currentIndex() != 0;
-}
+public:
+    explicit WindowInputs(const TFKsb &w) : w_(w) {}
+    int value(Setting s) const override
+    {
+        QWidget *c = w_.settingControl(s);
+        if (auto *box = qobject_cast<QCheckBox *>(c))
+            return box->isChecked() ? 1 : 0;
+        if (auto *list = qobject_cast<QComboBox *>(c))
+            return list->currentIndex(); // no item chosen, -1, counts as not the first
+        if (auto *spin = qobject_cast<QSpinBox *>(c))
+            return spin->value();
+        return 0;
+    }
+    bool inUse(Setting s) const override { return ownEnabled(w_.settingControl(s)); }
+
+private:
+    const TFKsb &w_;
+};
 
 // Step of the long delays (ms): fine below a second, coarse from ten seconds. The single value
 // 9999, which only a file or the unit can supply, keeps the step of the values below ten seconds
@@ -77,17 +100,21 @@ static void setSettingEnabled(const TFKsb &w, QWidget *control, bool on)
         label->setEnabled(on);
 }
 
-// A time-dependent function runs on independent time (index 0, "НЕЗАВИСИМОЕ") with its delay, or
-// on a curve with its multiplier. A disabled list means the function drives no relay: then
-// neither is offered, so that an idle function never shows one of them enabled, however the list
-// was reached (a click, a file, the unit).
-static void applyCharacteristic(const TFKsb &w, const QComboBox *list, SpinEdit *delay,
-                                SpinEdit *multiplier)
+// Runs the rules of one trigger (a relay set's number, or a list): each dependant with its
+// caption enabled while its rule holds. A dependant that is itself a list then runs its own
+// rules, so that a time-dependent function that drives no relay offers neither its delay nor its
+// multiplier, and the pulse length of output 3 follows its relay mode. The "ВЫХ.3" boxes are no
+// list: taking output 3 leaves their sets' dependants as they are.
+template <class Trigger> static void applyRules(const TFKsb &w, Trigger trigger)
 {
-    const bool listOn = ownEnabled(list);
-    const bool independent = list->currentIndex() == 0;
-    setSettingEnabled(w, delay, listOn && independent);
-    setSettingEnabled(w, multiplier, listOn && !independent);
+    const WindowInputs in(w);
+    for (const rules::Rule &r : rules::rules())
+        if (rules::triggeredBy(r, trigger))
+            setSettingEnabled(w, w.settingControl(r.dependant), rules::holds(r, in));
+    for (const rules::Rule &r : rules::rules())
+        if (rules::triggeredBy(r, trigger) &&
+            qvoksb::rowOf(r.dependant).kind == qvoksb::Kind::Choice)
+            applyRules(w, r.dependant);
 }
 
 void TFKsb::connectInterlocks()
@@ -101,16 +128,16 @@ void TFKsb::connectInterlocks()
 
     // The relay-set rules look at the whole set, never at the box that changed. toggled fires on a
     // click and on every change of the checked state made by code.
-    const std::pair<std::array<int, 4>, void (TFKsb::*)()> sets[] = {
-        {{1, 2, 3, 0}, &TFKsb::CheckBox1Click},      {{4, 5, 6, 7}, &TFKsb::CheckBox7Click},
-        {{8, 9, 10, 11}, &TFKsb::CheckBox8Click},    {{12, 13, 14, 15}, &TFKsb::CheckBox12Click},
-        {{20, 21, 22, 23}, &TFKsb::CheckBox20Click}, {{24, 25, 26, 27}, &TFKsb::CheckBox24Click},
-        {{28, 29, 30, 31}, &TFKsb::CheckBox28Click}, {{32, 33, 34, 35}, &TFKsb::CheckBox32Click},
-    };
-    for (const auto &[boxes, handler] : sets)
-        for (int n : boxes)
-            if (n)
-                connect(checkBox(n), &QAbstractButton::toggled, this, handler);
+    for (const qvoksb::RelaySet &set : qvoksb::RelaySets) {
+        const auto all = rules::rules();
+        if (std::none_of(all.begin(), all.end(),
+                         [&](const rules::Rule &r) { return rules::triggeredBy(r, set.number); }))
+            continue;
+        for (std::size_t box = set.hasTripBox ? 0 : 1; box < set.boxes.size(); ++box)
+            connect(static_cast<QCheckBox *>(settingControl(set.boxes[box])),
+                    &QAbstractButton::toggled, this,
+                    [this, n = set.number] { applyRelaySetRule(n); });
+    }
     // CheckBox17 to CheckBox19 only add relays to the phase cut-off and have no rule.
     connect(CheckBox16, &QAbstractButton::toggled, this, &TFKsb::CheckBox16Click);
 
@@ -161,86 +188,19 @@ void TFKsb::applyStartupInterlocks()
 
 void TFKsb::ComboBox1Change(QComboBox *sender)
 {
-    if (!sender)
+    // The rules of the list whose Tag the sender carries; the lists without rules change nothing.
+    const int tag = sender ? Tag(sender) : 0;
+    if (tag < 1 || std::size_t(tag) > comboBoxes_.size())
         return;
-    switch (Tag(sender)) {
-    case 1: // zero-sequence detection needs the ratio of its transformer
-        setSettingEnabled(*this, RxSpinEdit3, notFirst(ComboBox1));
-        break;
-    case 2: { // with self-diagnosis on ("ДА") output 3 belongs to it
-        // Only the boxes change: a set whose one checked box is "ВЫХ.3" keeps its dependants as
-        // they are until one of its boxes changes.
-        const bool free = notFirst(ComboBox2);
-        for (int n : {3, 6, 11, 15, 19, 23, 27, 31, 35})
-            checkBox(n)->setEnabled(free);
-        setSettingEnabled(*this, ComboBox8, free);
-        setSettingEnabled(*this, RxSpinEdit25, free && notFirst(ComboBox8));
-        break;
-    }
-    case 3:
-        applyCharacteristic(*this, ComboBox3, RxSpinEdit9, RxSpinEdit10);
-        break;
-    case 4:
-        applyCharacteristic(*this, ComboBox4, RxSpinEdit16, RxSpinEdit17);
-        break;
-    case 5:
-        setSettingEnabled(*this, RxSpinEdit22, notFirst(ComboBox5));
-        break;
-    case 6:
-        setSettingEnabled(*this, RxSpinEdit23, notFirst(ComboBox6));
-        break;
-    case 7:
-        setSettingEnabled(*this, RxSpinEdit24, notFirst(ComboBox7));
-        break;
-    case 8:
-        setSettingEnabled(*this, RxSpinEdit25, ownEnabled(ComboBox8) && notFirst(ComboBox8));
-        break;
-    default:
-        break;
-    }
+    if (const qvoksb::SettingRow *list = qvoksb::findRow(comboBox(tag)->objectName().toStdString()))
+        applyRules(*this, list->id);
 }
 
 void TFKsb::applyRelaySetRule(int set)
 {
-    // One row per relay-output set with a rule: the boxes "ВЫКЛ", "ВЫХ.1", "ВЫХ.2", "ВЫХ.3" (0
-    // where the set has none), the settings of the function that drives them, and the
-    // characteristic list of a time-dependent function. The phase cut-off (set 5) has no row: it
-    // always trips.
-    struct Row {
-        int set;
-        std::array<int, 4> boxes;
-        std::array<QWidget *, 2> settings;
-        QComboBox *characteristic;
-        SpinEdit *delay;
-        SpinEdit *multiplier;
-    };
-    const Row rows[] = {
-        {1, {0, 1, 2, 3}, {RxSpinEdit5, nullptr}, nullptr, nullptr, nullptr},
-        {2, {7, 4, 5, 6}, {RxSpinEdit6, nullptr}, nullptr, nullptr, nullptr},
-        {3, {8, 9, 10, 11}, {RxSpinEdit7, nullptr}, nullptr, nullptr, nullptr},
-        {4, {12, 13, 14, 15}, {RxSpinEdit8, ComboBox3}, ComboBox3, RxSpinEdit9, RxSpinEdit10},
-        {6, {20, 21, 22, 23}, {RxSpinEdit13, RxSpinEdit14}, nullptr, nullptr, nullptr},
-        {7, {24, 25, 26, 27}, {RxSpinEdit15, ComboBox4}, ComboBox4, RxSpinEdit16, RxSpinEdit17},
-        {8, {28, 29, 30, 31}, {RxSpinEdit18, RxSpinEdit19}, nullptr, nullptr, nullptr},
-        {9, {32, 33, 34, 35}, {RxSpinEdit20, RxSpinEdit21}, nullptr, nullptr, nullptr},
-    };
-    for (const Row &row : rows) {
-        if (row.set != set)
-            continue;
-        // Active when it drives a relay: "ВЫХ.3" counts only while it is not reserved for the
-        // self-diagnosis.
-        bool active = false;
-        for (int i = 0; i < 3; ++i)
-            active = active || (row.boxes[i] && checkBox(row.boxes[i])->isChecked());
-        QCheckBox *out3 = checkBox(row.boxes[3]);
-        active = active || (out3->isChecked() && ownEnabled(out3));
-        for (QWidget *setting : row.settings)
-            if (setting)
-                setSettingEnabled(*this, setting, active);
-        if (row.characteristic)
-            applyCharacteristic(*this, row.characteristic, row.delay, row.multiplier);
-        return;
-    }
+    // Active when it drives a relay: "ВЫХ.3" counts only while it is not reserved for the
+    // self-diagnosis. The phase cut-off (set 5) has no rule: it always trips.
+    applyRules(*this, set);
 }
 
 void TFKsb::CheckBox1Click()

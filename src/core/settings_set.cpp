@@ -1,5 +1,7 @@
 #include "settings_set.h"
 
+#include "interlocks.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -37,8 +39,8 @@ void SettingsSet::setNumber(Setting s, double value)
     if (std::isnan(value))
         value = r.min;
     // Clamp before converting, so that huge and infinite values become the range's ends.
-    setValue(s, static_cast<long long>(std::llround(std::clamp(value, double(r.min) - 1.0,
-                                                               double(r.max) + 1.0))));
+    setValue(s, static_cast<long long>(
+                    std::llround(std::clamp(value, double(r.min) - 1.0, double(r.max) + 1.0))));
 }
 
 void SettingsSet::setText(Setting s, std::string utf8)
@@ -52,8 +54,8 @@ std::vector<Setting> SettingsSet::differences(const SettingsSet &other) const
     std::vector<Setting> differ;
     for (const SettingRow &r : settingsCatalogue()) {
         const std::size_t i = indexOf(r.id);
-        const bool differs = r.kind == Kind::Text ? text(r.id) != other.text(r.id)
-                                                  : values_[i] != other.values_[i];
+        const bool differs =
+            r.kind == Kind::Text ? text(r.id) != other.text(r.id) : values_[i] != other.values_[i];
         if (differs)
             differ.push_back(r.id);
     }
@@ -84,16 +86,37 @@ std::string valueText(const SettingsSet &set, Setting s)
     return rowOf(s).kind == Kind::Text ? set.text(s) : valueText(s, set.value(s));
 }
 
+namespace
+{
+
+// A settings set as the interlocks read it: a setting is in use when all its rules hold.
+class SetInputs final : public interlocks::Inputs
+{
+public:
+    explicit SetInputs(const SettingsSet &set) : set_(set) {}
+    int value(Setting s) const override { return set_.value(s); }
+    bool inUse(Setting s) const override
+    {
+        for (const interlocks::Rule &r : interlocks::rules())
+            if (r.dependant == s && !interlocks::holds(r, *this))
+                return false;
+        return true;
+    }
+
+private:
+    const SettingsSet &set_;
+};
+
+} // namespace
+
 bool relaySetActive(const SettingsSet &set, int number)
 {
-    for (const RelaySet &rs : RelaySets) {
-        if (rs.number != number)
-            continue;
-        const bool output3Free = set.value(Setting::ComboBox2) != 0;
-        return (rs.hasTripBox && set.checked(rs.boxes[0])) || set.checked(rs.boxes[1]) ||
-               set.checked(rs.boxes[2]) || (set.checked(rs.boxes[3]) && output3Free);
-    }
-    return false;
+    return interlocks::relaySetActive(number, SetInputs(set));
+}
+
+bool settingInUse(const SettingsSet &set, Setting s)
+{
+    return SetInputs(set).inUse(s);
 }
 
 } // namespace qvoksb

@@ -50,5 +50,8 @@ std::string valueText(const SettingsSet &set, Setting s);
 // "ВЫХ.3" box while output 3 is free of the self-diagnosis (ComboBox2 not at "ДА"). The
 // parameters of a function whose set is not active do not matter to the unit.
 bool relaySetActive(const SettingsSet &set, int number);
+// Whether the unit uses the setting, given the others: every interlock on it holds (the
+// interlocks are in interlocks.h). A setting that is not in use keeps its value.
+bool settingInUse(const SettingsSet &set, Setting s);
 
 } // namespace qvoksb
