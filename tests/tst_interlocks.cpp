@@ -2,6 +2,8 @@
 // spin edits, values and list items written by code the way the loader and the decoder write them.
 // The expected states come from the test's own copy of the rule tables, keyed by control name.
 #include "Main.h"
+#include "interlocks.h"
+#include "settings_set.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -822,6 +824,85 @@ private slots:
                                   "phase multiplier", "earth idle", "earth delay",
                                   "earth multiplier", "set left as it was", "no item chosen"})
             QVERIFY2(reached.contains(QLatin1String(state)), state);
+    }
+
+    // Random settings sets put into the window as a file or the unit would; then every rule of
+    // the core's table is run through the window in a random order, and once more one by one,
+    // and every setting's enabled state agrees with what the core answers for the set the
+    // window holds.
+    void coreRulesAgreeWithTheWindow()
+    {
+        namespace core = qvoksb;
+        QRandomGenerator rng(20261209);
+        // The triggers: a relay set's number (0 for none) or a list.
+        std::vector<std::pair<int, const core::SettingRow *>> triggers;
+        for (const core::interlocks::Rule &r : core::interlocks::rules()) {
+            const bool bySet = r.when == core::interlocks::When::RelaySetActive;
+            const std::pair t{bySet ? int(r.relaySet) : 0, bySet ? nullptr : &core::rowOf(r.list)};
+            if (std::find(triggers.begin(), triggers.end(), t) == triggers.end())
+                triggers.push_back(t);
+        }
+        const auto run = [&](const std::pair<int, const core::SettingRow *> &t) {
+            if (t.second) { // a list's rule, as the loader runs it
+                auto *list = m_->get<QComboBox>(QLatin1String(t.second->control));
+                w_->SetListIndex(list, list->currentIndex());
+                return;
+            }
+            // A relay set's rule runs on any change of one of its boxes: change one and back.
+            auto *box = static_cast<QCheckBox *>(
+                w_->settingControl(core::RelaySets[std::size_t(t.first - 1)].boxes[1]));
+            box->toggle();
+            box->toggle();
+        };
+        const auto disagreement = [&] {
+            const core::SettingsSet held = w_->currentSettings();
+            QStringList out;
+            for (const core::SettingRow &r : core::settingsCatalogue()) {
+                const bool inUse = core::settingInUse(held, r.id);
+                QWidget *c = w_->settingControl(r.id);
+                QLabel *l = w_->labelFor(c);
+                if (c->isEnabled() != inUse || (l && l->isEnabled() != inUse))
+                    out << QStringLiteral("%1 enabled %2, in use %3")
+                               .arg(QLatin1String(r.control))
+                               .arg(c->isEnabled())
+                               .arg(inUse);
+            }
+            if (!core::relaySetActive(held, 5))
+                out << QStringLiteral("the phase cut-off trips no relay");
+            return out.join(QLatin1Char('\n'));
+        };
+        int idle = 0, held3 = 0;
+        for (int round = 0; round < 300; ++round) {
+            core::SettingsSet set;
+            for (const core::SettingRow &r : core::settingsCatalogue())
+                if (r.kind == core::Kind::RelayBox)
+                    set.setValue(r.id, rng.bounded(10) < 3);
+                else if (r.kind == core::Kind::Choice)
+                    set.setValue(r.id, rng.bounded(-1, r.max + 1));
+            w_->applySettings(set);
+            // Each rule once, in any order, settles the window; after that no rule changes it.
+            std::vector order = triggers;
+            std::shuffle(order.begin(), order.end(), rng);
+            for (const auto &t : order)
+                run(t);
+            QString problems = disagreement();
+            QVERIFY2(problems.isEmpty(),
+                     qPrintable(QStringLiteral("round %1:\n%2").arg(round).arg(problems)));
+            std::shuffle(order.begin(), order.end(), rng);
+            for (const auto &t : order) {
+                run(t);
+                problems = disagreement();
+                QVERIFY2(
+                    problems.isEmpty(),
+                    qPrintable(QStringLiteral("round %1, again:\n%2").arg(round).arg(problems)));
+            }
+            const core::SettingsSet now = w_->currentSettings();
+            idle += !core::relaySetActive(now, 4) || !core::relaySetActive(now, 7);
+            held3 +=
+                now.checked(core::Setting::CheckBox6) && now.value(core::Setting::ComboBox2) == 0;
+        }
+        // The runs went through idle functions and through output 3 held with its box checked.
+        QVERIFY(idle > 10 && held3 > 10);
     }
 
     void aListTakesTheWheelOnlyWithTheFocus()
