@@ -400,7 +400,7 @@ const char *const PageCaptions[7] = {
 
 const char *const RelayBoxCaptions[4] = {"ВЫКЛ", "ВЫХ.1", "ВЫХ.2", "ВЫХ.3"};
 
-const std::array<RelaySet, 9> RelaySets = {{
+constexpr std::array<RelaySet, 9> RelaySets = {{
     {1, "LSystem8", false, {CheckBox1, CheckBox1, CheckBox2, CheckBox3}},
     {2, "LSystem10", true, {CheckBox7, CheckBox4, CheckBox5, CheckBox6}},
     {3, "LSystem12", true, {CheckBox8, CheckBox9, CheckBox10, CheckBox11}},
@@ -411,6 +411,39 @@ const std::array<RelaySet, 9> RelaySets = {{
     {8, "LOZZ6", true, {CheckBox28, CheckBox29, CheckBox30, CheckBox31}},
     {9, "LOZZ9", true, {CheckBox32, CheckBox33, CheckBox34, CheckBox35}},
 }};
+
+namespace
+{
+
+// The sets name the boxes their rows name: each box once, in its set, at its place, under its
+// set's caption, and a set has a "ВЫКЛ" box exactly when a row puts one there.
+constexpr bool relaySetsMatchTheRows()
+{
+    for (std::size_t i = 0; i < RelaySets.size(); ++i) {
+        const RelaySet &rs = RelaySets[i];
+        if (rs.number != int(i) + 1)
+            return false;
+        for (std::size_t box = rs.hasTripBox ? 0 : 1; box < rs.boxes.size(); ++box) {
+            const SettingRow &r = rows[indexOf(rs.boxes[box])];
+            if (r.kind != K::RelayBox || r.relaySet != rs.number || r.box != box ||
+                std::string_view(r.label) != rs.label)
+                return false;
+        }
+    }
+    for (const SettingRow &r : rows) {
+        if (r.kind != K::RelayBox)
+            continue;
+        if (r.relaySet < 1 || r.relaySet > RelaySets.size())
+            return false;
+        const RelaySet &rs = RelaySets[r.relaySet - 1];
+        if (rs.boxes[r.box] != r.id || (r.box == 0 && !rs.hasTripBox))
+            return false;
+    }
+    return true;
+}
+static_assert(relaySetsMatchTheRows(), "the relay sets hold the boxes their rows name");
+
+} // namespace
 
 const std::array<SettingRow, SettingCount> &settingsCatalogue()
 {
