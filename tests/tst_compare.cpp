@@ -148,12 +148,12 @@ private slots:
 
     void verificationConfirmsAFaithfulUnitAndNamesWhatAnotherDidNotKeep()
     {
-        // The unit answers two ticks late: every block is written once in its order and read
+        // The unit answers a tick late: every block is written once in its order and read
         // back, each reply taken for its own block.
         w().VerifyWrite->setChecked(true);
         w().RxSpinEdit8->setValueFromProgram(42LL);
         const std::map<int, uint16_t> expected = unitImageOf(w());
-        h_.setFaults([](ksb7sim::Faults &f) { f.delayMs = 650; });
+        h_.setFaults([](ksb7sim::Faults &f) { f.delayMs = 350; });
         ExchangeLog log;
         w().SIWrite->click();
         QCOMPARE(log.texts().last(), QStringLiteral("Все параметры успешно записаны!"));
