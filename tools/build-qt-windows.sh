@@ -80,6 +80,13 @@ EOF
 fi
 echo "Source: $src"
 
+# Without Direct2D, qtbase 6.4 builds neither the DirectWrite font engine nor its font database
+# into QtGui, yet the Windows print engine and platform plugin still refer to them: that code
+# serves fonts QtGui can then never make, so it goes (Windows' own GDI font engine draws).
+sed -i -E 's/^#if QT_CONFIG\((directwrite3?)\)$/#if QT_CONFIG(\1) \&\& QT_CONFIG(direct2d)/' \
+    "$src/src/printsupport/platform/windows/qprintengine_win.cpp" \
+    "$src/src/plugins/platforms/windows/qwindowsintegration.cpp"
+
 # The toolchain file goes with the installed Qt, so that its qt.toolchain.cmake keeps working
 # whatever checkout it is used from.
 mkdir -p "$prefix"
