@@ -70,6 +70,6 @@ set(CPACK_NSIS_MUI_UNIICON ${CMAKE_SOURCE_DIR}/resources/qvoksb.ico)
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 # The Russian names need a Unicode installer.
-set(CPACK_NSIS_EXECUTABLE_PRE_ARGUMENTS "-XUnicode true")
+set(CPACK_NSIS_DEFINES "Unicode true")
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
 include(CPack)

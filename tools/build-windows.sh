@@ -17,7 +17,7 @@ qt=$("$QVOKSB_ROOT/tools/build-qt-windows.sh" | tail -n1)
 qt_done=$(date +%s)
 # Qt's toolchain file finds Qt for Windows and the build machine's Qt tools (moc, rcc, uic);
 # the compilers come from the chain-loaded mingw-w64 toolchain file.
-cmake -S "$QVOKSB_ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+cmake -S "$QVOKSB_ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_TOOLCHAIN_FILE="$qt/lib/cmake/Qt6/qt.toolchain.cmake" \
     -DQT_CHAINLOAD_TOOLCHAIN_FILE="$QVOKSB_ROOT/cmake/mingw-w64-x86_64.cmake" \
     -DQVOKSB_WERROR=ON >/dev/null

@@ -12,6 +12,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -51,11 +52,11 @@ bool readUnit(uint16_t first, uint16_t count, std::map<int, uint16_t> *into, QSt
     SetCommTimeouts(port, &timeouts);
     PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
     std::array<uint8_t, 8> request{};
-    qvoksb::buildRequest(request, 1, 4, first, count);
+    qvoksb::modbus::buildRequest(request, 1, 4, first, count);
     DWORD n = 0;
     WriteFile(port, request.data(), DWORD(request.size()), &n, nullptr);
     std::vector<uint8_t> reply;
-    const size_t want = qvoksb::readReplyBytes(count);
+    const size_t want = qvoksb::modbus::readReplyBytes(count);
     for (int tries = 0; tries < 40 && reply.size() < want; ++tries) {
         uint8_t buf[256];
         if (ReadFile(port, buf, sizeof buf, &n, nullptr) && n > 0)
@@ -63,7 +64,7 @@ bool readUnit(uint16_t first, uint16_t count, std::map<int, uint16_t> *into, QSt
     }
     CloseHandle(port);
     std::vector<uint16_t> regs(count);
-    if (!qvoksb::replyCrcOk(reply) || !qvoksb::readRegisters(reply, regs)) {
+    if (!qvoksb::modbus::replyCrcOk(reply) || !qvoksb::modbus::readRegisters(reply, regs)) {
         *why = QStringLiteral("no readable reply for %1 (%2 bytes)").arg(first).arg(reply.size());
         return false;
     }
