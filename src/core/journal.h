@@ -47,9 +47,10 @@ inline constexpr Name Kinds[] = {
     {"command", "команда"}, {"state", "состояние"}, {"trip", "последнее отключение"},
 };
 inline constexpr Name Outcomes[] = {
-    {"ok", "выполнено"},        {"differences", "различия"}, {"refused", "отказ блока"},
-    {"no-reply", "нет ответа"}, {"port", "сбой порта"},      {"aborted", "прервано"},
-    {"file", "ошибка файла"},
+    {"ok", "выполнено"},        {"differences", "различия"},
+    {"refused", "отказ блока"}, {"no-reply", "нет ответа"},
+    {"port", "сбой порта"},     {"aborted", "прервано"},
+    {"file", "ошибка файла"},   {"unverified", "не проверено чтением"},
 };
 std::string kindCaption(std::string_view name);
 std::string outcomeCaption(std::string_view name);
