@@ -2,6 +2,7 @@
 #include "journal.h"
 
 #include "system_error.h"
+#include "write_all_posix.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -35,20 +36,6 @@ void makeParents(const std::string &path)
     for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
          slash = path.find('/', slash + 1))
         ::mkdir(path.substr(0, slash).c_str(), 0700);
-}
-
-bool writeAll(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data.remove_prefix(std::size_t(n));
-    }
-    return true;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "profile_file.h"
 
 #include "system_error.h"
+#include "write_all_posix.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -76,20 +77,6 @@ private:
     bool blocked_ = false;
     bool wasPending_ = false;
 };
-
-bool writeAll(int fd, std::string_view data)
-{
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
 
 // The file a path names, through symbolic links; the path itself when it names nothing yet.
 std::string resolvedTarget(const std::string &path)
@@ -170,8 +157,9 @@ bool ProfileFile::load(const std::string &path, std::string *error, bool *missin
         return false;
     }
     if (!S_ISREG(st.st_mode)) {
-        setError(error, S_ISDIR(st.st_mode) ? systemError("не удаётся прочитать", path, EISDIR)
-                                            : "не удаётся прочитать " + path + ": это не обычный файл");
+        setError(error, S_ISDIR(st.st_mode)
+                            ? systemError("не удаётся прочитать", path, EISDIR)
+                            : "не удаётся прочитать " + path + ": это не обычный файл");
         ::close(fd);
         return false;
     }
@@ -215,7 +203,6 @@ bool ProfileFile::load(const std::string &path, std::string *error, bool *missin
     *this = parse(bytes);
     return true;
 }
-
 
 bool saveFileAtomically(const std::string &path, std::string_view text, std::string *error)
 {
