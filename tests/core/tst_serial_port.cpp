@@ -556,15 +556,23 @@ TEST(SerialPortQueue, WriteBufFailsAtOnceWithoutRoomAndPurgeWriteMakesRoom)
     const Bytes big = sequence(SerialPort::transmitQueueBytes + 1);
     EXPECT_THROW(r.port.WriteBuf(big.data(), static_cast<int>(big.size())), SerialPortError);
 
-    // The far side reads nothing: the driver fills up, then the queue.
+    // The far side reads nothing: the driver fills up, then the queue. A refusal alone does not
+    // mean the driver is full, since the writer thread may not have run yet; only a refusal that
+    // still stands after a pause does, and from then on no queued byte can reach the far side.
     const auto start = Clock::now();
     size_t accepted = 0;
+    bool refusedBefore = false;
     for (;;) {
         try {
             accepted += static_cast<size_t>(r.port.WriteBuf(big.data(), 512));
+            refusedBefore = false;
         } catch (const SerialPortError &e) {
             EXPECT_NE(std::string(e.what()).find("transmit queue"), std::string::npos);
-            break;
+            if (refusedBefore)
+                break;
+            refusedBefore = true;
+            std::this_thread::sleep_for(milliseconds(100));
+            continue;
         }
         if (accepted > 10'000'000) {
             FAIL() << "the queue never filled";
