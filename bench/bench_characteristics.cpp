@@ -132,10 +132,11 @@ int main(int argc, char *argv[])
     // The window's own refresh after a change of one setting: points, sheet and table.
     TFKsb window;
     FKsb = &window;
-    CharacteristicsWindow curves(&window);
+    CharacteristicsWindow curves(window.currentSettings(), &window);
     curves.show();
     QApplication::processEvents();
-    print("window refresh (points, sheet, table)", measure(300, [&] { curves.refresh(); }));
+    print("window refresh (points, sheet, table)",
+          measure(300, [&] { curves.setSettings(window.currentSettings()); }));
     FKsb = nullptr;
     return 0;
 }

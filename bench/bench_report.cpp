@@ -32,7 +32,7 @@ int main(int argc, char **argv)
         QByteArray pdf;
         for (int i = 0; i < 7; ++i) {
             const auto start = Clock::now();
-            pdf = reportPdf(settingsReport(w, when));
+            pdf = reportPdf(settingsReport(w.currentSettings(), w.reportHeader(), when));
             ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         }
         std::sort(ms.begin(), ms.end());

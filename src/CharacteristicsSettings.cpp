@@ -1,45 +1,25 @@
 #include "CharacteristicsSettings.h"
 
-#include "Main.h"
 #include "UserSettings.h"
 
 #include <algorithm>
 
-#include <QCheckBox>
-#include <QComboBox>
-
 using namespace qvoksb::characteristics;
 
-namespace
+std::vector<qvoksb::Setting> characteristicsInputs()
 {
-
-// The relay sets of the six protection stages: "ВЫКЛ", "ВЫХ.1", "ВЫХ.2", "ВЫХ.3" by check box
-// number, phases then earth.
-constexpr int relaySetBoxes[6][4] = {{12, 13, 14, 15}, {16, 17, 18, 19}, {20, 21, 22, 23},
-                                     {24, 25, 26, 27}, {28, 29, 30, 31}, {32, 33, 34, 35}};
-
-} // namespace
-
-Settings characteristicsSettings(const TFKsb &w)
-{
-    return settingsFrom(w.currentSettings());
-}
-
-void connectCharacteristicsSettings(const TFKsb &w, QObject *context,
-                                    const std::function<void()> &changed)
-{
-    for (SpinEdit *spin : {w.RxSpinEdit2, w.RxSpinEdit3, w.RxSpinEdit8, w.RxSpinEdit9,
-                           w.RxSpinEdit10, w.RxSpinEdit11, w.RxSpinEdit12, w.RxSpinEdit13,
-                           w.RxSpinEdit14, w.RxSpinEdit15, w.RxSpinEdit16, w.RxSpinEdit17,
-                           w.RxSpinEdit18, w.RxSpinEdit19, w.RxSpinEdit20, w.RxSpinEdit21})
-        QObject::connect(spin, &QSpinBox::valueChanged, context, [changed](int) { changed(); });
-    for (QComboBox *list : {w.ComboBox1, w.ComboBox2, w.ComboBox3, w.ComboBox4})
-        QObject::connect(list, &QComboBox::currentIndexChanged, context,
-                         [changed](int) { changed(); });
-    for (const auto &set : relaySetBoxes)
-        for (int n : set)
-            QObject::connect(w.checkBox(n), &QAbstractButton::toggled, context,
-                             [changed](bool) { changed(); });
+    using S = qvoksb::Setting;
+    std::vector<S> which = {S::RxSpinEdit2,  S::RxSpinEdit3,  S::RxSpinEdit8,  S::RxSpinEdit9,
+                            S::RxSpinEdit10, S::RxSpinEdit11, S::RxSpinEdit12, S::RxSpinEdit13,
+                            S::RxSpinEdit14, S::RxSpinEdit15, S::RxSpinEdit16, S::RxSpinEdit17,
+                            S::RxSpinEdit18, S::RxSpinEdit19, S::RxSpinEdit20, S::RxSpinEdit21,
+                            S::ComboBox1,    S::ComboBox2,    S::ComboBox3,    S::ComboBox4};
+    // The relay sets of the six protection stages, phases (4 to 6) then earth (7 to 9).
+    for (const qvoksb::RelaySet &set : qvoksb::RelaySets)
+        if (set.number >= 4)
+            for (std::size_t box = set.hasTripBox ? 0 : 1; box < set.boxes.size(); ++box)
+                which.push_back(set.boxes[box]);
+    return which;
 }
 
 namespace

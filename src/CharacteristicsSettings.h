@@ -1,17 +1,15 @@
 #pragma once
-// The settings the characteristics are drawn from, out of the main window's current settings set,
-// and the signals of the controls that hold them, so that the curves follow every change at once.
+// What the characteristics are drawn from beside the settings set: which settings they follow,
+// and the choices of the characteristics window kept in QvoKsb.ini.
 #include "characteristics.h"
 
 #include <QString>
 
-#include <functional>
 #include <vector>
 
-class QObject;
-class TFKsb;
-
-qvoksb::characteristics::Settings characteristicsSettings(const TFKsb &window);
+// The settings qvoksb::characteristics::settingsFrom reads, with those that decide whether a
+// stage's relay set drives a relay: a window that shows the characteristics follows these.
+std::vector<qvoksb::Setting> characteristicsInputs();
 
 // The rated secondary current of the CT a protection's test sheet is given for, chosen in the
 // characteristics window and kept in QvoKsb.ini: the window, the report and the copied sheet
@@ -27,8 +25,3 @@ std::vector<int> secondaryChoices(qvoksb::characteristics::Protection protection
 // "Вторичный ток — для ТТ с номинальным вторичным током 5 А." or, for 0, that only the primary
 // current is given.
 QString secondaryNote(int amperes);
-
-// Calls `changed` after any change of a setting that characteristicsSettings reads; the
-// connections end with `context`.
-void connectCharacteristicsSettings(const TFKsb &window, QObject *context,
-                                    const std::function<void()> &changed);

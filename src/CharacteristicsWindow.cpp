@@ -2,9 +2,7 @@
 
 #include "CharacteristicsPlot.h"
 #include "CharacteristicsSettings.h"
-#include "Main.h"
 
-#include <QAction>
 #include <QClipboard>
 #include <QComboBox>
 #include <QGuiApplication>
@@ -82,8 +80,8 @@ void CharacteristicsView::leaveEvent(QEvent *)
 // --- the window
 // -------------------------------------------------------------------------------------
 
-CharacteristicsWindow::CharacteristicsWindow(TFKsb *settings)
-    : QWidget(settings, Qt::Window), settingsWindow_(settings)
+CharacteristicsWindow::CharacteristicsWindow(const qvoksb::SettingsSet &settings, QWidget *owner)
+    : QWidget(owner, Qt::Window), settings_(settingsFrom(settings))
 {
     setObjectName(QStringLiteral("CharacteristicsWindow"));
     setWindowTitle(QStringLiteral("Характеристики срабатывания"));
@@ -194,7 +192,12 @@ CharacteristicsWindow::CharacteristicsWindow(TFKsb *settings)
         });
     connect(CopyButton, &QPushButton::clicked, this, [this] { copySheet(); });
     connect(Plot, &CharacteristicsView::pointed, this, [this](double a) { showReadout(a); });
-    connectCharacteristicsSettings(*settingsWindow_, this, [this] { refresh(); });
+    refresh();
+}
+
+void CharacteristicsWindow::setSettings(const qvoksb::SettingsSet &settings)
+{
+    settings_ = settingsFrom(settings);
     refresh();
 }
 
@@ -225,7 +228,6 @@ void CharacteristicsWindow::showSecondaryChoices()
 
 void CharacteristicsWindow::refresh()
 {
-    settings_ = characteristicsSettings(*settingsWindow_);
     Plot->setData(plotData(settings_, protection()));
     sheet_ = testSheet(settings_, protection(), ctSecondaryA(), tolerance());
 
@@ -273,26 +275,4 @@ void CharacteristicsWindow::showReadout(double currentA)
     if (const auto alarm = curves.timeS(Stage::Alarm, currentA))
         line += QStringLiteral(";  сигнал через %1 с").arg(text(formatSignificant(*alarm)));
     Readout->setText(line);
-}
-
-void addCharacteristicsCommand(TFKsb *window)
-{
-    QAction *command = window->addServiceCommand(QStringLiteral("Характеристики срабатывания"));
-    command->setObjectName(QStringLiteral("CharacteristicsCommand"));
-    QObject::connect(command, &QAction::triggered, window, [window] {
-        // A closed window is hidden until its deletion; it does not count as open.
-        CharacteristicsWindow *open = nullptr;
-        for (auto *w :
-             window->findChildren<CharacteristicsWindow *>(QString(), Qt::FindDirectChildrenOnly))
-            if (w->isVisible())
-                open = w;
-        if (!open) {
-            open = new CharacteristicsWindow(window);
-            open->show();
-        }
-        if (open->isMinimized())
-            open->showNormal();
-        open->raise();
-        open->activateWindow();
-    });
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The window "Характеристики срабатывания": the time-current plot of the phase or earth
-// protection beside its test sheet, both following the main window's settings as they change.
+// protection beside its test sheet, both following the settings they are handed as they change.
 #include "characteristics.h"
+#include "settings_set.h"
 
 #include <QWidget>
 
@@ -11,7 +12,6 @@ class QPushButton;
 class QSpinBox;
 class QTabBar;
 class QTableWidget;
-class TFKsb;
 
 // The plot on screen; the pointer over it reads out current, multiple and time.
 class CharacteristicsView : public QWidget
@@ -40,13 +40,16 @@ class CharacteristicsWindow : public QWidget
 {
     Q_OBJECT
 public:
-    // Reads its settings from `settings`, which also owns the window.
-    explicit CharacteristicsWindow(TFKsb *settings);
+    // Shows the characteristics of `settings`; `owner` owns the window.
+    explicit CharacteristicsWindow(const qvoksb::SettingsSet &settings, QWidget *owner = nullptr);
 
     qvoksb::characteristics::Protection protection() const;
     const qvoksb::characteristics::Sheet &sheet() const { return sheet_; }
 
-    // Recomputes plot and sheet from the main window's settings.
+    // Plot and sheet of these settings from now on (CharacteristicsSettings.h names those that
+    // matter).
+    void setSettings(const qvoksb::SettingsSet &settings);
+    // Recomputes plot and sheet.
     void refresh();
     // Puts the sheet on the clipboard as tab-separated text with a header row.
     void copySheet() const;
@@ -56,7 +59,7 @@ public:
     QLabel *Readout;
     QLabel *SheetReference;
     QTableWidget *SheetTable;
-    QComboBox *SecondaryList; // rated secondary current of the CT (CharacteristicsSettings.h)
+    QComboBox *SecondaryList;   // rated secondary current of the CT (CharacteristicsSettings.h)
     QSpinBox *TolerancePercent; // the sheet's time tolerance: percent of the time ...
     QSpinBox *ToleranceMs;      // ... and at least this many milliseconds
     QPushButton *CopyButton;
@@ -67,11 +70,6 @@ private:
     qvoksb::characteristics::Tolerance tolerance() const;
     void showSecondaryChoices();
 
-    TFKsb *settingsWindow_;
     qvoksb::characteristics::Settings settings_;
     qvoksb::characteristics::Sheet sheet_;
 };
-
-// Adds "Характеристики срабатывания" to the menu "Сервис" of the main window. The command
-// opens the window, or raises it when it is already open.
-void addCharacteristicsCommand(TFKsb *window);

@@ -1,9 +1,7 @@
 #include "JournalWindow.h"
 
 #include "FileNames.h"
-#include "Main.h"
 #include "Messages.h"
-#include "WorkJournal.h"
 #include "profile_file.h"
 
 #include <QComboBox>
@@ -343,24 +341,4 @@ void JournalWindow::exportClick()
         Messages::Information(this, QStringLiteral("Журнал работ сохранён в файле:\n") + name);
     else
         Messages::Error(this, QStringLiteral("Журнал работ не сохранён:\n") + problem);
-}
-
-void addJournalCommand(TFKsb *window)
-{
-    QAction *command = window->addServiceCommand(QStringLiteral("Журнал работ"));
-    command->setObjectName(QStringLiteral("JournalCommand"));
-    QObject::connect(command, &QAction::triggered, window, [window] {
-        // The last exchange's record may still be on its way to the file.
-        waitForJournal();
-        auto *open = window->findChild<JournalWindow *>(QString(), Qt::FindDirectChildrenOnly);
-        if (!open)
-            open = new JournalWindow(fromCoreFileName(journal::journalPath()), window);
-        else
-            open->reload();
-        if (open->isMinimized())
-            open->showNormal();
-        open->show();
-        open->raise();
-        open->activateWindow();
-    });
 }

@@ -15,7 +15,6 @@ class QDateEdit;
 class QLabel;
 class QPushButton;
 class QTableView;
-class TFKsb;
 
 // The journal's records as table rows: those passing the filter, newest first. A damaged line
 // is a row of its own that names its line; having no address, action or date, it passes only
@@ -92,6 +91,3 @@ private:
     QString path_;
     bool loaded_ = false;
 };
-
-// "Журнал работ" in the menu "Сервис".
-void addJournalCommand(TFKsb *window);

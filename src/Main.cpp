@@ -3,13 +3,10 @@
 #include "Main.h"
 
 #include "About.h"
-#include "CharacteristicsWindow.h"
-#include "JournalWindow.h"
 #include "MainAccessibility.h"
 #include "MainPlacement.h"
 #include "Messages.h"
 #include "Pictures.h"
-#include "SettingsReport.h"
 #include "TrafficLog.h"
 
 #include <QActionGroup>
@@ -28,16 +25,6 @@ TFAbout *FAbout = nullptr;
 TFrs232 *Frs232 = nullptr;
 
 QStringList TFKsb::StartupArguments;
-
-int Tag(const QObject *object)
-{
-    return object->property("Tag").toInt();
-}
-
-void SetTag(QObject *object, int tag)
-{
-    object->setProperty("Tag", tag);
-}
 
 namespace
 {
@@ -106,9 +93,7 @@ TFKsb::TFKsb(QWidget *parent)
     createFrame();
     nameControlsForAssistiveTechnology(this);
     connectInterlocks();
-    addCharacteristicsCommand(this);
-    addReportCommands(this);
-    addJournalCommand(this);
+    createServiceCommands();
     FormStorage1 = std::make_unique<PlacementStore>(this);
     FormCreate();
 }

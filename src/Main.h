@@ -9,6 +9,7 @@
 #include "PageControl.h"
 #include "RadioGroup.h"
 #include "SpinEdit.h"
+#include "Tag.h"
 #include "exchange_engine.h"
 #include "settings_origin.h"
 #include "settings_set.h"
@@ -34,11 +35,7 @@ class QToolBar;
 class QToolButton;
 class PlacementStore;
 class TrafficLogWindow;
-
-// Small integers carried by controls: a list's rule selector, a menu item's port number or line
-// selector.
-int Tag(const QObject *object);
-void SetTag(QObject *object, int tag);
+struct ReportHeader;
 
 class TFrs232;
 
@@ -144,6 +141,13 @@ public:
     qvoksb::SettingsOrigin Origin;
     void setOriginFile(const QString &fileName);
     void setOriginUnit();
+    // What a settings report says beside the settings: origin, address, port, and the CT
+    // secondaries and tolerance chosen for the test sheets.
+    ReportHeader reportHeader() const;
+    // Calls `changed` after any change of one of these settings in its control; the connections
+    // end with `context`.
+    void followSettings(std::span<const qvoksb::Setting> which, QObject *context,
+                        const std::function<void()> &changed) const;
     // The control of a setting.
     QWidget *settingControl(qvoksb::Setting s) const
     {
@@ -244,6 +248,11 @@ private:
     void createMenus();
     void createCompareCommands();
     void createPortCommands();
+    // "Характеристики срабатывания", "Отчёт о настройках ...", "Экспорт в CSV ...", "Журнал
+    // работ" in "Сервис", and the windows they open.
+    void createServiceCommands();
+    void showCharacteristics();
+    void showJournal();
     void createSpeedBar();
     void createPages();
     // The rows of the catalogue's settings on one page, top to bottom.

@@ -41,7 +41,7 @@ std::optional<exchange::Result> TFKsb::StartExchange(int tag,
     if (prepare)
         prepare(*Frs232);
     Frs232->exec();
-    recordExchange(*this, *Frs232);
+    recordExchange(*Frs232, currentSettings(), Origin, this);
     std::optional<exchange::Result> result = Frs232->result();
     delete Frs232;
     Frs232 = nullptr;

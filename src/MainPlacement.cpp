@@ -1,8 +1,9 @@
 #include "MainPlacement.h"
 
-#include "Main.h"
 #include "FileNames.h"
+#include "Main.h"
 #include "Messages.h"
+#include "UserSettings.h"
 #include "port_directory.h"
 #include "profile_file.h"
 
@@ -80,7 +81,7 @@ PlacementStore::PlacementStore(TFKsb *window) : window_(window) {}
 
 QString PlacementStore::path()
 {
-    return fromCoreFileName(qvoksb::configHome()) + QStringLiteral("/QvoKsb.ini");
+    return profilePath();
 }
 
 // The twenty stored properties, in the order they are written: the port items, the two line

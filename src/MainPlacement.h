@@ -14,7 +14,7 @@ public:
 
     explicit PlacementStore(TFKsb *window);
 
-    // The file's path: "QvoKsb.ini" in $XDG_CONFIG_HOME (else ~/.config); on Windows in %APPDATA%.
+    // The file's path (UserSettings.h).
     static QString path();
 
     // Restores what a file of version 3 or more holds; true when it placed the window, which is

@@ -47,7 +47,8 @@ void TFKsb::applySettings(const SettingsSet &set)
         QWidget *c = settingControl(r.id);
         switch (r.kind) {
         case Kind::Numeric:
-            static_cast<SpinEdit *>(c)->setValueFromProgram(static_cast<long long>(set.value(r.id)));
+            static_cast<SpinEdit *>(c)->setValueFromProgram(
+                static_cast<long long>(set.value(r.id)));
             break;
         case Kind::Choice:
             SetListIndex(static_cast<QComboBox *>(c), set.value(r.id));
@@ -57,6 +58,32 @@ void TFKsb::applySettings(const SettingsSet &set)
             break;
         case Kind::Text:
             static_cast<QLineEdit *>(c)->setText(QString::fromStdString(set.text(r.id)));
+            break;
+        }
+    }
+}
+
+void TFKsb::followSettings(std::span<const qvoksb::Setting> which, QObject *context,
+                           const std::function<void()> &changed) const
+{
+    for (qvoksb::Setting s : which) {
+        QWidget *c = settingControl(s);
+        switch (qvoksb::rowOf(s).kind) {
+        case Kind::Numeric:
+            connect(static_cast<SpinEdit *>(c), &QSpinBox::valueChanged, context,
+                    [changed](int) { changed(); });
+            break;
+        case Kind::Choice:
+            connect(static_cast<QComboBox *>(c), &QComboBox::currentIndexChanged, context,
+                    [changed](int) { changed(); });
+            break;
+        case Kind::RelayBox:
+            connect(static_cast<QCheckBox *>(c), &QAbstractButton::toggled, context,
+                    [changed](bool) { changed(); });
+            break;
+        case Kind::Text:
+            connect(static_cast<QLineEdit *>(c), &QLineEdit::textChanged, context,
+                    [changed](const QString &) { changed(); });
             break;
         }
     }

@@ -4,7 +4,7 @@
 // engine's; the window only shows it.
 #include "Rs232.h"
 
-#include "Main.h"
+#include "Tag.h"
 #include "TrafficLog.h"
 #include "line_errors.h"
 #include "port_assignment.h"

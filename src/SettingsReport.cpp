@@ -2,29 +2,14 @@
 
 #include "CharacteristicsPlot.h"
 #include "CharacteristicsSettings.h"
-#include "FileDialog.h"
 #include "FileNames.h"
-#include "Main.h"
-#include "Messages.h"
-#include "ReportForm.h"
+#include "ReportFlow.h"
 #include "profile_file.h"
 
-#include <QAction>
 #include <QBuffer>
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QLabel>
-#include <QPageLayout>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QPrintPreviewDialog>
-#include <QPrinter>
-#include <QRegularExpression>
-#include <QTextLayout>
-#include <QToolBar>
 
-using qvoksb::Setting;
 using qvoksb::SettingsSet;
 namespace report = qvoksb::report;
 
@@ -36,362 +21,40 @@ QString qs(const std::string &utf8)
     return QString::fromStdString(utf8);
 }
 
-// Report texts on one line each: a line break of a text read from a file or the unit would only
-// confuse the layout.
-QString oneLine(QString text)
-{
-    for (QChar &c : text)
-        if (c.category() == QChar::Other_Control)
-            c = QLatin1Char(' ');
-    return text;
-}
-
-QFont reportFont(double points, bool bold = false)
-{
-    QFont f(QStringLiteral("DejaVu Sans"));
-    f.setPointSizeF(points);
-    f.setBold(bold);
-    f.setHintingPreference(QFont::PreferNoHinting);
-    return f;
-}
-
-const QColor ink(0, 0, 0);
-const QColor grey(125, 125, 125);
-const QColor ruleColour(90, 90, 90);
-const QColor headerFill(228, 228, 228);
-
-// Page geometry in millimetres.
-constexpr double footerMm = 8;
-constexpr double cellPadMm = 1.2;
-constexpr double blockGapMm = 5;
-
 } // namespace
 
-// A text wrapped to a width: at word boundaries, and inside a word that alone is wider.
-class ReportFlow::Text
-{
-public:
-    Text(const QString &text, const QFont &font, double widthPx, QPaintDevice *device,
-         bool centred)
-        : layout_(oneLine(text), font, device)
-    {
-        QTextOption option;
-        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-        option.setAlignment(centred ? Qt::AlignHCenter : Qt::AlignLeft);
-        layout_.setTextOption(option);
-        layout_.beginLayout();
-        for (QTextLine line = layout_.createLine(); line.isValid(); line = layout_.createLine()) {
-            line.setLineWidth(widthPx);
-            line.setPosition(QPointF(0, height_));
-            height_ += line.height();
-        }
-        layout_.endLayout();
-    }
-    double height() const { return height_; }
-    void draw(QPainter &p, QPointF topLeft) const { layout_.draw(&p, topLeft); }
-
-private:
-    QTextLayout layout_;
-    double height_ = 0;
-};
-
-ReportFlow::ReportFlow(QPagedPaintDevice &device, QPainter *painter, int pageCount,
-                       QString footer)
-    : device_(device), painter_(painter), pageCount_(pageCount), footer_(std::move(footer)),
-      body_(reportFont(8.5)), bold_(reportFont(8.5, true)), small_(reportFont(7.5)),
-      heading_(reportFont(11, true)), title_(reportFont(16, true))
-{
-    widthPx_ = device_.width();
-    bottomPx_ = device_.height() - mmPx(footerMm);
-}
-
-ReportFlow::~ReportFlow() = default;
-
-double ReportFlow::mmPx(double mm) const
-{
-    return mm * device_.logicalDpiY() / 25.4;
-}
-
-std::unique_ptr<ReportFlow::Text> ReportFlow::text(const QString &text, const QFont &font,
-                                                   double widthPx, bool centred) const
-{
-    return std::make_unique<Text>(text, font, widthPx, &device_, centred);
-}
-
-double ReportFlow::place(double heightPx)
-{
-    if (y_ > 0 && y_ + heightPx > bottomPx_)
-        newPage();
-    const double top = y_;
-    y_ += heightPx;
-    return top;
-}
-
-void ReportFlow::newPage()
-{
-    footer();
-    if (painter_)
-        device_.newPage();
-    ++page_;
-    y_ = 0;
-}
-
-void ReportFlow::pageBreak()
-{
-    if (y_ > 0)
-        newPage();
-}
-
-void ReportFlow::finish()
-{
-    footer();
-}
-
-void ReportFlow::footer()
-{
-    if (!painter_)
-        return;
-    QPainter &p = *painter_;
-    const double top = device_.height() - mmPx(footerMm) + mmPx(3);
-    p.setPen(QPen(ruleColour, mmPx(0.2)));
-    p.drawLine(QPointF(0, top), QPointF(widthPx_, top));
-    p.setPen(grey);
-    p.setFont(small_);
-    const QString number = QStringLiteral("Стр. %1 из %2").arg(page_).arg(pageCount_);
-    const QFontMetricsF metrics(small_, &device_);
-    const double numberWidth = metrics.horizontalAdvance(number);
-    const double baseline = top + mmPx(1) + metrics.ascent();
-    p.drawText(QPointF(widthPx_ - numberWidth, baseline), number);
-    const QString left =
-        metrics.elidedText(footer_, Qt::ElideMiddle, widthPx_ - numberWidth - mmPx(8));
-    p.drawText(QPointF(0, baseline), left);
-}
-
-void ReportFlow::paragraph(const QString &caption, const QFont &font, double gapMm)
-{
-    const auto t = text(caption, font, widthPx_);
-    const double top = place(t->height() + mmPx(gapMm));
-    if (painter_) {
-        painter_->setPen(ink);
-        t->draw(*painter_, QPointF(0, top));
-    }
-}
-
-void ReportFlow::title(const QString &caption)
-{
-    paragraph(caption, title_, 4);
-}
-
-void ReportFlow::facts(const std::vector<std::pair<std::string, std::string>> &lines)
-{
-    const double keyWidth = widthPx_ * 0.36;
-    for (const auto &[key, value] : lines) {
-        const auto k = text(qs(key) + QLatin1Char(':'), body_, keyWidth - mmPx(2));
-        const auto v = text(qs(value), bold_, widthPx_ - keyWidth);
-        const double top = place(std::max(k->height(), v->height()) + mmPx(0.8));
-        if (painter_) {
-            painter_->setPen(ink);
-            k->draw(*painter_, QPointF(0, top));
-            v->draw(*painter_, QPointF(keyWidth, top));
-        }
-    }
-    y_ += mmPx(blockGapMm - 0.8);
-}
-
-void ReportFlow::heading(const QString &caption)
-{
-    paragraph(caption, heading_, 1.5);
-}
-
-void ReportFlow::table(const report::Table &t)
-{
-    const std::size_t columns = t.header.size();
-    int total = 0;
-    for (int w : t.widths)
-        total += w;
-    std::vector<double> left(columns + 1, 0.0);
-    for (std::size_t c = 0; c < columns; ++c)
-        left[c + 1] = left[c] + widthPx_ * t.widths[c] / total;
-    const double pad = mmPx(cellPadMm);
-
-    struct Line {
-        std::vector<std::unique_ptr<Text>> cells;
-        std::vector<bool> unused;
-        double height = 0;
-    };
-    const auto measure = [&](const std::vector<QString> &texts, const std::vector<bool> &unused,
-                             const QFont &font) {
-        Line line;
-        for (std::size_t c = 0; c < columns; ++c) {
-            line.cells.push_back(text(texts[c], font, left[c + 1] - left[c] - 2 * pad,
-                                      c < t.centred.size() && t.centred[c]));
-            line.height = std::max(line.height, line.cells.back()->height() + 2 * pad);
-        }
-        line.unused = unused;
-        return line;
-    };
-    const auto draw = [&](const Line &line, double top, bool header) {
-        if (!painter_)
-            return;
-        QPainter &p = *painter_;
-        if (header)
-            p.fillRect(QRectF(0, top, widthPx_, line.height), headerFill);
-        for (std::size_t c = 0; c < columns; ++c) {
-            p.setPen(line.unused[c] ? grey : ink);
-            line.cells[c]->draw(p, QPointF(left[c] + pad, top + pad));
-        }
-        p.setPen(QPen(ruleColour, mmPx(0.15)));
-        p.drawRect(QRectF(0, top, widthPx_, line.height));
-        for (std::size_t c = 1; c < columns; ++c)
-            p.drawLine(QPointF(left[c], top), QPointF(left[c], top + line.height));
-    };
-
-    std::vector<QString> headerTexts;
-    for (const std::string &h : t.header)
-        headerTexts.push_back(qs(h));
-    const Line header = measure(headerTexts, std::vector<bool>(columns, false), bold_);
-    const auto titleText = [&](bool continued) {
-        return qs(t.title) + (continued ? QStringLiteral(" (продолжение)") : QString());
-    };
-
-    bool first = true;
-    for (const report::Row &row : t.rows) {
-        std::vector<QString> texts;
-        std::vector<bool> unused;
-        for (const report::Cell &cell : row) {
-            texts.push_back(qs(cell.text));
-            unused.push_back(cell.unused);
-        }
-        const Line line = measure(texts, unused, body_);
-        const int pageBefore = page_;
-        // The title and the header stay with the first row: on the page that holds it, and
-        // again on every page the table continues on.
-        const auto head = text(titleText(!first), heading_, widthPx_);
-        const double headHeight = head->height() + mmPx(1.5) + header.height;
-        double top = first || y_ + line.height > bottomPx_ ? place(headHeight + line.height)
-                                                             : place(line.height);
-        if (first || page_ != pageBefore) {
-            const auto shown = text(titleText(!first && page_ != pageBefore), heading_, widthPx_);
-            if (painter_) {
-                painter_->setPen(ink);
-                shown->draw(*painter_, QPointF(0, top));
-            }
-            top += head->height() + mmPx(1.5);
-            draw(header, top, true);
-            top += header.height;
-        }
-        draw(line, top, false);
-        first = false;
-    }
-    if (!t.note.empty()) {
-        const auto note = text(qs(t.note), small_, widthPx_);
-        const double top = place(note->height() + mmPx(1));
-        if (painter_) {
-            painter_->setPen(ink);
-            note->draw(*painter_, QPointF(0, top + mmPx(1)));
-        }
-    }
-    y_ += mmPx(blockGapMm);
-}
-
-void ReportFlow::picture(double heightPx,
-                         const std::function<void(QPainter &, const QRectF &)> &paint)
-{
-    const double top = place(heightPx);
-    if (painter_) {
-        painter_->save();
-        paint(*painter_, QRectF(0, top, widthPx_, heightPx));
-        painter_->restore();
-    }
-    y_ += mmPx(blockGapMm);
-}
-
-void ReportFlow::signatures(const QString &checkedBy)
-{
-    // Three lines to sign, kept together: caption, a line for the signature, a line for the
-    // name, with what goes on each line in small print under it.
-    const double lineHeight = mmPx(14);
-    const double height = lineHeight * report::SignatureCaptions.size() + mmPx(4);
-    const double top = place(height) + mmPx(4);
-    if (!painter_)
-        return;
-    QPainter &p = *painter_;
-    const double captionWidth = mmPx(28);
-    const double signStart = captionWidth, signEnd = captionWidth + mmPx(55);
-    const double nameStart = signEnd + mmPx(10), nameEnd = widthPx_;
-    for (std::size_t i = 0; i < report::SignatureCaptions.size(); ++i) {
-        const double baseline = top + lineHeight * double(i) + mmPx(7);
-        const bool date = i + 1 == report::SignatureCaptions.size();
-        p.setFont(body_);
-        p.setPen(ink);
-        p.drawText(QPointF(0, baseline), QString::fromUtf8(report::SignatureCaptions[i]) +
-                                              QLatin1Char(':'));
-        p.setPen(QPen(ink, mmPx(0.2)));
-        p.drawLine(QPointF(signStart, baseline + mmPx(0.8)), QPointF(signEnd, baseline + mmPx(0.8)));
-        if (!date)
-            p.drawLine(QPointF(nameStart, baseline + mmPx(0.8)),
-                       QPointF(nameEnd, baseline + mmPx(0.8)));
-        p.setFont(small_);
-        p.setPen(grey);
-        const double under = baseline + mmPx(0.8) + QFontMetricsF(small_, &device_).ascent() +
-                             mmPx(0.6);
-        p.drawText(QPointF(signStart, under), date ? QStringLiteral("(число, месяц, год)")
-                                                   : QStringLiteral("(подпись)"));
-        if (!date)
-            p.drawText(QPointF(nameStart, under), QStringLiteral("(фамилия, инициалы, должность)"));
-        if (i == 1 && !checkedBy.isEmpty()) {
-            p.setFont(body_);
-            p.setPen(ink);
-            p.drawText(QPointF(nameStart, baseline - mmPx(0.4)), checkedBy);
-        }
-    }
-}
-
-// --- the report's content, from the window -----------------------------------------------------
-
-std::array<bool, qvoksb::SettingCount> unusedSettings(const TFKsb &window)
+std::array<bool, qvoksb::SettingCount> unusedSettings(const SettingsSet &set)
 {
     std::array<bool, qvoksb::SettingCount> unused{};
-    for (const qvoksb::SettingRow &r : qvoksb::settingsCatalogue()) {
-        // The control's own state: a page or a window disabled as a whole says nothing.
-        const QWidget *c = window.settingControl(r.id);
-        unused[qvoksb::indexOf(r.id)] = c && c->testAttribute(Qt::WA_ForceDisabled);
-    }
+    for (const qvoksb::SettingRow &r : qvoksb::settingsCatalogue())
+        unused[qvoksb::indexOf(r.id)] = !qvoksb::settingInUse(set, r.id);
     return unused;
 }
 
-SettingsReport settingsReport(const TFKsb &window, const QDateTime &now,
-                              const report::Labels &labels)
+SettingsReport settingsReport(const SettingsSet &set, const ReportHeader &header,
+                              const QDateTime &now, const report::Labels &labels)
 {
     SettingsReport r;
-    r.set = window.currentSettings();
+    r.set = set;
     report::Facts facts;
-    if (window.Origin.kind == qvoksb::SettingsOrigin::Kind::Unit)
+    if (header.origin.kind == qvoksb::SettingsOrigin::Kind::Unit)
         facts.sourceCaption = "Настройки";
-    facts.source = qvoksb::originText(window.Origin, r.set);
+    facts.source = qvoksb::originText(header.origin, r.set);
     facts.labels = labels;
     r.checkedBy = qs(labels.tester);
     facts.reportTime = now.toString(QStringLiteral("dd.MM.yyyy HH:mm")).toStdString();
-    facts.addressCaption = window.Label1->text().toStdString();
-    facts.addressText = window.RxSpinEdit26->text().toStdString();
-    const int port = window.FComPort;
-    facts.portText = port >= 1 && port <= int(window.COM.size())
-                         ? window.COM[std::size_t(port - 1)]->text().remove(QLatin1Char('&')).toStdString()
-                         : std::string("не выбран");
-    facts.unused = unusedSettings(window);
+    facts.addressCaption = header.addressCaption;
+    facts.addressText = header.addressText;
+    facts.portText = header.portText;
+    facts.unused = unusedSettings(r.set);
     r.document = report::buildDocument(r.set, facts);
-    r.footer = QString::fromUtf8(report::Title) + QStringLiteral(" — ") +
-               qs(qvoksb::originFileStem(window.Origin)) + QStringLiteral(" — ") +
-               qs(facts.reportTime);
+    r.fileStem = qs(qvoksb::originFileStem(header.origin));
+    r.footer = QString::fromUtf8(report::Title) + QStringLiteral(" — ") + r.fileStem +
+               QStringLiteral(" — ") + qs(facts.reportTime);
+    r.phaseSecondaryA = header.phaseSecondaryA;
+    r.earthSecondaryA = header.earthSecondaryA;
+    r.tolerance = header.tolerance;
     return r;
-}
-
-// --- pages ------------------------------------------------------------------------------------
-
-void setUpReportPage(QPagedPaintDevice &device)
-{
-    device.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
-                                     QMarginsF(20, 12, 12, 10), QPageLayout::Millimeter));
 }
 
 namespace
@@ -403,7 +66,7 @@ void flowReport(ReportFlow &flow, const SettingsReport &report)
     flow.facts(report.document.facts);
     for (const report::Table &t : report.document.tables)
         flow.table(t);
-    characteristicsSection(flow, report.set);
+    characteristicsSection(flow, report);
     flow.signatures(report.checkedBy);
     flow.finish();
 }
@@ -449,131 +112,10 @@ bool saveReportPdf(const QString &path, const SettingsReport &report, QString *e
     return false;
 }
 
-// --- the commands -------------------------------------------------------------------------------
-
-namespace
-{
-
-FileDialog &pdfDialog()
-{
-    static FileDialog dialog(FileDialog::Save, QStringLiteral("Сохранение отчёта о настройках ..."),
-                             QStringLiteral("документ PDF"), QStringLiteral("*.pdf"),
-                             QStringLiteral("pdf"));
-    return dialog;
-}
-
-FileDialog &csvDialog()
-{
-    static FileDialog dialog(FileDialog::Save, QStringLiteral("Экспорт настроек в CSV ..."),
-                             QStringLiteral("таблица CSV"), QStringLiteral("*.csv"),
-                             QStringLiteral("csv"));
-    return dialog;
-}
-
-// The file is named after where the settings came from (the configuration file, or the unit
-// and the day of the read), in the folder chosen last time.
-void proposeName(FileDialog &dialog, const TFKsb &window, const QString &suffix)
-{
-    const QDir folder =
-        dialog.FileName.isEmpty() ? QDir::current() : QFileInfo(dialog.FileName).absoluteDir();
-    QString stem = qs(qvoksb::originFileStem(window.Origin));
-    // Characters no file system takes in a name.
-    static const QRegularExpression unsafe(QStringLiteral(R"([\\/:*?"<>|])"));
-    stem.replace(unsafe, QStringLiteral("_"));
-    dialog.FileName = folder.filePath(stem + QLatin1Char('.') + suffix);
-}
-
-// Asks for a file, confirms replacing an existing one, writes it with `write` and reports.
-void saveWithDialog(FileDialog &dialog, QWidget *parent, const QString &done,
-                    const QString &failed, const std::function<bool(const QString &, QString *)> &write)
-{
-    if (!dialog.Execute(parent))
-        return;
-    const QString name = dialog.FileName;
-    const QFileInfo target(name);
-    if (target.exists() && !target.isDir() &&
-        !Messages::Confirm(parent, QStringLiteral("Файл с именем:\n") + name +
-                                       QStringLiteral("\nсуществует, перезаписать его?")))
-        return;
-    QString problem;
-    if (!write(name, &problem)) {
-        Messages::Error(parent, failed + problem);
-        return;
-    }
-    Messages::Information(parent, done + name);
-}
-
-} // namespace
-
-void saveReportAsPdf(TFKsb *window, const SettingsReport &report, QWidget *parent)
-{
-    proposeName(pdfDialog(), *window, QStringLiteral("pdf"));
-    saveWithDialog(pdfDialog(), parent, QStringLiteral("Отчёт о настройках сохранён в файле:\n"),
-                   QStringLiteral("Отчёт о настройках не сохранён:\n"),
-                   [&report](const QString &name, QString *problem) {
-                       return saveReportPdf(name, report, problem);
-                   });
-}
-
-void exportSettingsCsv(TFKsb *window)
-{
-    proposeName(csvDialog(), *window, QStringLiteral("csv"));
-    const std::string csv = report::csvText(window->currentSettings(), unusedSettings(*window));
-    saveWithDialog(csvDialog(), window, QStringLiteral("Настройки сохранены в файле:\n"),
-                   QStringLiteral("Настройки не сохранены:\n"),
-                   [&csv](const QString &name, QString *problem) {
-                       std::string why;
-                       const bool ok =
-                           qvoksb::saveFileAtomically(coreFileName(name), csv, &why);
-                       *problem = qs(why);
-                       return ok;
-                   });
-}
-
-void showSettingsReport(TFKsb *window)
-{
-    report::Labels labels;
-    {
-        ReportForm form(window);
-        if (!form.ask())
-            return;
-        labels = form.labels();
-    }
-    const SettingsReport report = settingsReport(*window, QDateTime::currentDateTime(), labels);
-    QPrinter printer(QPrinter::HighResolution);
-    printer.setDocName(QString::fromUtf8(report::Title));
-    setUpReportPage(printer);
-    QPrintPreviewDialog preview(&printer, window);
-    preview.setObjectName(QStringLiteral("ReportPreview"));
-    preview.setWindowTitle(QString::fromUtf8(report::Title));
-    preview.resize(900, 1000);
-    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
-                     [&report](QPrinter *p) { paintReport(*p, report); });
-    // Saving as PDF is one button beside printing.
-    if (auto *bar = preview.findChild<QToolBar *>()) {
-        QAction *save = bar->addAction(QStringLiteral("Сохранить в PDF ..."));
-        save->setObjectName(QStringLiteral("SavePdf"));
-        save->setToolTip(QStringLiteral("сохранить отчёт в файл PDF"));
-        QObject::connect(save, &QAction::triggered, &preview,
-                         [window, &report, &preview] { saveReportAsPdf(window, report, &preview); });
-    }
-    preview.exec();
-}
-
-void addReportCommands(TFKsb *window)
-{
-    QAction *show = window->addServiceCommand(QStringLiteral("Отчёт о настройках ..."));
-    show->setObjectName(QStringLiteral("ReportCommand"));
-    QObject::connect(show, &QAction::triggered, window, [window] { showSettingsReport(window); });
-    QAction *csv = window->addServiceCommand(QStringLiteral("Экспорт в CSV ..."));
-    csv->setObjectName(QStringLiteral("CsvCommand"));
-    QObject::connect(csv, &QAction::triggered, window, [window] { exportSettingsCsv(window); });
-}
-
-void characteristicsSection(ReportFlow &flow, const SettingsSet &set)
+void characteristicsSection(ReportFlow &flow, const SettingsReport &report)
 {
     namespace ch = qvoksb::characteristics;
-    const ch::Settings settings = ch::settingsFrom(set);
+    const ch::Settings settings = ch::settingsFrom(report.set);
     const std::pair<ch::Protection, const char *> protections[] = {
         {ch::Protection::Phases, "фазы"}, {ch::Protection::Earth, "земля"}};
     for (const auto &[protection, name] : protections) {
@@ -581,13 +123,11 @@ void characteristicsSection(ReportFlow &flow, const SettingsSet &set)
         flow.pageBreak();
         flow.heading(QStringLiteral("Характеристики срабатывания: ") + QString::fromUtf8(name));
         const ch::PlotData data = ch::plotData(settings, protection);
-        flow.picture(flow.mmPx(125), [&data](QPainter &p, const QRectF &r) {
-            paintCharacteristics(p, r, data);
-        });
-        // The CT secondary chosen in the characteristics window.
-        const int ctSecondaryA = storedSecondaryA(protection);
-        const ch::Sheet sheet =
-            ch::testSheet(settings, protection, ctSecondaryA, storedTolerance());
+        flow.picture(flow.mmPx(125),
+                     [&data](QPainter &p, const QRectF &r) { paintCharacteristics(p, r, data); });
+        const int ctSecondaryA =
+            protection == ch::Protection::Earth ? report.earthSecondaryA : report.phaseSecondaryA;
+        const ch::Sheet sheet = ch::testSheet(settings, protection, ctSecondaryA, report.tolerance);
         report::Table t;
         t.title = "Проверочная таблица";
         t.header.assign(ch::sheetHeader.begin(), ch::sheetHeader.end());

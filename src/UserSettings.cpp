@@ -1,17 +1,22 @@
 #include "UserSettings.h"
 
 #include "FileNames.h"
-#include "MainPlacement.h"
 #include "cp1251.h"
+#include "port_directory.h"
 #include "profile_file.h"
 
 #include <QDir>
 #include <QFileInfo>
 
+QString profilePath()
+{
+    return fromCoreFileName(qvoksb::configHome()) + QStringLiteral("/QvoKsb.ini");
+}
+
 QString storedValue(const char *section, const char *key)
 {
     qvoksb::ProfileFile ini;
-    if (!ini.load(coreFileName(PlacementStore::path())))
+    if (!ini.load(coreFileName(profilePath())))
         return {};
     return QString::fromStdString(qvoksb::cp1251ToUtf8(ini.valueOr(section, key, "")));
 }
@@ -20,8 +25,8 @@ bool storeValue(const char *section, const char *key, const QString &value, QStr
 {
     qvoksb::ProfileFile ini;
     std::string error;
-    const std::string file = coreFileName(PlacementStore::path());
-    QDir().mkpath(QFileInfo(PlacementStore::path()).absolutePath());
+    const std::string file = coreFileName(profilePath());
+    QDir().mkpath(QFileInfo(profilePath()).absolutePath());
     const bool ok = ini.load(file, &error) &&
                     ini.setValue(section, key, qvoksb::cp1251FromUtf8(value.toStdString())) &&
                     ini.save(file, &error);

@@ -1,8 +1,8 @@
 #include "WorkJournal.h"
 
-#include "Main.h"
 #include "Messages.h"
 #include "Rs232.h"
+#include "Tag.h"
 #include "journal.h"
 #include "settings_diff.h"
 
@@ -69,13 +69,14 @@ QThreadPool &writer()
 
 } // namespace
 
-void recordExchange(TFKsb &window, const TFrs232 &done)
+void recordExchange(const TFrs232 &done, const qvoksb::SettingsSet &current,
+                    const qvoksb::SettingsOrigin &origin, QWidget *owner)
 {
     const int tag = Tag(&done);
     journal::Record r;
     r.time = journal::timeNow();
     r.program = "qvoksb";
-    r.port = "COM" + std::to_string(window.FComPort);
+    r.port = "COM" + std::to_string(done.VaComm1.PortNum);
     r.address = done.UnitAddress;
     r.kind = kindOf(tag);
     const std::optional<exchange::Result> &result = done.result();
@@ -88,14 +89,13 @@ void recordExchange(TFKsb &window, const TFrs232 &done)
                 r.message = "«" + std::string(c.caption) + "»" +
                             (r.message.empty() ? "" : ": " + r.message);
     }
-    const qvoksb::SettingsSet current = window.currentSettings();
     if (tag == TFrs232::WriteConfiguration) {
-        r.source = qvoksb::originText(window.Origin, current);
+        r.source = qvoksb::originText(origin, current);
         r.sha256 = journal::configurationDigest(done.Settings);
         if (result && result->verify && result->settings)
             r.differences = int(result->differences.size());
     } else if (tag == TFrs232::CompareConfiguration) {
-        r.source = qvoksb::originText(window.Origin, current);
+        r.source = qvoksb::originText(origin, current);
         if (result && result->settings) {
             r.sha256 = journal::configurationDigest(*result->settings);
             r.differences = int(qvoksb::differenceCount(current, *result->settings,
@@ -116,8 +116,7 @@ void recordExchange(TFKsb &window, const TFrs232 &done)
         r.lastTrip = qvoksb::tripTimeText(*result->lastTrip) + ": " +
                      qvoksb::tripCauseText(result->lastTrip->cause);
 
-    QPointer<TFKsb> owner(&window);
-    writer().start([owner, r, path = journal::journalPath()] {
+    writer().start([owner = QPointer<QWidget>(owner), r, path = journal::journalPath()] {
         std::string why;
         // At the program's end the application may be gone; the record is lost either way.
         if (journal::append(path, r, &why) || !QCoreApplication::instance())

@@ -3,8 +3,8 @@
 #include "CharacteristicsSettings.h"
 #include "Main.h"
 #include "Messages.h"
+#include "ReportCommands.h"
 #include "ReportForm.h"
-#include "SettingsReport.h"
 #include "characteristics.h"
 #include "config_file.h"
 #include "report_sets.h"
@@ -122,6 +122,25 @@ QString caption(Setting s)
     return qs(qvoksb::report::plainCaption(qvoksb::rowOf(s).caption));
 }
 
+// The report of what the window holds and shows.
+SettingsReport settingsReport(const TFKsb &w, const QDateTime &at,
+                              const qvoksb::report::Labels &labels = {})
+{
+    return settingsReport(w.currentSettings(), w.reportHeader(), at, labels);
+}
+
+// The settings whose controls the interlocks have switched off in the window.
+std::array<bool, qvoksb::SettingCount> disabledSettings(const TFKsb &w)
+{
+    std::array<bool, qvoksb::SettingCount> disabled{};
+    for (const qvoksb::SettingRow &r : qvoksb::settingsCatalogue()) {
+        // The control's own state: a page or a window disabled as a whole says nothing.
+        const QWidget *c = w.settingControl(r.id);
+        disabled[qvoksb::indexOf(r.id)] = c && c->testAttribute(Qt::WA_ForceDisabled);
+    }
+    return disabled;
+}
+
 } // namespace
 
 class TestSettingsReport : public QObject
@@ -140,7 +159,7 @@ class TestSettingsReport : public QObject
     void savePdf(TFKsb &w, const QString &name)
     {
         chosenFile_ = name;
-        saveReportAsPdf(&w, settingsReport(w, QDateTime(QDate(2026, 12, 8), QTime(14, 5))), &w);
+        saveReportAsPdf(settingsReport(w, QDateTime(QDate(2026, 12, 8), QTime(14, 5))), &w);
     }
 
 private slots:
@@ -234,16 +253,19 @@ private slots:
         QVERIFY(all.startsWith(QStringLiteral("Отчёт о настройках блока KSB-7")));
         QVERIFY(lineWith(all, QStringLiteral("Modbus адрес (hex)")).contains(QStringLiteral("F7")));
         QVERIFY(lineWith(all, QStringLiteral("Порт:")).contains(QStringLiteral("СОМ 3")));
-        QVERIFY(lineWith(all, QStringLiteral("Файл конфигурации:")).contains(QStringLiteral("заводская конфигурация")));
-        QVERIFY(lineWith(all, QStringLiteral("Дата и время отчёта:")).contains(QStringLiteral("08.12.2026 14:05")));
+        QVERIFY(lineWith(all, QStringLiteral("Файл конфигурации:"))
+                    .contains(QStringLiteral("заводская конфигурация")));
+        QVERIFY(lineWith(all, QStringLiteral("Дата и время отчёта:"))
+                    .contains(QStringLiteral("08.12.2026 14:05")));
         for (int i = 0; i < pages.size(); ++i)
-            QVERIFY2(pages[i].contains(QStringLiteral("Стр. %1 из %2").arg(i + 1).arg(pages.size())),
-                     qPrintable(QString::number(i + 1)));
+            QVERIFY2(
+                pages[i].contains(QStringLiteral("Стр. %1 из %2").arg(i + 1).arg(pages.size())),
+                qPrintable(QString::number(i + 1)));
 
         // Every setting of pages 1 to 3 on one line with its value (the first word of a value
         // that wraps) and unit.
         const qvoksb::SettingsSet set = w.currentSettings();
-        const auto unused = unusedSettings(w);
+        const auto unused = disabledSettings(w);
         for (const qvoksb::SettingRow &r : qvoksb::settingsCatalogue()) {
             if (r.page > qvoksb::Page::EarthFault || r.kind == qvoksb::Kind::RelayBox)
                 continue;
@@ -258,14 +280,18 @@ private slots:
             }
             const QString line = lineWith(all, name).simplified();
             QVERIFY2(line.contains(value) && line.contains(QString::fromUtf8(r.unit)), r.control);
-            QVERIFY2(line.contains(QStringLiteral("не используется")) == unused[qvoksb::indexOf(r.id)],
+            QVERIFY2(line.contains(QStringLiteral("не используется")) ==
+                         unused[qvoksb::indexOf(r.id)],
                      qPrintable(line));
         }
         // The interlocks as the unit's documents give them: a curve uses the multiplier, not the
         // delay; output 3 is free of the self-diagnosis ("НЕТ").
-        QVERIFY(lineWith(all, QStringLiteral("Вид МТЗ в фазах ")).contains(QStringLiteral("ANSI нормальная")));
-        QVERIFY(lineWith(all, QStringLiteral("Времязависимая МТЗ в фазах. Задержка")).contains(QStringLiteral("не используется")));
-        QVERIFY(!lineWith(all, QStringLiteral("Вид МТЗ в фазах. Множитель")).contains(QStringLiteral("не используется")));
+        QVERIFY(lineWith(all, QStringLiteral("Вид МТЗ в фазах "))
+                    .contains(QStringLiteral("ANSI нормальная")));
+        QVERIFY(lineWith(all, QStringLiteral("Времязависимая МТЗ в фазах. Задержка"))
+                    .contains(QStringLiteral("не используется")));
+        QVERIFY(!lineWith(all, QStringLiteral("Вид МТЗ в фазах. Множитель"))
+                     .contains(QStringLiteral("не используется")));
 
         // The relay matrix: a cross per checked box, "—" where set 1 has no trip box.
         const QString matrix = all.mid(all.indexOf(QStringLiteral("Матрица выходных реле")));
@@ -281,7 +307,8 @@ private slots:
         for (const qvoksb::SettingRow &r : qvoksb::settingsCatalogue()) {
             if (*r.group == 0 || r.kind == qvoksb::Kind::RelayBox)
                 continue;
-            const QString page = all.mid(all.indexOf(QString::fromUtf8(qvoksb::PageCaptions[int(r.page) - 1])));
+            const QString page =
+                all.mid(all.indexOf(QString::fromUtf8(qvoksb::PageCaptions[int(r.page) - 1])));
             const QString line = lineWith(page, QString::fromUtf8(r.group) + QStringLiteral("  "));
             QVERIFY2(line.contains(qs(qvoksb::valueText(set, r.id))), r.control);
         }
@@ -332,7 +359,7 @@ private slots:
         labels.tester = "Петров П. П.";
         const QDateTime at(QDate(2026, 12, 8), QTime(14, 5));
         chosenFile_ = path("opened.pdf");
-        saveReportAsPdf(&w, settingsReport(w, at, labels), &w);
+        saveReportAsPdf(settingsReport(w, at, labels), &w);
         QCOMPARE(QFileInfo(proposed_).fileName(), QStringLiteral("фидер 5.pdf"));
         QString all = pdfPages(chosenFile_).join(QLatin1Char('\n'));
         QCOMPARE(lineWith(all, QStringLiteral("Файл конфигурации:")).simplified(),
@@ -353,7 +380,7 @@ private slots:
         w.RxSpinEdit2->setValue(w.RxSpinEdit2->value() + 10);
         w.RxSpinEdit10->setValue(25);
         chosenFile_ = path("edited.pdf");
-        saveReportAsPdf(&w, settingsReport(w, at), &w);
+        saveReportAsPdf(settingsReport(w, at), &w);
         all = pdfPages(chosenFile_).join(QLatin1Char('\n'));
         QCOMPARE(lineWith(all, QStringLiteral("Файл конфигурации:")).simplified(),
                  QStringLiteral(
@@ -367,7 +394,7 @@ private slots:
         w.RxSpinEdit26->setValue(0xF7);
         w.setOriginUnit();
         chosenFile_ = path("read.pdf");
-        saveReportAsPdf(&w, settingsReport(w, at), &w);
+        saveReportAsPdf(settingsReport(w, at), &w);
         const QString today = QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy"));
         QCOMPARE(QFileInfo(proposed_).fileName(),
                  QStringLiteral("KSB-7 COM3 адрес F7 %1.pdf")
@@ -389,7 +416,7 @@ private slots:
         TFKsb w;
         const auto phaseSecondaries = [&](const QString &name) {
             chosenFile_ = path(name);
-            saveReportAsPdf(&w, settingsReport(w, QDateTime(QDate(2026, 12, 8), QTime(14, 5))), &w);
+            saveReportAsPdf(settingsReport(w, QDateTime(QDate(2026, 12, 8), QTime(14, 5))), &w);
             const QString all = pdfPages(chosenFile_).join(QLatin1Char('\n'));
             QList<double> out;
             for (const ch::SheetRow &row :
@@ -415,8 +442,8 @@ private slots:
         for (int i = 0; i < five.size(); ++i)
             QVERIFY2(qAbs(one[i] * 5 - five[i]) <= five[i] * 0.01, qPrintable(QString::number(i)));
         // The notes under the sheets, wherever their lines break.
-        const QString all = pdfPages(chosenFile_).join(QString()).remove(
-            QRegularExpression(QStringLiteral("\\s")));
+        const QString all =
+            pdfPages(chosenFile_).join(QString()).remove(QRegularExpression(QStringLiteral("\\s")));
         QVERIFY(all.contains(QStringLiteral("номинальнымвторичнымтоком1А.")));
         QVERIFY(all.contains(QStringLiteral("Вторичныйтокнеуказан:задантолькопервичныйток.")));
     }
@@ -452,7 +479,8 @@ private slots:
                                       words[j].page * 1000.0 + words[j].box.top()});
         const auto inPlot = [&plots](const Word &w) {
             for (const auto &[top, bottom] : plots)
-                if (w.page * 1000.0 + w.box.top() > top && w.page * 1000.0 + w.box.bottom() < bottom)
+                if (w.page * 1000.0 + w.box.top() > top &&
+                    w.page * 1000.0 + w.box.bottom() < bottom)
                     return true;
             return false;
         };
@@ -509,10 +537,12 @@ private slots:
         QCOMPARE(shown_.size(), 1);
         QCOMPARE(shown_.first().first, Messages::Kind::Error);
         const QString text = shown_.first().second;
-        QVERIFY2(text.startsWith(QStringLiteral("Отчёт о настройках не сохранён:\n")), qPrintable(text));
+        QVERIFY2(text.startsWith(QStringLiteral("Отчёт о настройках не сохранён:\n")),
+                 qPrintable(text));
         QVERIFY2(text.contains(folder), qPrintable(text));
         // The system's reason is given in Russian too.
-        QVERIFY2(text.section(QStringLiteral(": "), -1).contains(QRegularExpression(QStringLiteral("[а-я]{3}"))),
+        QVERIFY2(text.section(QStringLiteral(": "), -1)
+                     .contains(QRegularExpression(QStringLiteral("[а-я]{3}"))),
                  qPrintable(text));
         QVERIFY(!QFileInfo::exists(folder + QStringLiteral("/report.pdf")));
         QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::Hidden), QStringList());
@@ -547,8 +577,9 @@ private slots:
         // Rows written out from the unit's documents.
         QCOMPARE(byCaption.value(QStringLiteral("Частота сети (Гц)")),
                  QStringList({"КОНФИГУРАЦИЯ", "Частота сети (Гц)", "60", "Гц", ""}));
-        QCOMPARE(byCaption.value(QStringLiteral("Времязависимая МТЗ в фазах. Задержка (мсек)")).at(4),
-                 QStringLiteral("не используется"));
+        QCOMPARE(
+            byCaption.value(QStringLiteral("Времязависимая МТЗ в фазах. Задержка (мсек)")).at(4),
+            QStringLiteral("не используется"));
         QCOMPARE(byCaption.value(QStringLiteral("Доп. контакт выключателя (Реле) ВЫХ.1")).at(2),
                  QStringLiteral("да"));
         QCOMPARE(byCaption.value(QStringLiteral("ВЫХ.2. Режим работы")).mid(0, 3),

@@ -156,7 +156,10 @@ private slots:
         QVERIFY(QDir().mkpath(folder));
         const QString file = folder + QStringLiteral("/уставки.pdf");
         QString error;
-        QVERIFY2(saveReportPdf(file, settingsReport(*w_, QDateTime::currentDateTime()), &error),
+        QVERIFY2(saveReportPdf(file,
+                               settingsReport(w_->currentSettings(), w_->reportHeader(),
+                                              QDateTime::currentDateTime()),
+                               &error),
                  qPrintable(error));
         QFile saved(file);
         QVERIFY(saved.open(QIODevice::ReadOnly));
