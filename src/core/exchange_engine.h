@@ -47,19 +47,29 @@ inline constexpr Milliseconds CommandResendAfter{900};
 
 // --- the unit's commands and lamps ----------------------------------------------------------
 
+// The values written to the command register.
+enum CommandCode : uint16_t {
+    CommandReset = 1,
+    CommandRemoteTrip = 2,
+    CommandClearMaintenance = 8,
+    CommandDeleteEvents = 9,
+    CommandOutput1 = 20,
+    CommandOutput2 = 21,
+    CommandOutput3 = 22,
+};
 struct CommandRow {
-    uint16_t code;            // the value written to the command register
+    uint16_t code;
     std::string_view caption; // as the radio group on the page "УПРАВЛЕНИЕ" names it (UTF-8)
 };
 // In the order of the radio group's items.
 inline constexpr std::array<CommandRow, 7> Commands = {{
-    {1, "СБРОС"},
-    {2, "ОТКЛЮЧИТЬ ВЫКЛ."},
-    {8, "ОЧИСТИТЬ ДАННЫЕ Т.О."},
-    {9, "УДАЛИТЬ СОБЫТИЯ"},
-    {20, "ВЫХ.1"},
-    {21, "ВЫХ.2"},
-    {22, "ВЫХ.3"},
+    {CommandReset, "СБРОС"},
+    {CommandRemoteTrip, "ОТКЛЮЧИТЬ ВЫКЛ."},
+    {CommandClearMaintenance, "ОЧИСТИТЬ ДАННЫЕ Т.О."},
+    {CommandDeleteEvents, "УДАЛИТЬ СОБЫТИЯ"},
+    {CommandOutput1, "ВЫХ.1"},
+    {CommandOutput2, "ВЫХ.2"},
+    {CommandOutput3, "ВЫХ.3"},
 }};
 const CommandRow *commandOfCode(unsigned code);
 

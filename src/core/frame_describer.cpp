@@ -11,10 +11,6 @@ namespace qvoksb::modbus
 namespace
 {
 
-// Function 3 (read holding registers) is no request of the configurator, but other masters and
-// the simulated unit's clients send it; its frames have the shape of function 4's.
-constexpr uint8_t FunctionReadHoldingRegisters = 0x03;
-
 unsigned word(std::span<const uint8_t> frame, size_t at)
 {
     return static_cast<unsigned>(frame[at]) << 8 | frame[at + 1];

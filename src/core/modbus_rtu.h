@@ -18,6 +18,9 @@ namespace qvoksb::modbus
 // --- function and exception codes ---------------------------------------------------------------
 
 inline constexpr uint8_t FunctionReadInputRegisters = 0x04;
+// Function 3 (read holding registers) is no request of the configurator, but other masters send
+// it, and the unit answers it as function 4: its frames have the shape of function 4's.
+inline constexpr uint8_t FunctionReadHoldingRegisters = 0x03;
 inline constexpr uint8_t FunctionWriteSingleRegister = 0x06;
 inline constexpr uint8_t FunctionWriteMultipleRegisters = 0x10;
 // A slave refuses a request by answering with its function code with this bit set.

@@ -1,6 +1,7 @@
 #include "port_assignment.h"
 
 #include "port_directory.h"
+#include "port_link_posix.h"
 #include "system_error.h"
 
 #include <cerrno>
@@ -23,22 +24,6 @@ std::string realPath(const std::string &path)
     return ::realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
 }
 
-// Creates folder and its parents, as mkdir -p does.
-int makeFolders(const std::string &folder)
-{
-    for (size_t at = 1; at <= folder.size(); ++at) {
-        if (at < folder.size() && folder[at] != '/')
-            continue;
-        const std::string part = folder.substr(0, at);
-        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-            return errno;
-    }
-    struct stat st;
-    if (::stat(folder.c_str(), &st) != 0)
-        return errno;
-    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
-}
-
 std::string folderError(const std::string &folder, int error)
 {
     if (error == EACCES || error == EPERM || error == EROFS)
@@ -56,6 +41,45 @@ bool isPseudoTerminalMajor(unsigned major)
 
 } // namespace
 
+int makeFolders(const std::string &folder)
+{
+    for (size_t at = 1; at <= folder.size(); ++at) {
+        if (at < folder.size() && folder[at] != '/')
+            continue;
+        const std::string part = folder.substr(0, at);
+        if (::mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
+            return errno;
+    }
+    struct stat st;
+    if (::stat(folder.c_str(), &st) != 0)
+        return errno;
+    return S_ISDIR(st.st_mode) ? 0 : ENOTDIR;
+}
+
+int pointLink(const std::string &link, const std::string &target)
+{
+    const std::string fresh = link + ".new-" + std::to_string(::getpid());
+    ::unlink(fresh.c_str());
+    if (::symlink(target.c_str(), fresh.c_str()) != 0)
+        return errno;
+    if (::rename(fresh.c_str(), link.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(fresh.c_str());
+        return error;
+    }
+    return 0;
+}
+
+std::string linkTarget(const std::string &path)
+{
+    std::string target(PATH_MAX, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    if (n < 0)
+        return {};
+    target.resize(size_t(n));
+    return target;
+}
+
 std::string portEntryTarget(int portNum)
 {
     const std::string folder = portDirectory();
@@ -65,12 +89,8 @@ std::string portEntryTarget(int portNum)
         return {};
     if (!S_ISLNK(st.st_mode))
         return entry;
-    std::string target(PATH_MAX, '\0');
-    const ssize_t n = ::readlink(entry.c_str(), target.data(), target.size());
-    if (n < 0)
-        return entry;
-    target.resize(size_t(n));
-    return target;
+    const std::string target = linkTarget(entry);
+    return target.empty() ? entry : target;
 }
 
 std::string stableDeviceName(const std::string &path, const std::string &byIdFolder)
@@ -130,16 +150,8 @@ std::string assignPortEntry(int portNum, const std::string &target)
         return std::string("Нет папки портов: ") + noConfigHomeText;
     if (const int error = makeFolders(folder))
         return folderError(folder, error);
-    const std::string entry = folder + "/" + portEntryName(portNum);
-    // The new link is made beside the entry and renamed over it: the entry is either the old one
-    // or the new one, never missing.
-    const std::string fresh = entry + ".new-" + std::to_string(::getpid());
-    ::unlink(fresh.c_str());
-    if (::symlink(target.c_str(), fresh.c_str()) != 0)
-        return folderError(folder, errno);
-    if (::rename(fresh.c_str(), entry.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(fresh.c_str());
+    // The entry is either the old one or the new one, never missing.
+    if (const int error = pointLink(folder + "/" + portEntryName(portNum), target)) {
         if (error == EISDIR || error == ENOTEMPTY || error == EEXIST)
             return "В папке портов " + folder + " уже есть папка " + portEntryName(portNum);
         return folderError(folder, error);
