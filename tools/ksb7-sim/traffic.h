@@ -4,15 +4,12 @@
 #include "frame_describer.h"
 
 #include <cstdint>
-#include <span>
 #include <string>
 #include <vector>
 
 namespace ksb7sim
 {
 
-// CRC-16/MODBUS of bytes. On the wire its low byte comes first, then its high byte.
-uint16_t crc16(std::span<const uint8_t> bytes);
 // Replaces the last two bytes of frame by the CRC of the bytes before them.
 void refreshCrc(std::vector<uint8_t> &frame);
 

@@ -1,5 +1,7 @@
 #include "unit_registers.h"
 
+#include "exchange_engine.h"
+
 #include <algorithm>
 #include <ctime>
 
@@ -110,21 +112,6 @@ const RegisterRow *rowOf(int address)
     return nullptr;
 }
 
-struct CommandRow {
-    uint16_t code;
-    const char *name;
-};
-
-constexpr CommandRow commandRows[] = {
-    {CommandReset, "reset"},
-    {CommandRemoteTrip, "remote trip"},
-    {CommandClearMaintenance, "clear maintenance data"},
-    {CommandDeleteEvents, "delete events"},
-    {CommandOutput1, "activate output 1"},
-    {CommandOutput2, "activate output 2"},
-    {CommandOutput3, "activate output 3"},
-};
-
 std::string hex4(unsigned value)
 {
     static const char digits[] = "0123456789ABCDEF";
@@ -175,7 +162,7 @@ std::string refusal(int address, uint16_t value)
                    std::to_string(row->high) + " items";
         return {};
     case Rule::Command:
-        if (!commandName(value))
+        if (!qvoksb::exchange::commandOfCode(value))
             return "unknown command " + std::to_string(value);
         return {};
     case Rule::ReadOnly:
@@ -188,21 +175,6 @@ uint16_t initialValue(int address)
 {
     const RegisterRow *row = rowOf(address);
     return row ? row->initial : 0;
-}
-
-const char *registerName(int address)
-{
-    const RegisterRow *row = rowOf(address);
-    return row ? row->name : nullptr;
-}
-
-const char *commandName(uint16_t code)
-{
-    for (const CommandRow &row : commandRows) {
-        if (row.code == code)
-            return row.name;
-    }
-    return nullptr;
 }
 
 std::array<uint16_t, 3> packTrip(const TripRecord &trip)

@@ -2,6 +2,8 @@
 // The register map of a KSB-7 as the simulated unit keeps it: which registers exist, which of
 // them a master may write, which values the unit accepts, what it holds after a fresh start,
 // and how the last-trip record is packed into three registers.
+#include "modbus_rtu.h"
+
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -11,11 +13,14 @@
 namespace ksb7sim
 {
 
-// Register addresses (protocol addresses, as sent on the wire).
-constexpr int CommandRegister = 128;     // function 6: the command code; reads back 0
-constexpr int OutputStateRegister = 517; // bit 0 "ВЫКЛ.", bits 1..3 "ВЫХ.1".."ВЫХ.3"
-constexpr int InputStateRegister = 518;  // bits 0..2 inputs 1..3, bit 3 the breaker "ВЫКЛ."
-constexpr int LastTripRegister = 529;    // 529..531: cause, date and time of the last trip
+// Register addresses (protocol addresses, as sent on the wire). The command register takes a
+// command code with function 6 and reads back 0; register 517 holds the output relays (bit 0
+// "ВЫКЛ.", bits 1..3 "ВЫХ.1".."ВЫХ.3"), 518 the inputs (bits 0..2 inputs 1..3, bit 3 the breaker
+// "ВЫКЛ."); 529..531 the cause, date and time of the last trip.
+constexpr int CommandRegister = qvoksb::modbus::CommandRegister;
+constexpr int OutputStateRegister = qvoksb::modbus::StateBlock.first;
+constexpr int InputStateRegister = OutputStateRegister + 1;
+constexpr int LastTripRegister = qvoksb::modbus::LastTripBlock.first;
 constexpr int FirstRegister = CommandRegister;
 constexpr int LastRegister = LastTripRegister + 2;
 constexpr int RegisterCount = LastRegister - FirstRegister + 1;
@@ -25,28 +30,8 @@ constexpr int SystemModeRegister = 257; // bit 0 60 Hz, bit 5/6 earth-fault meth
 constexpr int RelayModeRegister = 262;  // bits 0, 2, 4, 6: ВЫКЛ, ВЫХ.1..3 in pulse mode
 constexpr int TripPulseRegister = 263; // 263..266: pulse lengths of ВЫКЛ, ВЫХ.1..3 in 100 ms
 
-// Modbus function and exception codes the unit deals in.
-constexpr int FunctionReadHolding = 3;
-constexpr int FunctionReadInput = 4;
-constexpr int FunctionWriteSingle = 6;
-constexpr int FunctionWriteMultiple = 16;
-constexpr int ExceptionIllegalFunction = 1;
-constexpr int ExceptionIllegalAddress = 2;
-constexpr int ExceptionIllegalValue = 3;
-
-enum CommandCode : uint16_t {
-    CommandReset = 1,
-    CommandRemoteTrip = 2,
-    CommandClearMaintenance = 8,
-    CommandDeleteEvents = 9,
-    CommandOutput1 = 20,
-    CommandOutput2 = 21,
-    CommandOutput3 = 22,
-};
-
 // Trip causes the simulated unit records itself.
 enum TripCause : uint16_t {
-    CauseNoEvents = 0,
     CauseEventsDeleted = 1,
     CauseSerialLinkTrip = 35,
     CausePhaseTimeOvercurrent = 40,
@@ -69,10 +54,6 @@ const Block *blockContaining(int address); // nullptr between the blocks
 std::string refusal(int address, uint16_t value);
 // What a fresh unit holds in register address (0 outside the map).
 uint16_t initialValue(int address);
-// A short English name of the register's setting, for the traffic print.
-const char *registerName(int address);
-// "reset", "remote trip", ... or nullptr for a code the unit does not know.
-const char *commandName(uint16_t code);
 
 struct TripRecord {
     int cause = 0;
