@@ -4,6 +4,7 @@
 #include "simulated_unit.h"
 #include "unit_registers.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -160,12 +161,28 @@ int main(int argc, char **argv)
         {nullptr, 0, nullptr, 0},
     };
 
+    // The faults given by a count or a time: its range and the field it sets.
+    struct CountOption {
+        int id;
+        long low, high;
+        int ksb7sim::Faults::*field;
+    };
+    const long maxMs = 600000;
+    const CountOption countOptions[] = {
+        {OptDropEvery, 1, 1000000, &ksb7sim::Faults::dropEvery},
+        {OptBadCrcEvery, 1, 1000000, &ksb7sim::Faults::badCrcEvery},
+        {OptSplitPause, 1, maxMs, &ksb7sim::Faults::splitPauseMs},
+        {OptDelay, 1, maxMs, &ksb7sim::Faults::delayMs},
+        {OptBurst, 1, 256, &ksb7sim::Faults::burstBytes},
+        {OptVanish, 1, 1000000, &ksb7sim::Faults::vanishAtRequest},
+        {OptVanishDowntime, -1, maxMs, &ksb7sim::Faults::vanishDowntimeMs},
+    };
+
     long port = 1, inputs = 0;
     std::vector<uint8_t> addresses = {1};
     bool quiet = false;
     std::vector<std::pair<int, uint16_t>> startValues;
     ksb7sim::Faults faults;
-    const long maxMs = 600000;
     for (int opt; (opt = getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
         const char *name = nullptr;
         for (const option &o : options) {
@@ -176,6 +193,14 @@ int main(int argc, char **argv)
         const auto number = [&](long low, long high) {
             return parseNumber(optarg, low, high, value);
         };
+        const auto counted = std::find_if(std::begin(countOptions), std::end(countOptions),
+                                          [&](const CountOption &c) { return c.id == opt; });
+        if (counted != std::end(countOptions)) {
+            if (!number(counted->low, counted->high))
+                return usageError(name, optarg);
+            faults.*counted->field = static_cast<int>(value);
+            continue;
+        }
         switch (opt) {
         case OptPort:
             if (!number(1, 16))
@@ -202,26 +227,6 @@ int main(int argc, char **argv)
         case OptSilent:
             faults.silent = true;
             break;
-        case OptDropEvery:
-            if (!number(1, 1000000))
-                return usageError(name, optarg);
-            faults.dropEvery = static_cast<int>(value);
-            break;
-        case OptBadCrcEvery:
-            if (!number(1, 1000000))
-                return usageError(name, optarg);
-            faults.badCrcEvery = static_cast<int>(value);
-            break;
-        case OptSplitPause:
-            if (!number(1, maxMs))
-                return usageError(name, optarg);
-            faults.splitPauseMs = static_cast<int>(value);
-            break;
-        case OptDelay:
-            if (!number(1, maxMs))
-                return usageError(name, optarg);
-            faults.delayMs = static_cast<int>(value);
-            break;
         case OptExceptionBlock: {
             const char *colon = std::strchr(optarg, ':');
             if (!colon)
@@ -237,21 +242,6 @@ int main(int argc, char **argv)
         }
         case OptMalformed:
             faults.malformed = true;
-            break;
-        case OptBurst:
-            if (!number(1, 256))
-                return usageError(name, optarg);
-            faults.burstBytes = static_cast<int>(value);
-            break;
-        case OptVanish:
-            if (!number(1, 1000000))
-                return usageError(name, optarg);
-            faults.vanishAtRequest = static_cast<int>(value);
-            break;
-        case OptVanishDowntime:
-            if (!number(-1, maxMs))
-                return usageError(name, optarg);
-            faults.vanishDowntimeMs = static_cast<int>(value);
             break;
         case OptSet: {
             int reg = 0;
