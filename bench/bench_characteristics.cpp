@@ -4,13 +4,13 @@
 #include "CharacteristicsPlot.h"
 #include "CharacteristicsWindow.h"
 #include "Main.h"
+#include "bench_home.h"
 
 #include <QApplication>
 #include <QBuffer>
 #include <QImage>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <chrono>
@@ -65,10 +65,7 @@ Settings wideSettings()
 
 int main(int argc, char *argv[])
 {
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const BenchHome home;
     QApplication app(argc, argv);
 
     const Settings settings = wideSettings();

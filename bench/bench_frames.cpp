@@ -6,11 +6,11 @@
 // Allocations are counted by standing in for malloc, calloc and realloc: Qt allocates its strings
 // with malloc, and operator new ends there too.
 #include "Main.h"
+#include "bench_home.h"
 #include "exchange_engine.h"
 #include "modbus_rtu.h"
 
 #include <QApplication>
-#include <QTemporaryDir>
 
 #include <atomic>
 #include <chrono>
@@ -115,10 +115,7 @@ volatile int sink = 0;
 
 int main(int argc, char *argv[])
 {
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const BenchHome home;
     QApplication app(argc, argv);
 
     TFKsb window;

@@ -5,10 +5,10 @@
 // so the time includes loading the program and its libraries, not only main().
 #include "About.h"
 #include "Main.h"
+#include "bench_home.h"
 
 #include <QApplication>
 #include <QLibraryInfo>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QTranslator>
 
@@ -47,10 +47,7 @@ double processStartSinceBoot()
 
 int main(int argc, char *argv[])
 {
-    QTemporaryDir home;
-    qputenv("XDG_CONFIG_HOME", home.path().toLocal8Bit());
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    const BenchHome home;
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Конфигуратор KSB-7"));
