@@ -159,7 +159,7 @@ int main(int argc, char **argv)
     };
     // The unit holds what the window holds: the difference window has nothing to show and is
     // closed at once.
-    DifferenceWindow::hook = [](DifferenceWindow &) { return DifferenceWindow::Choice::Close; };
+    w.AnswerDifferences = [](DifferenceWindow &) { return DifferenceWindow::Choice::Close; };
     const QString outcomes[] = {
         QStringLiteral("Все параметры успешно записаны!"),
         QStringLiteral("Чтение всех параметров успешно завершено!"),
@@ -292,8 +292,8 @@ int main(int argc, char **argv)
         const double cpu0 = processCpuMs();
         const double unit0 = unitCpuMs();
         w.SIWrite->click();
-        if (TrafficLogWindow *log = TrafficLogWindow::recording())
-            log->flush(); // the last batch is the program's work too
+        if (w.TrafficLog && w.TrafficLog->recording())
+            w.TrafficLog->flush(); // the last batch is the program's work too
         return processCpuMs() - cpu0 - (unitCpuMs() - unit0);
     };
     std::vector<double> closedCpu, openCpu;

@@ -10,8 +10,6 @@
 
 using qvoksb::Compared;
 
-std::function<DifferenceWindow::Choice(DifferenceWindow &)> DifferenceWindow::hook;
-
 namespace
 {
 
@@ -120,8 +118,6 @@ void DifferenceWindow::fillTable()
 DifferenceWindow::Choice DifferenceWindow::ask()
 {
     choice_ = Choice::Close;
-    if (hook)
-        return hook(*this);
     exec();
     return choice_;
 }

@@ -29,9 +29,10 @@ public:
     DifferenceWindow(QWidget *parent, Source source, const qvoksb::SettingsSet &first,
                      const qvoksb::SettingsSet &other, const QString &fileName = {});
 
-    // Shows the window modally and returns the choice; tests answer through `hook` instead.
+    // Shows the window modally and returns the choice.
     Choice ask();
-    static std::function<Choice(DifferenceWindow &window)> hook;
+    // Who answers a difference window instead of the user (a test, a benchmark).
+    using Answer = std::function<Choice(DifferenceWindow &window)>;
 
     // The rows the table shows now, and the one-line summary above it.
     const std::vector<qvoksb::DifferenceRow> &rows() const { return rows_; }

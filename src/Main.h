@@ -4,9 +4,11 @@
 // map read and write these controls directly, so their names are the names of the settings.
 #include <QMainWindow>
 
+#include "DifferenceWindow.h"
 #include "FileDialog.h"
 #include "LedIndicator.h"
 #include "PageControl.h"
+#include "PortChooser.h"
 #include "RadioGroup.h"
 #include "SpinEdit.h"
 #include "Tag.h"
@@ -75,6 +77,8 @@ public:
     // Our own commands: the port chooser ("Выбор порта ...") and the exchange log
     // ("Журнал обмена"), and the hints of the port items naming their devices.
     void choosePort();
+    // Where the port chooser's list comes from: the system's ports unless a test gives its own.
+    PortChooser::Lister ListPorts;
     void showTrafficLog();
     void describePorts();
 
@@ -103,6 +107,8 @@ public:
     QAction *VerifyWrite = nullptr; // "Проверять запись чтением", kept in QvoKsb.ini
     QAction *CompareUnit = nullptr; // "Сравнить с блоком ..."
     QAction *CompareFile = nullptr; // "Сравнить с файлом ..."
+    // Who answers the difference windows instead of the user, when set (a test, a benchmark).
+    DifferenceWindow::Answer AnswerDifferences;
 
     // Interlocks.
     // The first state of every dependent setting, applied once by FormCreate in a fixed order.

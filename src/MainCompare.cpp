@@ -44,7 +44,7 @@ void showDifferences(TFKsb &w, DifferenceWindow::Source source, const SettingsSe
     DifferenceWindow::Choice choice;
     {
         DifferenceWindow window(&w, source, first, other, fileName);
-        choice = window.ask();
+        choice = w.AnswerDifferences ? w.AnswerDifferences(window) : window.ask();
     }
     act(w, choice, other, fileName);
 }

@@ -4,6 +4,7 @@
 
 #include "Messages.h"
 #include "Rs232.h"
+#include "TrafficLog.h"
 #include "WorkJournal.h"
 
 #include <iterator>
@@ -38,6 +39,7 @@ std::optional<exchange::Result> TFKsb::StartExchange(int tag,
     Frs232->VaComm1.ControlRts = FRtsOn ? qvoksb::rtsEnabled : qvoksb::rtsDisabled;
     Frs232->UnitAddress = uint8_t(RxSpinEdit26->value());
     Frs232->Settings = currentSettings();
+    Frs232->Log = TrafficLog.get();
     if (prepare)
         prepare(*Frs232);
     Frs232->exec();

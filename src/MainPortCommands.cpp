@@ -44,7 +44,7 @@ void TFKsb::describePorts()
 
 void TFKsb::choosePort()
 {
-    PortChooser dialog(FComPort, this);
+    PortChooser dialog(FComPort, this, ListPorts);
     if (dialog.exec() != QDialog::Accepted)
         return;
     COM16Click(COM[dialog.chosenPort() - 1]);

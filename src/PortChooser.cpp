@@ -16,9 +16,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
-PortChooser::Lister PortChooser::lister;
-
-PortChooser::PortChooser(int portNum, QWidget *parent) : QDialog(parent)
+PortChooser::PortChooser(int portNum, QWidget *parent, const Lister &lister) : QDialog(parent)
 {
     setObjectName(QStringLiteral("PortChooser"));
     setWindowTitle(QStringLiteral("Выбор порта"));

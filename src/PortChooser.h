@@ -29,13 +29,11 @@ class PortChooser : public QDialog
     Q_OBJECT
 public:
     using Lister = std::function<QList<PortListing>()>;
-    // Where the list comes from, read afresh each time a dialog opens: the system's ports unless
-    // a test has put a list of its own here.
-    static Lister lister;
     static QList<PortListing> systemPorts();
 
-    // portNum: the number offered at first, the port chosen now.
-    explicit PortChooser(int portNum, QWidget *parent = nullptr);
+    // portNum: the number offered at first, the port chosen now. The list comes from `lister`,
+    // the system's ports unless another is given (a test's own list).
+    explicit PortChooser(int portNum, QWidget *parent = nullptr, const Lister &lister = {});
 
     int chosenPort() const;
     // What the entry was pointed at, once accepted ("COMn" on Windows).

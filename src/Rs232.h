@@ -21,6 +21,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QTimer;
+class TrafficLogWindow;
 
 // A pause that keeps the windows alive: it waits in an event loop of its own until the time has
 // passed, so windows repaint, port events arrive and buttons work meanwhile. With `endsWith`
@@ -51,6 +52,8 @@ public:
     qvoksb::SettingsSet Settings;
     bool VerifyWrite = false; // a write reads its blocks back and compares
     uint16_t CommandCode = 0; // the command's value for register 128
+    // The exchange log; the window records into it while it is open.
+    QPointer<TrafficLogWindow> Log;
 
     // --- after the window closed -------------------------------------------------------------
     // The exchange's result; empty when the port never opened.
@@ -120,6 +123,7 @@ private:
     void showError(const QString &text);
     void fitLabel();
     void logNote(const QString &text, bool problem = false);
+    TrafficLogWindow *recordingLog() const;
 
     PortLine line_{*this};
     std::unique_ptr<qvoksb::exchange::Engine> engine_;

@@ -56,20 +56,20 @@ bool TFrs232::PortLine::send(std::span<const uint8_t> frame)
 
 void TFrs232::PortLine::logSent(std::span<const uint8_t> frame)
 {
-    if (TrafficLogWindow *log = TrafficLogWindow::recording())
+    if (TrafficLogWindow *log = w.recordingLog())
         log->sent(frame);
 }
 
 void TFrs232::PortLine::logExamined(std::span<const uint8_t> request,
                                     std::span<const uint8_t> reply)
 {
-    if (TrafficLogWindow *log = TrafficLogWindow::recording())
+    if (TrafficLogWindow *log = w.recordingLog())
         log->received(request, reply, w.replyArrivedAt_);
 }
 
 void TFrs232::PortLine::logDiscarded(std::span<const uint8_t> bytes, std::string_view why)
 {
-    if (TrafficLogWindow *log = TrafficLogWindow::recording())
+    if (TrafficLogWindow *log = w.recordingLog())
         log->discarded(bytes, fromStd(why), w.replyArrivedAt_);
 }
 
@@ -197,7 +197,7 @@ void TFrs232::VaComm1RxBuf(const uint8_t *data, size_t count)
 {
     if (!engine_)
         return;
-    if (engine_->held().empty() && TrafficLogWindow::recording())
+    if (engine_->held().empty() && recordingLog())
         replyArrivedAt_ = QTime::currentTime();
     engine_->received({data, count}, exchange::Clock::now());
 }
@@ -265,9 +265,14 @@ void TFrs232::afterEngine()
     }
 }
 
+TrafficLogWindow *TFrs232::recordingLog() const
+{
+    return Log && Log->recording() ? Log.data() : nullptr;
+}
+
 void TFrs232::logNote(const QString &text, bool problem)
 {
-    if (TrafficLogWindow *log = TrafficLogWindow::recording())
+    if (TrafficLogWindow *log = recordingLog())
         log->note(text, problem);
 }
 

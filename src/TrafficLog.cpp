@@ -13,8 +13,6 @@
 #include <QTextBlock>
 #include <QVBoxLayout>
 
-TrafficLogWindow *TrafficLogWindow::recording_ = nullptr;
-
 namespace
 {
 
@@ -71,25 +69,21 @@ TrafficLogWindow::TrafficLogWindow(QWidget *parent)
     connect(&batch_, &QTimer::timeout, this, &TrafficLogWindow::flush);
 }
 
-TrafficLogWindow::~TrafficLogWindow()
-{
-    if (recording_ == this)
-        recording_ = nullptr;
-}
+TrafficLogWindow::~TrafficLogWindow() = default;
 
 void TrafficLogWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    recording_ = this;
+    recording_ = true;
 }
 
 void TrafficLogWindow::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
     // A minimised log goes on recording; only closing it stops.
-    if (!event->spontaneous() && recording_ == this) {
+    if (!event->spontaneous() && recording_) {
         flush();
-        recording_ = nullptr;
+        recording_ = false;
     }
 }
 

@@ -4,8 +4,8 @@
 // errors. A window of its own that is not modal, so that it stays open beside the exchange
 // window; it keeps the last maxLines lines and saves them as UTF-8 text.
 //
-// Recording happens only while the window is open: the exchange window asks recording() and
-// finds null otherwise, so a closed log costs one pointer test per frame. Lines are collected and
+// Recording happens only while the window is open: the exchange window, handed the log by whoever
+// creates it, asks recording(), so a closed log costs one test per frame. Lines are collected and
 // put on screen in batches by a timer, so that neither a fast exchange nor a flood of noise waits
 // for the text view.
 #include "FileDialog.h"
@@ -31,8 +31,8 @@ public:
     explicit TrafficLogWindow(QWidget *parent = nullptr);
     ~TrafficLogWindow() override;
 
-    // The open log, or null while it is closed.
-    static TrafficLogWindow *recording() { return recording_; }
+    // True while the log is open (also minimised).
+    bool recording() const { return recording_; }
 
     // A request handed to the port.
     void sent(std::span<const uint8_t> request);
@@ -65,7 +65,7 @@ private:
     void add(QString line);
     void saveClick();
 
-    static TrafficLogWindow *recording_;
+    bool recording_ = false;
     QStringList pending_;
     QTimer batch_;
 };

@@ -50,7 +50,7 @@ private slots:
         QVERIFY2(h_.start(&error), error.c_str());
         shown_.clear();
         choice_ = DifferenceWindow::Choice::Close;
-        DifferenceWindow::hook = [this](DifferenceWindow &d) {
+        w().AnswerDifferences = [this](DifferenceWindow &d) {
             Shown look{d.source(), d.rows(), d.summary(), {}};
             d.ShowAll->setChecked(true);
             look.all = d.rows();
@@ -60,7 +60,6 @@ private slots:
     }
     void cleanup()
     {
-        DifferenceWindow::hook = nullptr;
         FileDialog::executeHook = nullptr;
         h_.stop();
     }

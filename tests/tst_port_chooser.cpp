@@ -62,17 +62,13 @@ private slots:
     {
         std::string error;
         QVERIFY2(h_.start(&error), error.c_str());
-        PortChooser::lister = [] { return fakePorts; };
+        w().ListPorts = [] { return fakePorts; };
     }
-    void cleanup()
-    {
-        PortChooser::lister = nullptr;
-        h_.stop();
-    }
+    void cleanup() { h_.stop(); }
 
     void listsThePortsAndAPickedRowGivesItsStableName()
     {
-        PortChooser d(4, &w());
+        PortChooser d(4, &w(), [] { return fakePorts; });
         QCOMPARE(d.Ports->rowCount(), 2);
         QCOMPARE(d.Ports->item(0, 1)->text(), QStringLiteral("FT232R USB UART"));
         QCOMPARE(d.Ports->item(0, 2)->text(), QStringLiteral("FTDI"));

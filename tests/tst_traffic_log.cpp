@@ -84,7 +84,7 @@ private slots:
     {
         TrafficLogWindow &log = openLog();
         QVERIFY(log.isVisible());
-        QCOMPARE(TrafficLogWindow::recording(), &log);
+        QVERIFY(log.recording());
         const std::map<int, uint16_t> image = unitImageOf(w());
         w().SIWrite->click();
 
@@ -144,7 +144,7 @@ private slots:
     {
         TrafficLogWindow &log = openLog();
         log.close();
-        QVERIFY(TrafficLogWindow::recording() == nullptr);
+        QVERIFY(!log.recording());
         w().Button2->click();
         QVERIFY(h_.unit->waitForFrames(1, 1000));
         w().TrafficLogItem->trigger();

@@ -40,13 +40,9 @@ private slots:
     {
         std::string error;
         QVERIFY2(h_.start(&error), error.c_str());
-        DifferenceWindow::hook = [](DifferenceWindow &) { return DifferenceWindow::Choice::Close; };
+        w().AnswerDifferences = [](DifferenceWindow &) { return DifferenceWindow::Choice::Close; };
     }
-    void cleanup()
-    {
-        DifferenceWindow::hook = nullptr;
-        h_.stop();
-    }
+    void cleanup() { h_.stop(); }
 
     void everyExchangeLeavesOneRecord()
     {

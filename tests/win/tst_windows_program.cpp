@@ -136,12 +136,10 @@ private slots:
 
     void aPortBeyondCom16IsRefusedWithTheWayToRenumberIt()
     {
-        PortChooser::lister = [] {
+        PortChooser d(2, w_.get(), [] {
             return QList<PortListing>{{QStringLiteral("COM23"), QStringLiteral("USB Serial Port"),
                                        QStringLiteral("FTDI"), QString(), QString()}};
-        };
-        PortChooser d(2, w_.get());
-        PortChooser::lister = nullptr;
+        });
         d.Ports->selectRow(0);
         d.accept();
         QCOMPARE(d.result(), int(QDialog::Rejected));

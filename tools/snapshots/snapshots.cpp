@@ -181,14 +181,14 @@ int main(int argc, char *argv[])
     std::printf("%s\n%s\n", qPrintable(silentFile), qPrintable(failedFile));
 
     // The port chooser with an adapter and a built-in port, as a machine with both lists them.
-    PortChooser::lister = [] {
+    const auto adapterAndBuiltIn = [] {
         return QList<PortListing>{
             {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("FT232R USB UART"),
              QStringLiteral("FTDI"), QStringLiteral("A1B2C3"),
              QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A1B2C3-if00-port0")},
             {QStringLiteral("/dev/ttyS0"), QString(), QString(), QString(), QString()}};
     };
-    PortChooser chooser(3, &window);
+    PortChooser chooser(3, &window, adapterAndBuiltIn);
     chooser.Ports->selectRow(0);
     chooser.show();
     QApplication::processEvents();
