@@ -92,13 +92,23 @@ if [ -n "${WINDOWS_PROGRAM_BUILD:-}" ]; then
     unit=$(readlink -f "$work/sim/COM1")
     printf 'Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n"COM1"="%s"\n' \
         "$unit" >"$work/unit.reg"
+    # Wine hands no QT_* variable of the build machine to a Windows program, so the window suite's
+    # Qt settings go into the prefix's own environment: the minimal platform (no display needed;
+    # this Qt has no offscreen plugin), the plugins of the Qt the suite was built with, and Qt's
+    # messages on stderr instead of a message box that nobody would close.
+    qt_prefix=$(sed -n 's|^Qt6_DIR:PATH=\(.*\)/lib/cmake/Qt6$|\1|p' "$WINDOWS_PROGRAM_BUILD/CMakeCache.txt")
+    {
+        printf '\n[HKEY_CURRENT_USER\\Environment]\n"QT_QPA_PLATFORM"="minimal"\n'
+        printf '"QT_FORCE_STDERR_LOGGING"="1"\n"QT_PLUGIN_PATH"="Z:%s"\n' \
+            "$(echo "$qt_prefix/plugins" | sed 's|/|\\\\|g')"
+    } >>"$work/unit.reg"
     "$WINE64" regedit /S "Z:$(echo "$work/unit.reg" | tr / '\\')" >/dev/null 2>&1
     "$WINESERVER" -k 2>/dev/null || true
     "$WINESERVER" -w 2>/dev/null || true
     "$WINESERVER" -p 60 >/dev/null 2>&1
     "$WINE64" wineboot >/dev/null 2>&1
     ln -sfn "$unit" "$WINEPREFIX/dosdevices/com1"
-    (cd "$WINDOWS_PROGRAM_BUILD" && QVOKSB_TEST_UNIT_ON_COM1=1 ctest --output-on-failure -R "^tst_windows") || status=$?
+    (cd "$WINDOWS_PROGRAM_BUILD" && QVOKSB_TEST_UNIT_ON_COM1=1 ctest -V -R "^tst_windows") || status=$?
     kill "$sim_pid" 2>/dev/null || true
     # Not built for Windows: the other window suites play the unit in their own process with
     # the simulator's library, which runs on POSIX pseudo-terminals only.
