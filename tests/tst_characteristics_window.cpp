@@ -5,6 +5,8 @@
 #include "CharacteristicsWindow.h"
 #include "Main.h"
 
+#include "testsupport.h"
+
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
@@ -92,7 +94,7 @@ private slots:
     void init()
     {
         home_ = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_CONFIG_HOME", home_->path().toLocal8Bit());
+        pointSettingsAt(home_->path());
         w_ = std::make_unique<TFKsb>();
         FKsb = w_.get();
         w_->show();

@@ -4,6 +4,8 @@
 #include "Main.h"
 #include "Messages.h"
 
+#include "testsupport.h"
+
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFile>
@@ -136,7 +138,7 @@ private slots:
 
     void openedOnceFromTheServiceMenu()
     {
-        qputenv("XDG_DATA_HOME", dir_.path().toLocal8Bit());
+        pointKeptDataAt(dir_.path());
         TFKsb main;
         QAction *command = main.findChild<QAction *>(QStringLiteral("JournalCommand"));
         QVERIFY(command);
@@ -147,7 +149,7 @@ private slots:
         const auto open = main.findChildren<JournalWindow *>();
         QCOMPARE(open.size(), 1);
         QVERIFY(open[0]->isVisible());
-        QVERIFY(open[0]->Summary->text().contains(QStringLiteral("QvoKsb/journal.jsonl")));
+        QVERIFY(open[0]->Summary->text().contains(QDir::toNativeSeparators(QStringLiteral("QvoKsb/journal.jsonl"))));
     }
 };
 

@@ -324,6 +324,9 @@ Reading parse(std::string_view bytes)
         const std::size_t end = bytes.find('\n');
         std::string_view line = bytes.substr(0, end);
         bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
+        // A journal that went through a Windows editor ends its lines with CR LF.
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
         ++lineNumber;
         if (line.find_first_not_of(" \t\r") == std::string_view::npos)
             continue;

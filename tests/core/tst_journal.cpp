@@ -188,7 +188,7 @@ TEST_F(JournalFile, AppendsOneLinePerRecordAndSurvivesACutLine)
     ASSERT_TRUE(journal::append(path_, sample(4)));
     {
         std::ofstream out(path_, std::ios::binary | std::ios::app);
-        out << "\n{broken}\n\n";
+        out << "\n{broken}\r\n\n"; // as a Windows editor leaves it
     }
     ASSERT_TRUE(journal::append(path_, sample(5)));
 
@@ -206,6 +206,7 @@ TEST_F(JournalFile, AppendsOneLinePerRecordAndSurvivesACutLine)
     }
     EXPECT_EQ(addresses, (std::vector<int>{1, 2, 4, 5}));
     EXPECT_EQ(damagedLines, (std::vector<int>{3, 6})); // line 5 is blank
+    EXPECT_EQ(reading.records[4].raw, "{broken}");
     EXPECT_EQ(reading.records[0].source, sample(1).source);
 
     // The file only ever grows: what was there stays byte for byte.
