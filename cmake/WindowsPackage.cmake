@@ -69,7 +69,8 @@ set(CPACK_NSIS_MUI_ICON ${CMAKE_SOURCE_DIR}/resources/qvoksb.ico)
 set(CPACK_NSIS_MUI_UNIICON ${CMAKE_SOURCE_DIR}/resources/qvoksb.ico)
 set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
-# The Russian names need a Unicode installer.
-set(CPACK_NSIS_DEFINES "Unicode true")
+# A 64-bit Unicode installer: the Russian names need Unicode, and a 64-bit stub runs wherever
+# the 64-bit program does (also under a Wine without its 32-bit half).
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
 set(CPACK_NSIS_MANIFEST_DPI_AWARE ON)
 include(CPack)
