@@ -13,7 +13,21 @@ BUILD="${1:-$QVOKSB_ROOT/build-windows}"
 QVOKSB_APT_OPTIONS=--no-install-recommends ensure_packages $QVOKSB_WINDOWS_PACKAGES
 
 started=$(date +%s)
-qt=$("$QVOKSB_ROOT/tools/build-qt-windows.sh" | tail -n1)
+# QVOKSB_QT_TIME_LIMIT (seconds) bounds the Qt build; when it runs out this script ends with
+# status 3 and the Qt build goes on where it stopped the next time.
+if [ -n "${QVOKSB_QT_TIME_LIMIT:-}" ]; then
+    status=0
+    timeout --kill-after=30 "$QVOKSB_QT_TIME_LIMIT" "$QVOKSB_ROOT/tools/build-qt-windows.sh" \
+        >"$BUILD.qt.log" 2>&1 || status=$?
+    if [ "$status" = 124 ] || [ "$status" = 137 ]; then
+        echo "Qt for Windows: not ready after $QVOKSB_QT_TIME_LIMIT s, to be continued" >&2
+        exit 3
+    fi
+    [ "$status" = 0 ] || { tail -n 40 "$BUILD.qt.log" >&2; exit "$status"; }
+    qt=$(tail -n1 "$BUILD.qt.log")
+else
+    qt=$("$QVOKSB_ROOT/tools/build-qt-windows.sh" | tail -n1)
+fi
 qt_done=$(date +%s)
 # Qt's toolchain file finds Qt for Windows and the build machine's Qt tools (moc, rcc, uic);
 # the compilers come from the chain-loaded mingw-w64 toolchain file.
