@@ -7,6 +7,7 @@
 #include "MainPlacement.h"
 #include "Messages.h"
 #include "Pictures.h"
+#include "ReportCommands.h"
 #include "TrafficLog.h"
 
 #include <QActionGroup>
@@ -78,7 +79,8 @@ TFKsb::TFKsb(QWidget *parent)
                   QStringLiteral("txt")),
       SaveDialog1(FileDialog::Save, QStringLiteral("Сохранение текущей конфигурации в файл ..."),
                   QStringLiteral("файл конфигурации KSB-7"), QStringLiteral("*.txt"),
-                  QStringLiteral("txt"))
+                  QStringLiteral("txt")),
+      ReportDialog(reportPdfDialog()), CsvDialog(settingsCsvDialog())
 {
     setObjectName(QStringLiteral("FKsb"));
     setWindowTitle(QStringLiteral("Конфигуратор KSB-7."));

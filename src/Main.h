@@ -227,6 +227,8 @@ public:
     std::unique_ptr<TrafficLogWindow> TrafficLog;
     FileDialog OpenDialog1;
     FileDialog SaveDialog1;
+    FileDialog ReportDialog; // the settings report as PDF
+    FileDialog CsvDialog;    // the settings as a CSV table
     std::unique_ptr<PlacementStore> FormStorage1;
 
     // Port and line options of the next exchange; they follow the menu check marks.

@@ -25,11 +25,11 @@ void TFKsb::createServiceCommands()
     QAction *report = addServiceCommand(QStringLiteral("Отчёт о настройках ..."));
     report->setObjectName(QStringLiteral("ReportCommand"));
     connect(report, &QAction::triggered, this,
-            [this] { showSettingsReport(currentSettings(), reportHeader(), this); });
+            [this] { showSettingsReport(currentSettings(), reportHeader(), ReportDialog, this); });
     QAction *csv = addServiceCommand(QStringLiteral("Экспорт в CSV ..."));
     csv->setObjectName(QStringLiteral("CsvCommand"));
     connect(csv, &QAction::triggered, this,
-            [this] { exportSettingsCsv(currentSettings(), Origin, this); });
+            [this] { exportSettingsCsv(currentSettings(), Origin, CsvDialog, this); });
 
     QAction *journal = addServiceCommand(QStringLiteral("Журнал работ"));
     journal->setObjectName(QStringLiteral("JournalCommand"));

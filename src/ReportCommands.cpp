@@ -30,24 +30,22 @@ QString qs(const std::string &utf8)
 
 } // namespace
 
+FileDialog reportPdfDialog()
+{
+    return FileDialog(FileDialog::Save, QStringLiteral("Сохранение отчёта о настройках ..."),
+                      QStringLiteral("документ PDF"), QStringLiteral("*.pdf"),
+                      QStringLiteral("pdf"));
+}
+
+FileDialog settingsCsvDialog()
+{
+    return FileDialog(FileDialog::Save, QStringLiteral("Экспорт настроек в CSV ..."),
+                      QStringLiteral("таблица CSV"), QStringLiteral("*.csv"),
+                      QStringLiteral("csv"));
+}
+
 namespace
 {
-
-FileDialog &pdfDialog()
-{
-    static FileDialog dialog(FileDialog::Save, QStringLiteral("Сохранение отчёта о настройках ..."),
-                             QStringLiteral("документ PDF"), QStringLiteral("*.pdf"),
-                             QStringLiteral("pdf"));
-    return dialog;
-}
-
-FileDialog &csvDialog()
-{
-    static FileDialog dialog(FileDialog::Save, QStringLiteral("Экспорт настроек в CSV ..."),
-                             QStringLiteral("таблица CSV"), QStringLiteral("*.csv"),
-                             QStringLiteral("csv"));
-    return dialog;
-}
 
 // The file is named after where the settings came from (the configuration file, or the unit
 // and the day of the read), in the folder chosen last time.
@@ -83,10 +81,10 @@ void saveWithDialog(FileDialog &dialog, QWidget *parent, const QString &done, co
 
 } // namespace
 
-void saveReportAsPdf(const SettingsReport &report, QWidget *parent)
+void saveReportAsPdf(const SettingsReport &report, FileDialog &dialog, QWidget *parent)
 {
-    proposeName(pdfDialog(), report.fileStem, QStringLiteral("pdf"));
-    saveWithDialog(pdfDialog(), parent, QStringLiteral("Отчёт о настройках сохранён в файле:\n"),
+    proposeName(dialog, report.fileStem, QStringLiteral("pdf"));
+    saveWithDialog(dialog, parent, QStringLiteral("Отчёт о настройках сохранён в файле:\n"),
                    QStringLiteral("Отчёт о настройках не сохранён:\n"),
                    [&report](const QString &name, QString *problem) {
                        return saveReportPdf(name, report, problem);
@@ -94,11 +92,11 @@ void saveReportAsPdf(const SettingsReport &report, QWidget *parent)
 }
 
 void exportSettingsCsv(const SettingsSet &set, const qvoksb::SettingsOrigin &origin,
-                       QWidget *parent)
+                       FileDialog &dialog, QWidget *parent)
 {
-    proposeName(csvDialog(), qs(qvoksb::originFileStem(origin)), QStringLiteral("csv"));
+    proposeName(dialog, qs(qvoksb::originFileStem(origin)), QStringLiteral("csv"));
     const std::string csv = report::csvText(set, unusedSettings(set));
-    saveWithDialog(csvDialog(), parent, QStringLiteral("Настройки сохранены в файле:\n"),
+    saveWithDialog(dialog, parent, QStringLiteral("Настройки сохранены в файле:\n"),
                    QStringLiteral("Настройки не сохранены:\n"),
                    [&csv](const QString &name, QString *problem) {
                        std::string why;
@@ -108,7 +106,8 @@ void exportSettingsCsv(const SettingsSet &set, const qvoksb::SettingsOrigin &ori
                    });
 }
 
-void showSettingsReport(const SettingsSet &set, const ReportHeader &header, QWidget *parent)
+void showSettingsReport(const SettingsSet &set, const ReportHeader &header, FileDialog &pdfDialog,
+                        QWidget *parent)
 {
     report::Labels labels;
     {
@@ -132,8 +131,9 @@ void showSettingsReport(const SettingsSet &set, const ReportHeader &header, QWid
         QAction *save = bar->addAction(QStringLiteral("Сохранить в PDF ..."));
         save->setObjectName(QStringLiteral("SavePdf"));
         save->setToolTip(QStringLiteral("сохранить отчёт в файл PDF"));
-        QObject::connect(save, &QAction::triggered, &preview,
-                         [&report, &preview] { saveReportAsPdf(report, &preview); });
+        QObject::connect(save, &QAction::triggered, &preview, [&report, &pdfDialog, &preview] {
+            saveReportAsPdf(report, pdfDialog, &preview);
+        });
     }
     preview.exec();
 }

@@ -2,16 +2,23 @@
 // The commands of the settings report and the CSV export: the form before the report, the print
 // preview with its "Сохранить в PDF" button, the save dialogs and the messages after saving.
 // Whoever offers the commands hands them the settings and the header's facts at that moment.
+#include "FileDialog.h"
 #include "SettingsReport.h"
 
 class QWidget;
 
-// Asks for a PDF file name, offering one after where the settings came from, and saves the
-// report there, with the standard boxes for an existing file, a failure and success.
-void saveReportAsPdf(const SettingsReport &report, QWidget *parent);
-// Asks for a CSV file name and exports the settings there.
+// The save dialogs of the report and of the export. Whoever offers the commands keeps one of
+// each between uses, so that the folder chosen last is offered again.
+FileDialog reportPdfDialog();
+FileDialog settingsCsvDialog();
+
+// Asks for a PDF file name with `dialog`, offering one after where the settings came from, and
+// saves the report there, with the standard boxes for an existing file, a failure and success.
+void saveReportAsPdf(const SettingsReport &report, FileDialog &dialog, QWidget *parent);
+// Asks for a CSV file name with `dialog` and exports the settings there.
 void exportSettingsCsv(const qvoksb::SettingsSet &set, const qvoksb::SettingsOrigin &origin,
-                       QWidget *parent);
-// Asks the form's fields, then shows the report of these settings in a print preview.
+                       FileDialog &dialog, QWidget *parent);
+// Asks the form's fields, then shows the report of these settings in a print preview, whose
+// "Сохранить в PDF" saves with `pdfDialog`.
 void showSettingsReport(const qvoksb::SettingsSet &set, const ReportHeader &header,
-                        QWidget *parent);
+                        FileDialog &pdfDialog, QWidget *parent);

@@ -159,7 +159,8 @@ class TestSettingsReport : public QObject
     void savePdf(TFKsb &w, const QString &name)
     {
         chosenFile_ = name;
-        saveReportAsPdf(settingsReport(w, QDateTime(QDate(2026, 12, 8), QTime(14, 5))), &w);
+        saveReportAsPdf(settingsReport(w, QDateTime(QDate(2026, 12, 8), QTime(14, 5))),
+                        w.ReportDialog, &w);
     }
 
 private slots:
@@ -359,7 +360,7 @@ private slots:
         labels.tester = "Петров П. П.";
         const QDateTime at(QDate(2026, 12, 8), QTime(14, 5));
         chosenFile_ = path("opened.pdf");
-        saveReportAsPdf(settingsReport(w, at, labels), &w);
+        saveReportAsPdf(settingsReport(w, at, labels), w.ReportDialog, &w);
         QCOMPARE(QFileInfo(proposed_).fileName(), QStringLiteral("фидер 5.pdf"));
         QString all = pdfPages(chosenFile_).join(QLatin1Char('\n'));
         QCOMPARE(lineWith(all, QStringLiteral("Файл конфигурации:")).simplified(),
@@ -380,7 +381,7 @@ private slots:
         w.RxSpinEdit2->setValue(w.RxSpinEdit2->value() + 10);
         w.RxSpinEdit10->setValue(25);
         chosenFile_ = path("edited.pdf");
-        saveReportAsPdf(settingsReport(w, at), &w);
+        saveReportAsPdf(settingsReport(w, at), w.ReportDialog, &w);
         all = pdfPages(chosenFile_).join(QLatin1Char('\n'));
         QCOMPARE(lineWith(all, QStringLiteral("Файл конфигурации:")).simplified(),
                  QStringLiteral(
@@ -394,7 +395,7 @@ private slots:
         w.RxSpinEdit26->setValue(0xF7);
         w.setOriginUnit();
         chosenFile_ = path("read.pdf");
-        saveReportAsPdf(settingsReport(w, at), &w);
+        saveReportAsPdf(settingsReport(w, at), w.ReportDialog, &w);
         const QString today = QDate::currentDate().toString(QStringLiteral("dd.MM.yyyy"));
         QCOMPARE(QFileInfo(proposed_).fileName(),
                  QStringLiteral("KSB-7 COM3 адрес F7 %1.pdf")
@@ -416,7 +417,8 @@ private slots:
         TFKsb w;
         const auto phaseSecondaries = [&](const QString &name) {
             chosenFile_ = path(name);
-            saveReportAsPdf(settingsReport(w, QDateTime(QDate(2026, 12, 8), QTime(14, 5))), &w);
+            saveReportAsPdf(settingsReport(w, QDateTime(QDate(2026, 12, 8), QTime(14, 5))),
+                            w.ReportDialog, &w);
             const QString all = pdfPages(chosenFile_).join(QLatin1Char('\n'));
             QList<double> out;
             for (const ch::SheetRow &row :
