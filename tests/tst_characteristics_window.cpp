@@ -24,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <memory>
 
 namespace
@@ -124,6 +125,38 @@ private slots:
         c->close();
         QTRY_VERIFY(!closed);
         QVERIFY(open());
+    }
+
+    // Any setting that changes a curve or a sheet is one the window follows: one missing from the
+    // list would leave the window showing the curves of before.
+    void followsEverySettingTheCurvesDependOn()
+    {
+        namespace ch = qvoksb::characteristics;
+        const std::vector<qvoksb::Setting> followed = characteristicsInputs();
+        const auto drawn = [](const qvoksb::SettingsSet &set) {
+            const ch::Settings s = ch::settingsFrom(set);
+            std::string all;
+            for (ch::Protection p : {ch::Protection::Phases, ch::Protection::Earth})
+                all += ch::plotData(s, p).baseText + ch::sheetText(ch::testSheet(s, p, 5));
+            return all;
+        };
+        qvoksb::SettingsSet everyStage; // every relay set drives output 1
+        for (const qvoksb::RelaySet &rs : qvoksb::RelaySets)
+            everyStage.setValue(rs.boxes[1], 1);
+        int moving = 0;
+        for (const qvoksb::SettingsSet &base : {qvoksb::SettingsSet(), everyStage})
+            for (const qvoksb::SettingRow &r : qvoksb::settingsCatalogue()) {
+                if (r.kind == qvoksb::Kind::Text)
+                    continue;
+                qvoksb::SettingsSet moved = base;
+                moved.setValue(r.id, base.value(r.id) == r.max ? r.min : r.max);
+                if (drawn(moved) == drawn(base))
+                    continue;
+                ++moving;
+                QVERIFY2(std::find(followed.begin(), followed.end(), r.id) != followed.end(),
+                         r.control);
+            }
+        QVERIFY(moving > 0);
     }
 
     void followsThePhaseSettingsAtOnce()
