@@ -633,23 +633,13 @@ void Engine::tickConfiguration(TimePoint now)
             noAnswerHint(false);
         requestsSinceReply_ = 0;
     }
-    switch (found.what) {
-    case Found::Answer:
+    if (found.what == Found::Answer) {
         accept(found.frame);
         ++bar_;
         return;
-    case Found::Refusal:
-        refuse(found.frame[2]);
-        return;
-    case Found::Spoilt:
-    case Found::Unrelated:
-        spoilt(found.what == Found::Unrelated);
-        return;
-    case Found::Partial:
-        return;
-    case Found::Nothing:
-        break;
     }
+    if (settled(found))
+        return;
     if (timedOut(now)) {
         result_.failedStep = stepAt(options_.kind, bar_);
         result_.failedInReadBack = phase_ == Phase::ReadingBack;
@@ -660,6 +650,25 @@ void Engine::tickConfiguration(TimePoint now)
                      now - lastSentAt_ >= resendTicks_ * TickInterval - timerSlack;
     if (due)
         sendStep(now);
+}
+
+bool Engine::settled(const Found &found)
+{
+    switch (found.what) {
+    case Found::Refusal:
+        refuse(found.frame[2]);
+        return true;
+    case Found::Spoilt:
+    case Found::Unrelated:
+        spoilt(found.what == Found::Unrelated);
+        return true;
+    case Found::Partial:
+        return true;
+    case Found::Answer:
+    case Found::Nothing:
+        break;
+    }
+    return false;
 }
 
 void Engine::tickSingle(TimePoint now)
@@ -674,8 +683,7 @@ void Engine::tickSingle(TimePoint now)
     }
     bar_ = std::min(bar_ + 1, lastBar);
     const Found found = examine();
-    switch (found.what) {
-    case Found::Answer:
+    if (found.what == Found::Answer) {
         accept(found.frame);
         bar_ = lastBar;
         if (command) {
@@ -685,18 +693,9 @@ void Engine::tickSingle(TimePoint now)
             finish(Outcome::Done, label_, false, Closing::AtOnce);
         }
         return;
-    case Found::Refusal:
-        refuse(found.frame[2]);
-        return;
-    case Found::Spoilt:
-    case Found::Unrelated:
-        spoilt(found.what == Found::Unrelated);
-        return;
-    case Found::Partial:
-        return;
-    case Found::Nothing:
-        break;
     }
+    if (settled(found))
+        return;
     // A command acts on the switchgear: once the unit has answered it, however garbled, it is
     // never sent again, and without an answer only after CommandResendAfter.
     const bool due =

@@ -53,9 +53,9 @@ enum CommandCode : uint16_t {
     CommandRemoteTrip = 2,
     CommandClearMaintenance = 8,
     CommandDeleteEvents = 9,
-    CommandOutput1 = 20,
-    CommandOutput2 = 21,
-    CommandOutput3 = 22,
+    CommandOutput1 = 20, // output 2 and 3 follow
+    CommandOutput2,
+    CommandOutput3,
 };
 struct CommandRow {
     uint16_t code;
@@ -226,6 +226,9 @@ private:
     void accept(std::span<const uint8_t> frame);
     void refuse(uint8_t code);
     void spoilt(bool unrelated);
+    // Deals with a refusal, a spoilt or unrelated frame and an answer still arriving; false for
+    // an answer and for nothing, which are the tick's own.
+    bool settled(const Found &found);
     void absorbQuiet();
     void discardHeld(std::string_view why);
     void startReadBack();
