@@ -161,28 +161,29 @@ int main(int argc, char **argv)
         {nullptr, 0, nullptr, 0},
     };
 
-    // The faults given by a count or a time: its range and the field it sets.
-    struct CountOption {
-        int id;
-        long low, high;
-        int ksb7sim::Faults::*field;
-    };
-    const long maxMs = 600000;
-    const CountOption countOptions[] = {
-        {OptDropEvery, 1, 1000000, &ksb7sim::Faults::dropEvery},
-        {OptBadCrcEvery, 1, 1000000, &ksb7sim::Faults::badCrcEvery},
-        {OptSplitPause, 1, maxMs, &ksb7sim::Faults::splitPauseMs},
-        {OptDelay, 1, maxMs, &ksb7sim::Faults::delayMs},
-        {OptBurst, 1, 256, &ksb7sim::Faults::burstBytes},
-        {OptVanish, 1, 1000000, &ksb7sim::Faults::vanishAtRequest},
-        {OptVanishDowntime, -1, maxMs, &ksb7sim::Faults::vanishDowntimeMs},
-    };
-
-    long port = 1, inputs = 0;
+    int port = 1, inputs = 0;
     std::vector<uint8_t> addresses = {1};
     bool quiet = false;
     std::vector<std::pair<int, uint16_t>> startValues;
     ksb7sim::Faults faults;
+    // The options that take a number: its range and where it goes.
+    struct NumberOption {
+        int id;
+        long low, high;
+        int *target;
+    };
+    const long maxMs = 600000;
+    const NumberOption numberOptions[] = {
+        {OptPort, 1, 16, &port},
+        {OptInputs, 0, 15, &inputs},
+        {OptDropEvery, 1, 1000000, &faults.dropEvery},
+        {OptBadCrcEvery, 1, 1000000, &faults.badCrcEvery},
+        {OptSplitPause, 1, maxMs, &faults.splitPauseMs},
+        {OptDelay, 1, maxMs, &faults.delayMs},
+        {OptBurst, 1, 256, &faults.burstBytes},
+        {OptVanish, 1, 1000000, &faults.vanishAtRequest},
+        {OptVanishDowntime, -1, maxMs, &faults.vanishDowntimeMs},
+    };
     for (int opt; (opt = getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
         const char *name = nullptr;
         for (const option &o : options) {
@@ -193,29 +194,19 @@ int main(int argc, char **argv)
         const auto number = [&](long low, long high) {
             return parseNumber(optarg, low, high, value);
         };
-        const auto counted = std::find_if(std::begin(countOptions), std::end(countOptions),
-                                          [&](const CountOption &c) { return c.id == opt; });
-        if (counted != std::end(countOptions)) {
-            if (!number(counted->low, counted->high))
+        const auto numbered = std::find_if(std::begin(numberOptions), std::end(numberOptions),
+                                           [&](const NumberOption &n) { return n.id == opt; });
+        if (numbered != std::end(numberOptions)) {
+            if (!number(numbered->low, numbered->high))
                 return usageError(name, optarg);
-            faults.*counted->field = static_cast<int>(value);
+            *numbered->target = static_cast<int>(value);
             continue;
         }
         switch (opt) {
-        case OptPort:
-            if (!number(1, 16))
-                return usageError(name, optarg);
-            port = value;
-            break;
         case OptAddress:
             addresses = qvoksb::parseAddressList(optarg, 0).addresses;
             if (addresses.empty())
                 return usageError(name, optarg);
-            break;
-        case OptInputs:
-            if (!number(0, 15))
-                return usageError(name, optarg);
-            inputs = value;
             break;
         case OptQuiet:
             quiet = true;
@@ -243,11 +234,18 @@ int main(int argc, char **argv)
         case OptMalformed:
             faults.malformed = true;
             break;
-        case OptSet: {
+        case OptSet:
+        case OptAlter: {
+            // REG=VALUE: the unit starts with it; REG:VALUE: it keeps VALUE whatever is written.
             int reg = 0;
             uint16_t v = 0;
-            if (!parseRegisterValue(optarg, '=', reg, v))
+            if (!parseRegisterValue(optarg, opt == OptSet ? '=' : ':', reg, v))
                 return usageError(name, optarg);
+            if (opt == OptAlter) {
+                faults.alterRegister = reg;
+                faults.alterValue = v;
+                break;
+            }
             const std::string refused = ksb7sim::refusal(reg, v);
             if (!refused.empty()) {
                 std::fprintf(stderr, "ksb7-sim: --set %s: the unit would refuse it: %s\n", optarg,
@@ -255,15 +253,6 @@ int main(int argc, char **argv)
                 return 2;
             }
             startValues.emplace_back(reg, v);
-            break;
-        }
-        case OptAlter: {
-            int reg = 0;
-            uint16_t v = 0;
-            if (!parseRegisterValue(optarg, ':', reg, v))
-                return usageError(name, optarg);
-            faults.alterRegister = reg;
-            faults.alterValue = v;
             break;
         }
         default:
@@ -301,7 +290,7 @@ int main(int argc, char **argv)
             unit.setReg(reg, v);
         unit.setFaults(faults);
         std::string error;
-        const bool started = units.size() == 1 ? unit.start(static_cast<int>(port), address, &error)
+        const bool started = units.size() == 1 ? unit.start(port, address, &error)
                                                : unit.startOnLine(*units.front(), address, &error);
         if (!started) {
             std::fprintf(stderr, "ksb7-sim: %s\n", error.c_str());
