@@ -13,6 +13,7 @@
 #include "simulated_unit.h"
 #include "unit_image.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
@@ -25,6 +26,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QToolButton>
 
@@ -268,6 +270,15 @@ struct Controls {
 
 // Sets every configuration control to a random value it can hold, as a user would pick them:
 // lists first, then the boxes, then the numbers. The interlocks run on the way.
+// Clicks button and says how long the click took, the modal exchange it starts included.
+inline qint64 millisecondsOfClick(QAbstractButton *button)
+{
+    QElapsedTimer clock;
+    clock.start();
+    button->click();
+    return clock.elapsed();
+}
+
 inline void randomise(TFKsb &w, std::mt19937 &rng)
 {
     const auto below = [&](int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); };
@@ -305,12 +316,26 @@ struct Harness {
 
     QString portDir() const { return home->filePath(QStringLiteral("ports")); }
 
-    // The unit's faults from a clean slate, changed as the test says.
-    void setFaults(const std::function<void(ksb7sim::Faults &)> &change)
+    // Random settings made through the window's controls and put into the unit as a write
+    // would leave them; then the window is changed in at least 20 settings. Returns what the
+    // unit holds, as the controls showed it.
+    Controls unitHoldsRandomSettings(std::mt19937 &rng)
     {
-        ksb7sim::Faults f;
-        change(f);
-        unit->setFaults(f);
+        randomise(*window, rng);
+        const Controls held = Controls::of(*window);
+        for (const auto &[a, v] : unitImageOf(*window))
+            unit->setReg(a, v);
+        do
+            randomise(*window, rng);
+        while (Controls::of(*window).countDifferencesFrom(held) < 20);
+        return held;
+    }
+
+    // For a test's init(): a fresh unit and window, or the test fails with the reason.
+    void startForTest()
+    {
+        std::string error;
+        QVERIFY2(start(&error), error.c_str());
     }
 
     bool start(std::string *error)

@@ -46,8 +46,7 @@ class TestCompare : public QObject
 private slots:
     void init()
     {
-        std::string error;
-        QVERIFY2(h_.start(&error), error.c_str());
+        h_.startForTest();
         shown_.clear();
         choice_ = DifferenceWindow::Choice::Close;
         w().AnswerDifferences = [this](DifferenceWindow &d) {
@@ -74,10 +73,10 @@ private slots:
         const Controls before = Controls::of(w());
         h_.unit->clearReceivedFrames();
         // The unit answers a tick late: each block is still decoded for itself alone.
-        h_.setFaults([](ksb7sim::Faults &f) { f.delayMs = 350; });
+        h_.unit->setFaults({.delayMs = 350});
         ExchangeLog log;
         w().CompareUnit->trigger();
-        h_.setFaults([](ksb7sim::Faults &) {});
+        h_.unit->setFaults({});
         QVERIFY(Frs232 == nullptr);
         QCOMPARE(log.texts().first(), QStringLiteral("Чтение параметров КОНФИГУРАЦИИ ..."));
         QCOMPARE(log.texts().last(), QStringLiteral("Чтение всех параметров успешно завершено!"));
@@ -127,16 +126,13 @@ private slots:
     void aCompareThatEndsEarlyComparesNothing()
     {
         h_.unit->setReg(385, 120);
-        h_.setFaults([](ksb7sim::Faults &f) { f.silent = true; });
+        h_.unit->setFaults({.silent = true});
         const Controls before = Controls::of(w());
         ExchangeLog log(closeWhen([](const Look &l) { return l.ms >= 1500; }));
         w().CompareUnit->trigger();
         QVERIFY(log.actionDone());
         // The unit refuses the fifth block: the blocks before it are no comparison either.
-        h_.setFaults([](ksb7sim::Faults &f) {
-            f.exceptionBlockStart = 395;
-            f.exceptionCode = 4;
-        });
+        h_.unit->setFaults({.exceptionBlockStart = 395, .exceptionCode = 4});
         ExchangeLog refused(closeWhen([](const Look &l) { return l.red && !l.timerRunning; }));
         w().CompareUnit->trigger();
         QVERIFY(refused.actionDone());
@@ -152,7 +148,7 @@ private slots:
         w().VerifyWrite->setChecked(true);
         w().RxSpinEdit8->setValueFromProgram(42LL);
         const std::map<int, uint16_t> expected = unitImageOf(w());
-        h_.setFaults([](ksb7sim::Faults &f) { f.delayMs = 350; });
+        h_.unit->setFaults({.delayMs = 350});
         ExchangeLog log;
         w().SIWrite->click();
         QCOMPARE(log.texts().last(), QStringLiteral("Все параметры успешно записаны!"));
@@ -169,10 +165,7 @@ private slots:
         QVERIFY(shown_.isEmpty());
 
         // The unit acknowledges the phase threshold and keeps 150 instead.
-        h_.setFaults([](ksb7sim::Faults &f) {
-            f.alterRegister = 385;
-            f.alterValue = 150;
-        });
+        h_.unit->setFaults({.alterRegister = 385, .alterValue = 150});
         ExchangeLog altered;
         w().SIWrite->click();
         QCOMPARE(altered.texts().last(), QStringLiteral("ОШИБКА: Блок хранит другие значения (1)"));

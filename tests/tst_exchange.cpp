@@ -33,10 +33,7 @@ class TestExchange : public QObject
         const std::map<int, uint16_t> expected = unitImageOf(w());
         h_.unit->clearReceivedFrames();
         ExchangeLog log;
-        QElapsedTimer clock;
-        clock.start();
-        w().SIWrite->click();
-        const qint64 took = clock.elapsed();
+        const qint64 took = millisecondsOfClick(w().SIWrite);
         log.sample();
         QVERIFY2(Frs232 == nullptr, what);
 
@@ -68,11 +65,7 @@ class TestExchange : public QObject
     }
 
 private slots:
-    void init()
-    {
-        std::string error;
-        QVERIFY2(h_.start(&error), error.c_str());
-    }
+    void init() { h_.startForTest(); }
     void cleanup() { h_.stop(); }
 
     void buttonsOfThePagesStartTheirExchanges()
@@ -104,7 +97,7 @@ private slots:
         w().SetListIndex(w().ComboBox2, 0);
         QCOMPARE(w().RxSpinEdit1->value(), 60);
         const std::map<int, uint16_t> expected = unitImageOf(w());
-        h_.setFaults([](ksb7sim::Faults &f) { f.delayMs = 350; });
+        h_.unit->setFaults({.delayMs = 350});
         ExchangeLog log;
         w().SIWrite->click();
         QCOMPARE(log.texts().last(), QStringLiteral("Все параметры успешно записаны!"));
@@ -123,25 +116,16 @@ private slots:
         // A configuration made through the controls is the unit's; the window is then changed
         // everywhere and must get all of it back.
         std::mt19937 rng = seededRng();
-        randomise(w(), rng);
-        const Controls unitSettings = Controls::of(w());
-        for (const auto &[a, v] : unitImageOf(w()))
-            h_.unit->setReg(a, v);
+        const Controls unitSettings = h_.unitHoldsRandomSettings(rng);
         // Last trip: a time-dependent phase overcurrent on 11 June 2009 at 7:18:40.
         h_.unit->setReg(529, 0x1409);
         h_.unit->setReg(530, 0x1967);
         h_.unit->setReg(531, 0x4995);
-        do
-            randomise(w(), rng);
-        while (Controls::of(w()).countDifferencesFrom(unitSettings) < 20);
         w().EEvent->clear();
         w().EDt->clear();
 
         ExchangeLog log;
-        QElapsedTimer clock;
-        clock.start();
-        w().SIRead->click();
-        const qint64 took = clock.elapsed();
+        const qint64 took = millisecondsOfClick(w().SIRead);
         QVERIFY(Frs232 == nullptr);
 
         const QStringList diff = Controls::of(w()).differencesFrom(unitSettings);
@@ -182,14 +166,8 @@ private slots:
         // today's date. Answering two ticks late, it gets the command once and every block of
         // the read, each decoded for its own block.
         std::mt19937 rng = seededRng();
-        randomise(w(), rng);
-        const Controls unitSettings = Controls::of(w());
-        for (const auto &[a, v] : unitImageOf(w()))
-            h_.unit->setReg(a, v);
-        do
-            randomise(w(), rng);
-        while (Controls::of(w()).countDifferencesFrom(unitSettings) < 20);
-        h_.setFaults([](ksb7sim::Faults &f) { f.delayMs = 650; });
+        const Controls unitSettings = h_.unitHoldsRandomSettings(rng);
+        h_.unit->setFaults({.delayMs = 650});
         w().RadioGroup1->item(1)->click();
         ExchangeLog command;
         w().Button1->click();
@@ -260,10 +238,7 @@ private slots:
         // One carried out: sent once, the outcome, the pause.
         w().RadioGroup1->item(4)->click();
         ExchangeLog log;
-        QElapsedTimer clock;
-        clock.start();
-        w().Button1->click();
-        const qint64 took = clock.elapsed();
+        const qint64 took = millisecondsOfClick(w().Button1);
         QCOMPARE(h_.unit->lastCommand(), 20);
         QCOMPARE(h_.frames().size(), size_t(1));
         QCOMPARE(log.texts(), QStringList({QStringLiteral("Исполнение КОМАНДЫ УПРАВЛЕНИЯ ..."),
@@ -303,10 +278,7 @@ private slots:
             h_.unit->setReg(518, in);
             h_.unit->clearReceivedFrames();
             ExchangeLog log;
-            QElapsedTimer clock;
-            clock.start();
-            w().Button2->click();
-            const qint64 took = clock.elapsed();
+            const qint64 took = millisecondsOfClick(w().Button2);
             QVERIFY(Frs232 == nullptr);
             for (int b = 0; b < 4; ++b) {
                 QVERIFY2(outputs[b]->isLit() == bool(out >> b & 1),

@@ -49,16 +49,12 @@ class TestExchangeFaults : public QObject
     TFKsb &w() { return *h_.window; }
 
 private slots:
-    void init()
-    {
-        std::string error;
-        QVERIFY2(h_.start(&error), error.c_str());
-    }
+    void init() { h_.startForTest(); }
     void cleanup() { h_.stop(); }
 
     void aSilentUnitGetsTheWriteEveryTickUntilAbortedAndTheUserIsToldWhatToCheck()
     {
-        h_.setFaults([](ksb7sim::Faults &f) { f.silent = true; });
+        h_.unit->setFaults({.silent = true});
         // The hint names the address in hex, as the address field shows it.
         w().RxSpinEdit26->setValueFromProgram(0x1FLL);
         ExchangeLog log(abortAfter(3800));
@@ -93,19 +89,10 @@ private slots:
     {
         // Each reply in two halves 150 ms apart, every fourth with a wrong CRC.
         std::mt19937 rng(std::random_device{}());
-        randomise(w(), rng);
-        const Controls unitSettings = Controls::of(w());
-        for (const auto &[a, v] : unitImageOf(w()))
-            h_.unit->setReg(a, v);
+        const Controls unitSettings = h_.unitHoldsRandomSettings(rng);
         for (int a = 529; a <= 531; ++a)
             h_.unit->setReg(a, 0); // no trip recorded
-        do
-            randomise(w(), rng);
-        while (Controls::of(w()).countDifferencesFrom(unitSettings) < 20);
-        h_.setFaults([](ksb7sim::Faults &f) {
-            f.splitPauseMs = 150;
-            f.badCrcEvery = 4;
-        });
+        h_.unit->setFaults({.badCrcEvery = 4, .splitPauseMs = 150});
         ExchangeLog log;
         w().SIRead->click();
         QCOMPARE(log.texts().last(), QStringLiteral("Чтение всех параметров успешно завершено!"));
@@ -121,10 +108,7 @@ private slots:
     {
         // The unit refuses the phase-overcurrent block: steps 1 to 3 are written, the fourth
         // refused, and the window stays with the refusal until the user closes it.
-        h_.setFaults([](ksb7sim::Faults &f) {
-            f.exceptionBlockStart = 384;
-            f.exceptionCode = 3;
-        });
+        h_.unit->setFaults({.exceptionBlockStart = 384, .exceptionCode = 3});
         ExchangeLog log(abortAfter(4000));
         w().SIWrite->click();
         QVERIFY(log.actionDone());
@@ -145,10 +129,7 @@ private slots:
 
         // A refused command never shows success, a refused state read lights nothing; the
         // meaning names the code.
-        h_.setFaults([](ksb7sim::Faults &f) {
-            f.exceptionBlockStart = 128;
-            f.exceptionCode = 4;
-        });
+        h_.unit->setFaults({.exceptionBlockStart = 128, .exceptionCode = 4});
         ExchangeLog command(abortAfter(1500));
         w().Button1->click();
         QVERIFY(command.actionDone());
@@ -158,10 +139,7 @@ private slots:
         QCOMPARE(h_.unit->lastCommand(), 0);
 
         h_.unit->setReg(517, 0x000F);
-        h_.setFaults([](ksb7sim::Faults &f) {
-            f.exceptionBlockStart = 517;
-            f.exceptionCode = 2;
-        });
+        h_.unit->setFaults({.exceptionBlockStart = 517, .exceptionCode = 2});
         ExchangeLog state(abortAfter(1500));
         w().Button2->click();
         QVERIFY(state.lastOpen()->text.startsWith(refusalPrefix));
@@ -175,10 +153,7 @@ private slots:
         // block: the three blocks read before it do not reach the controls either.
         h_.unit->setReg(258, 1000);
         h_.unit->setReg(278, 2000);
-        h_.setFaults([](ksb7sim::Faults &f) {
-            f.exceptionBlockStart = 384;
-            f.exceptionCode = 2;
-        });
+        h_.unit->setFaults({.exceptionBlockStart = 384, .exceptionCode = 2});
         const Controls before = Controls::of(w());
         ExchangeLog log(abortAfter(4000));
         w().SIRead->click();
@@ -193,10 +168,7 @@ private slots:
     {
         // The unit's terminal goes away halfway through the reply to the second request, and
         // comes back half a second later.
-        h_.setFaults([](ksb7sim::Faults &f) {
-            f.vanishAtRequest = 2;
-            f.vanishDowntimeMs = 500;
-        });
+        h_.unit->setFaults({.vanishAtRequest = 2, .vanishDowntimeMs = 500});
         ExchangeLog log(abortAfter(2500));
         w().SIWrite->click();
         log.sample();

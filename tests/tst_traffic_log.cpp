@@ -58,9 +58,9 @@ class TestTrafficLog : public QObject
                 out << m.captured(3);
         return out;
     }
-    void runStateReadWith(void (*change)(ksb7sim::Faults &))
+    void runStateReadWith(const ksb7sim::Faults &faults)
     {
-        h_.setFaults(change);
+        h_.unit->setFaults(faults);
         // A refusal stops the exchange and waits for the user: close it once it has stopped.
         ExchangeLog closer([](TFrs232 &x, const Look &l) {
             if (!l.red || l.timerRunning)
@@ -73,11 +73,7 @@ class TestTrafficLog : public QObject
     }
 
 private slots:
-    void init()
-    {
-        std::string error;
-        QVERIFY2(h_.start(&error), error.c_str());
-    }
+    void init() { h_.startForTest(); }
     void cleanup() { h_.stop(); }
 
     void aWriteGivesItsFourteenFramesInWords()
@@ -123,12 +119,9 @@ private slots:
     void refusalsCrcErrorsAndWrongRepliesAreNamed()
     {
         TrafficLogWindow &log = openLog();
-        runStateReadWith([](ksb7sim::Faults &f) {
-            f.exceptionBlockStart = 517;
-            f.exceptionCode = 2;
-        });
-        runStateReadWith([](ksb7sim::Faults &f) { f.badCrcEvery = 1; });
-        runStateReadWith([](ksb7sim::Faults &f) { f.malformed = true; });
+        runStateReadWith({.exceptionBlockStart = 517, .exceptionCode = 2});
+        runStateReadWith({.badCrcEvery = 1});
+        runStateReadWith({.malformed = true});
         const QStringList m = meanings(log);
         const QString request = QStringLiteral("ф.4 чтение 517–518 (2 рег.)");
         QVERIFY2(m.size() >= 6 && m.first() == request, qPrintable(m.join('\n')));

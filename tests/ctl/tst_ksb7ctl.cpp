@@ -3,6 +3,7 @@
 #include "config_file.h"
 #include "journal.h"
 #include "modbus_rtu.h"
+#include "scratch_folder.h"
 #include "sha256.h"
 #include "simulated_unit.h"
 #include "unit_registers.h"
@@ -57,20 +58,8 @@ size_t lineCount(const std::string &text)
 class Ksb7ctlTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        // Ports of our own: other test programs run beside this one.
-        char dir[] = "/tmp/ksb7ctl-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(dir), nullptr);
-        dir_ = dir;
-        ::setenv("QVOKSB_PORT_DIR", (dir_ + "/ports").c_str(), 1);
-        ::setenv("XDG_DATA_HOME", (dir_ + "/data").c_str(), 1);
-    }
-    void TearDown() override
-    {
-        units_.clear();
-        std::system(("rm -rf " + dir_).c_str());
-    }
+    void SetUp() override { ASSERT_FALSE(dir_.empty()); }
+    void TearDown() override { units_.clear(); }
 
     // Units on one line at these addresses; the first owns the terminal.
     void startUnits(std::initializer_list<int> addresses)
@@ -123,7 +112,9 @@ protected:
         return path(name);
     }
 
-    std::string dir_;
+    // Ports and a journal of our own: other test programs run beside this one.
+    ScratchFolder scratch_{"ksb7ctl-test"};
+    const std::string &dir_ = scratch_.path();
     std::vector<std::unique_ptr<SimulatedUnit>> units_;
 };
 

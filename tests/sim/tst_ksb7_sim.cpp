@@ -1,4 +1,5 @@
 // The simulated unit, driven through its pseudo-terminal by raw frames built here.
+#include "scratch_folder.h"
 #include "simulated_unit.h"
 #include "unit_registers.h"
 
@@ -196,19 +197,8 @@ double secondsAgo(const ksb7sim::TripRecord &trip)
 class SimTest : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        char pattern[] = "/tmp/ksb7sim-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        directory = pattern;
-        ::setenv("QVOKSB_PORT_DIR", (directory + "/ports").c_str(), 1);
-    }
-    void TearDown() override
-    {
-        unit.stop();
-        std::error_code ignored;
-        fs::remove_all(directory, ignored);
-    }
+    void SetUp() override { ASSERT_FALSE(directory.empty()); }
+    void TearDown() override { unit.stop(); }
     void startUnit(int address = 1)
     {
         std::string error;
@@ -227,7 +217,8 @@ protected:
         EXPECT_TRUE(client.receive(1, 300).empty());
     }
 
-    std::string directory;
+    ScratchFolder scratch{"ksb7sim-test"};
+    const std::string &directory = scratch.path();
     SimulatedUnit unit;
 };
 
@@ -529,15 +520,11 @@ TEST_F(SimTest, SilentAndDropEvery)
     Client client(unit.linkPath());
     const Bytes request = readRequest(1, 267, 1);
     const Bytes reply = readReply(1, {15});
-    Faults faults;
-    faults.silent = true;
-    unit.setFaults(faults);
+    unit.setFaults({.silent = true});
     expectNoReply(client, request);
     expectNoReply(client, request);
 
-    faults = {};
-    faults.dropEvery = 2;
-    unit.setFaults(faults);
+    unit.setFaults({.dropEvery = 2});
     EXPECT_EQ(client.transact(request, reply.size()), reply);
     expectNoReply(client, request);
     EXPECT_EQ(client.transact(request, reply.size()), reply);
@@ -548,9 +535,7 @@ TEST_F(SimTest, BadCrcEveryNthReply)
 {
     startUnit();
     Client client(unit.linkPath());
-    Faults faults;
-    faults.badCrcEvery = 3;
-    unit.setFaults(faults);
+    unit.setFaults({.badCrcEvery = 3});
     const Bytes reply = readReply(1, {15});
     for (int n = 1; n <= 6; ++n) {
         const Bytes got = client.transact(readRequest(1, 267, 1), reply.size());
@@ -565,9 +550,7 @@ TEST_F(SimTest, SplitAndDelayedReplies)
     startUnit();
     Client client(unit.linkPath());
     const Bytes reply = readReply(1, {0x0640, 100, 100});
-    Faults faults;
-    faults.splitPauseMs = 400;
-    unit.setFaults(faults);
+    unit.setFaults({.splitPauseMs = 400});
     client.send(readRequest(1, 257, 3));
     const Bytes first = client.receive(reply.size(), 250);
     EXPECT_EQ(first, Bytes(reply.begin(), reply.begin() + long(reply.size() / 2)));
@@ -576,9 +559,7 @@ TEST_F(SimTest, SplitAndDelayedReplies)
     whole.insert(whole.end(), rest.begin(), rest.end());
     EXPECT_EQ(whole, reply);
 
-    faults = {};
-    faults.delayMs = 400;
-    unit.setFaults(faults);
+    unit.setFaults({.delayMs = 400});
     client.send(readRequest(1, 257, 3));
     EXPECT_TRUE(client.receive(1, 200).empty());
     EXPECT_EQ(client.receive(reply.size(), 2000), reply);
@@ -588,10 +569,7 @@ TEST_F(SimTest, ExceptionForOneBlock)
 {
     startUnit();
     Client client(unit.linkPath());
-    Faults faults;
-    faults.exceptionBlockStart = 384;
-    faults.exceptionCode = 4;
-    unit.setFaults(faults);
+    unit.setFaults({.exceptionBlockStart = 384, .exceptionCode = 4});
     EXPECT_EQ(client.transact(readRequest(1, 384, 11), 5), exceptionReply(1, 4, 4));
     EXPECT_EQ(client.transact(readRequest(1, 390, 1), 5), exceptionReply(1, 4, 4));
     EXPECT_EQ(client.transact(writeRequest(1, 384, {1, 4, 1, 10, 100, 1, 40, 0, 0, 4, 100}), 5),
@@ -603,10 +581,7 @@ TEST_F(SimTest, AlteringUnitAcknowledgesAWriteButKeepsItsOwnValue)
 {
     startUnit();
     Client client(unit.linkPath());
-    Faults faults;
-    faults.alterRegister = 385;
-    faults.alterValue = 150;
-    unit.setFaults(faults);
+    unit.setFaults({.alterRegister = 385, .alterValue = 150});
     const auto echoOf = [](const Bytes &request) {
         return withCrc(Bytes(request.begin(), request.begin() + 6));
     };
@@ -623,9 +598,7 @@ TEST_F(SimTest, MalformedRepliesCarryARightCrc)
 {
     startUnit();
     Client client(unit.linkPath());
-    Faults faults;
-    faults.malformed = true;
-    unit.setFaults(faults);
+    unit.setFaults({.malformed = true});
     const Bytes read = client.transact(readRequest(1, 257, 3), 11, 500);
     EXPECT_EQ(read.size(), 9u) << "one register short";
     EXPECT_TRUE(crcOk(read));
@@ -642,9 +615,7 @@ TEST_F(SimTest, RandomBurstInsteadOfTheReply)
 {
     startUnit();
     Client client(unit.linkPath());
-    Faults faults;
-    faults.burstBytes = 20;
-    unit.setFaults(faults);
+    unit.setFaults({.burstBytes = 20});
     for (int n = 0; n < 5; ++n) {
         const Bytes got = client.transact(readRequest(1, 257, 3), 20);
         EXPECT_EQ(got.size(), 20u);
@@ -655,10 +626,7 @@ TEST_F(SimTest, RandomBurstInsteadOfTheReply)
 TEST_F(SimTest, PortVanishesMidExchangeAndComesBack)
 {
     startUnit();
-    Faults faults;
-    faults.vanishOnNextRequest = true;
-    faults.vanishDowntimeMs = 800;
-    unit.setFaults(faults);
+    unit.setFaults({.vanishOnNextRequest = true, .vanishDowntimeMs = 800});
     {
         Client client(unit.linkPath());
         const Bytes reply = readReply(1, {0x0640, 100, 100});
@@ -682,9 +650,7 @@ TEST_F(SimTest, PortVanishesMidExchangeAndComesBack)
 TEST_F(SimTest, ReplyToAClientThatHasGoneIsNotLeftForTheNext)
 {
     startUnit();
-    Faults faults;
-    faults.delayMs = 300;
-    unit.setFaults(faults);
+    unit.setFaults({.delayMs = 300});
     {
         Client leaving(unit.linkPath());
         leaving.send(readRequest(1, 257, 3));
