@@ -30,13 +30,11 @@ void TFKsb::createPortCommands()
 
 void TFKsb::describePorts()
 {
+    const std::vector<std::string> ports = qvoksb::portDescriptions(16);
     for (int n = 1; n <= 16; ++n) {
-        const std::string target = qvoksb::portEntryTarget(n);
-        const QString tip =
-            target.empty() ? QStringLiteral("COM%1: встроенный порт %2")
-                                 .arg(n)
-                                 .arg(QString::fromStdString(qvoksb::serialDevicePath(n)))
-                           : QStringLiteral("COM%1: %2").arg(n).arg(QString::fromStdString(target));
+        const QString tip = QStringLiteral("COM%1: %2")
+                                .arg(n)
+                                .arg(QString::fromStdString(ports[static_cast<size_t>(n - 1)]));
         COM[n - 1]->setStatusTip(tip);
         COM[n - 1]->setToolTip(tip);
     }

@@ -7,6 +7,7 @@
 // a device has no other stable name, the only target port n can be given is COMn itself, and a
 // "device" is a port name, COMn or \\.\COMn.
 #include <string>
+#include <vector>
 
 namespace qvoksb
 {
@@ -14,6 +15,11 @@ namespace qvoksb
 // What the entry COMn stands for: the target of the link, the entry itself when it is a device
 // node, empty when there is no entry (the port is then the built-in one, serialDevicePath()).
 std::string portEntryTarget(int portNum);
+
+// What the ports 1 ... count are, for the hints of the port menu: on POSIX what the entry stands
+// for, else "встроенный порт /dev/ttyS<n-1>"; on Windows the adapter the system calls COMn, else
+// that there is no such port now.
+std::vector<std::string> portDescriptions(int count);
 
 // The name under byIdFolder that leads to the same device as path (an adapter keeps it whichever
 // USB socket it is plugged into); empty when there is none.

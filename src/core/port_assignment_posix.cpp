@@ -93,6 +93,16 @@ std::string portEntryTarget(int portNum)
     return target.empty() ? entry : target;
 }
 
+std::vector<std::string> portDescriptions(int count)
+{
+    std::vector<std::string> out;
+    for (int n = 1; n <= count; ++n) {
+        const std::string target = portEntryTarget(n);
+        out.push_back(target.empty() ? "встроенный порт " + serialDevicePath(n) : target);
+    }
+    return out;
+}
+
 std::string stableDeviceName(const std::string &path, const std::string &byIdFolder)
 {
     const std::string device = realPath(path);

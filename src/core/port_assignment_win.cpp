@@ -18,6 +18,18 @@ std::string portEntryTarget(int)
     return {};
 }
 
+std::vector<std::string> portDescriptions(int count)
+{
+    std::vector<std::string> out(static_cast<size_t>(count), "нет в системе");
+    for (const SystemPort &port : systemPorts()) {
+        const int n = comPortNumber(port.name);
+        if (n >= 1 && n <= count)
+            out[static_cast<size_t>(n - 1)] =
+                port.description.empty() ? "последовательный порт" : port.description;
+    }
+    return out;
+}
+
 // Windows keeps an adapter's number (it remembers it by the adapter's USB identity), so the
 // name COMn is the stable one already.
 std::string stableDeviceName(const std::string &, const std::string &)

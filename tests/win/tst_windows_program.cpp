@@ -132,6 +132,12 @@ private slots:
         QCOMPARE(d.result(), int(QDialog::Accepted));
         QCOMPARE(d.linkTarget(), QStringLiteral("COM5"));
         QVERIFY(boxes_.isEmpty());
+        // The port menu's hint names what the system has as COM5, not a device of another system.
+        const QString hint = w_->COM[4]->statusTip();
+        QVERIFY2(hint.startsWith(QStringLiteral("COM5: ")) &&
+                     !hint.contains(QStringLiteral("встроенный порт")) &&
+                     !hint.contains(QStringLiteral("нет в системе")),
+                 qPrintable(hint));
     }
 
     void aPortBeyondCom16IsRefusedWithTheWayToRenumberIt()
