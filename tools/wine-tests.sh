@@ -109,6 +109,18 @@ if [ -n "${WINDOWS_PROGRAM_BUILD:-}" ]; then
     "$WINE64" wineboot >/dev/null 2>&1
     ln -sfn "$unit" "$WINEPREFIX/dosdevices/com1"
     (cd "$WINDOWS_PROGRAM_BUILD" && QVOKSB_TEST_UNIT_ON_COM1=1 ctest -V -R "^tst_") || status=$?
+    # ksb7ctl.exe with a file name the machine's 8-bit code page need not hold: the unit read
+    # into a folder with a Russian name, then compared with what it holds (0: no difference).
+    mkdir -p "$WINEPREFIX/drive_c/Подстанция 110"
+    ctl_file='C:\Подстанция 110\ячейка 5.txt'
+    if "$WINE64" "$WINDOWS_PROGRAM_BUILD/ksb7ctl.exe" --port COM1 --no-journal read -o "$ctl_file" \
+        >/dev/null && [ -s "$WINEPREFIX/drive_c/Подстанция 110/ячейка 5.txt" ] &&
+        "$WINE64" "$WINDOWS_PROGRAM_BUILD/ksb7ctl.exe" --port COM1 --no-journal diff "$ctl_file"; then
+        echo "ksb7ctl.exe: read into a folder with a Russian name and compared: passed"
+    else
+        echo "ksb7ctl.exe: read into a folder with a Russian name and compared: FAILED"
+        status=1
+    fi
     kill "$sim_pid" 2>/dev/null || true
     # Not built for Windows, each for its reason.
     echo "Skipped under Wine: tst_compare tst_exchange tst_exchange_faults tst_traffic_log" \

@@ -47,6 +47,11 @@ std::optional<long long> parseInteger(std::string_view text);
 // is left behind and *error says why, in Russian.
 bool saveFileAtomically(const std::string &path, std::string_view bytes, std::string *error = nullptr);
 
+// Why a file could not be saved as path, in Russian, or empty when it can: the folder must exist
+// and take a new file (tried with one, removed at once), and an existing path must be a file that
+// may be replaced. Nothing is left behind.
+std::string fileWriteProblem(const std::string &path);
+
 class ProfileFile
 {
 public:

@@ -204,6 +204,36 @@ bool ProfileFile::load(const std::string &path, std::string *error, bool *missin
     return true;
 }
 
+std::string fileWriteProblem(const std::string &path)
+{
+    if (path.empty())
+        return errnoText(ENOENT);
+    struct stat st {
+    };
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode))
+            return errnoText(EISDIR);
+        if (!S_ISREG(st.st_mode))
+            return "это не обычный файл";
+        // The superuser passes access(), so the permission bits are looked at as well.
+        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0)
+            return errnoText(EACCES);
+    } else if (errno != ENOENT) {
+        return errnoText(errno);
+    }
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
+    const std::string probe = folder + "/.write-test-" + std::to_string(::getpid());
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return errno == EEXIST ? std::string() : errnoText(errno);
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return {};
+}
+
 bool saveFileAtomically(const std::string &path, std::string_view text, std::string *error)
 {
     if (path.empty()) {

@@ -139,6 +139,32 @@ bool ProfileFile::load(const std::string &path, std::string *error, bool *missin
     return true;
 }
 
+std::string fileWriteProblem(const std::string &path)
+{
+    std::wstring wide;
+    if (path.empty() || !toWide(path, &wide))
+        return systemErrorText(ERROR_INVALID_NAME);
+    const DWORD attributes = GetFileAttributesW(wide.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            return "это папка, а не файл";
+        if (attributes & FILE_ATTRIBUTE_READONLY)
+            return systemErrorText(ERROR_ACCESS_DENIED);
+    } else if (GetLastError() != ERROR_FILE_NOT_FOUND) {
+        return systemErrorText(GetLastError());
+    }
+    const std::size_t slash = wide.find_last_of(L"\\/");
+    const std::wstring folder = slash == std::wstring::npos ? L"." : wide.substr(0, slash + 1);
+    const std::wstring probe = folder + L".write-test-" + std::to_wstring(GetCurrentProcessId());
+    const HANDLE file = CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_FILE_EXISTS ? std::string()
+                                                   : systemErrorText(GetLastError());
+    CloseHandle(file);
+    return {};
+}
+
 bool saveFileAtomically(const std::string &path, std::string_view text, std::string *error)
 {
     std::wstring target;
@@ -184,7 +210,8 @@ bool saveFileAtomically(const std::string &path, std::string_view text, std::str
             break;
     }
     if (file.h == INVALID_HANDLE_VALUE) {
-        setError(error, systemError("не удаётся создать временный файл в папке", toUtf8(folder), err));
+        setError(error,
+                 systemError("не удаётся создать временный файл в папке", toUtf8(folder), err));
         return false;
     }
 
@@ -202,9 +229,9 @@ bool saveFileAtomically(const std::string &path, std::string_view text, std::str
         return fail("не удаётся записать", GetLastError());
     // The replaced file's hidden, system and archive marks stay with the name.
     if (attributes != INVALID_FILE_ATTRIBUTES)
-        SetFileAttributesW(temp.c_str(), attributes & (FILE_ATTRIBUTE_HIDDEN |
-                                                       FILE_ATTRIBUTE_SYSTEM |
-                                                       FILE_ATTRIBUTE_ARCHIVE));
+        SetFileAttributesW(
+            temp.c_str(),
+            attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE));
     // One rename on the same volume: the target is either the old file or the new one.
     if (!MoveFileExW(temp.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))

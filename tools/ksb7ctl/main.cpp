@@ -1,27 +1,21 @@
 // ksb7ctl: the KSB-7 from the command line, in the unit's own terms, for one unit or a whole
 // line of them.
 #include "address_list.h"
+#include "command_line.h"
 #include "config_file.h"
 #include "operations.h"
+#include "profile_file.h"
 #include "report.h"
 #include "system_error.h"
 #include "work_journal.h"
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <getopt.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <vector>
-
-#ifndef O_CLOEXEC // Windows: no handles are inherited by programs started from here anyway
-#define O_CLOEXEC 0
-#endif
 
 using namespace ksb7ctl;
 
@@ -136,39 +130,6 @@ std::string outputPath(const std::string &pattern, int address)
     return path;
 }
 
-// Why a file could not be saved as path, or empty when it can: the folder must exist and take a
-// new file (tried with one, removed at once), and an existing path must be a file that may be
-// replaced. Nothing is left behind.
-std::string unwritable(const std::string &path)
-{
-    if (path.empty())
-        return qvoksb::errnoText(ENOENT);
-    struct stat st {
-    };
-    if (::stat(path.c_str(), &st) == 0) {
-        if (S_ISDIR(st.st_mode))
-            return qvoksb::errnoText(EISDIR);
-        if (!S_ISREG(st.st_mode))
-            return "это не обычный файл";
-        // The superuser passes access(), so the permission bits are looked at as well.
-        if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0)
-            return qvoksb::errnoText(EACCES);
-    } else if (errno != ENOENT) {
-        return qvoksb::errnoText(errno);
-    }
-    const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "."
-                               : slash == 0               ? "/"
-                                                          : path.substr(0, slash);
-    const std::string probe = folder + "/.ksb7ctl-" + std::to_string(::getpid());
-    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return errno == EEXIST ? std::string() : qvoksb::errnoText(errno);
-    ::close(fd);
-    ::unlink(probe.c_str());
-    return {};
-}
-
 // The configurator's set from a file, as its controls take it.
 bool loadFile(const std::string &path, qvoksb::SettingsSet &set, std::string &problem)
 {
@@ -206,7 +167,7 @@ int stepsOf(const std::string &command, bool verify)
 class ProgressLine
 {
 public:
-    ProgressLine() : shown_(::isatty(STDERR_FILENO) == 1) {}
+    ProgressLine() : shown_(qvoksb::errorStreamIsTerminal()) {}
     void show(int address, int done, int steps)
     {
         if (shown_)
@@ -225,8 +186,18 @@ private:
 
 } // namespace
 
-int main(int argc, char **argv)
+int main(int argc, char **systemArgv)
 {
+    // File names and texts in UTF-8, as the core keeps them, whatever the system's code page.
+    qvoksb::useUtf8Console();
+    std::vector<std::string> arguments = qvoksb::utf8Arguments(argc, systemArgv);
+    std::vector<char *> argumentPointers;
+    for (std::string &a : arguments)
+        argumentPointers.push_back(a.data());
+    argumentPointers.push_back(nullptr);
+    argc = static_cast<int>(arguments.size());
+    char **argv = argumentPointers.data();
+
     enum {
         OptPort = 1000,
         OptAddress,
@@ -359,7 +330,8 @@ int main(int argc, char **argv)
     // A file that cannot be written is known before the unit is asked anything.
     if (!o.output.empty())
         for (uint8_t address : addresses.addresses)
-            if (const std::string why = unwritable(outputPath(o.output, address)); !why.empty())
+            if (const std::string why = qvoksb::fileWriteProblem(outputPath(o.output, address));
+                !why.empty())
                 return badInput("файл " + outputPath(o.output, address) + " не записать: " + why);
 
     Report report;
