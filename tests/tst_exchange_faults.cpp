@@ -81,7 +81,7 @@ private slots:
         QCOMPARE(log.lastOpen()->step, 1);
         QVERIFY(!log.lastOpen()->red);
         // Closing took no pause, and nothing more goes out after it.
-        QVERIFY2(closedAt - log.shownAt() < 3800 + 400, qPrintable(QString::number(closedAt)));
+        QVERIFY2(closedAt - log.shownAt() < 3800 + 1200, qPrintable(QString::number(closedAt)));
         QVERIFY(!h_.unit->waitForFrames(frames.size() + 1, 700));
     }
 
@@ -209,7 +209,7 @@ private slots:
             clock.start();
             w().SIRead->click();
             QVERIFY(log.actionDone());
-            QVERIFY2(clock.elapsed() < 300 + 250, qPrintable(QString::number(clock.elapsed())));
+            QVERIFY2(clock.elapsed() < 300 + 900, qPrintable(QString::number(clock.elapsed())));
             QVERIFY(!h_.unit->waitForFrames(1, 600));
         }
         // While the steps run: the steps sent stay sent, nothing follows.
@@ -243,12 +243,13 @@ private slots:
             w().Button1->click();
             // The main window is back without sitting out the rest of the 1500 ms pause: the
             // first tick (600 ms), the port settling after the previous exchange (300 ms) and
-            // slack, well short of 600 + 1500 ms.
-            QVERIFY2(clock.elapsed() < 600 + 300 + 800,
+            // slack for a loaded machine, short of 600 + 1500 ms. (Every bound here leaves such
+            // slack and stays below the 1500 ms pause it tells apart.)
+            QVERIFY2(clock.elapsed() < 600 + 300 + 1000,
                      qPrintable(QString::number(clock.elapsed())));
             log.sample();
             QVERIFY(log.actionDone());
-            QVERIFY2(log.goneAt() - pressedAt < 300 + 100,
+            QVERIFY2(log.goneAt() - pressedAt < 300 + 900,
                      qPrintable(QString::number(log.goneAt() - pressedAt)));
             // Closing no longer waits on the device, so the port may be shut within the very
             // millisecond of the press.
