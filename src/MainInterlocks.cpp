@@ -55,22 +55,26 @@ private:
     const TFKsb &w_;
 };
 
-// Step of the long delays (ms): fine below a second, coarse from ten seconds. The single value
-// 9999, which only a file or the unit can supply, keeps the step of the values below ten seconds
-// so that one press down brings it back among them.
-int delayStepFor(int valueMs)
+// A value the rules keep fixed is put back at once. Putting it back raises the rule once more,
+// which then finds nothing to change.
+void keepFixedValue(const TFKsb &w, Setting s)
 {
-    if (valueMs <= 999)
-        return 10;
-    if (valueMs < 10000)
-        return 100;
-    return 1000;
+    for (const rules::FixedValue &f : rules::fixedValues()) {
+        auto *box = static_cast<QCheckBox *>(w.settingControl(f.setting));
+        if (f.setting == s && box->isChecked() != (f.value != 0))
+            box->setChecked(f.value != 0);
+    }
 }
 
-// Step of the cut-off thresholds (% of the CT rating).
-int thresholdStepFor(int percent)
+// The step after a change of the value; it applies from the next press: 990 up gives 1000, and
+// only then 1100.
+void applyStepRule(SpinEdit *spin)
 {
-    return percent > 99 ? 10 : 1;
+    if (!spin)
+        return;
+    if (const qvoksb::SettingRow *r = qvoksb::findRow(spin->objectName().toStdString()))
+        if (const int step = rules::stepFor(r->id, spin->value()))
+            spin->setSingleStep(step);
 }
 
 } // namespace
@@ -138,13 +142,16 @@ void TFKsb::connectInterlocks()
                     &QAbstractButton::toggled, this,
                     [this, n = set.number] { applyRelaySetRule(n); });
     }
-    // CheckBox17 to CheckBox19 only add relays to the phase cut-off and have no rule.
-    connect(CheckBox16, &QAbstractButton::toggled, this, &TFKsb::CheckBox16Click);
+    // The phase cut-off's trip box is put back at once; CheckBox17 to CheckBox19 only add
+    // relays to the cut-off and have no rule.
+    for (const rules::FixedValue &f : rules::fixedValues())
+        connect(static_cast<QCheckBox *>(settingControl(f.setting)), &QAbstractButton::toggled,
+                this, [this, s = f.setting] { keepFixedValue(*this, s); });
 
-    for (SpinEdit *s : {RxSpinEdit9, RxSpinEdit14, RxSpinEdit16, RxSpinEdit21})
-        connect(s, &QSpinBox::valueChanged, this, [this, s](int) { RxSpinEdit9Change(s); });
-    for (SpinEdit *s : {RxSpinEdit11, RxSpinEdit18})
-        connect(s, &QSpinBox::valueChanged, this, [this, s](int) { RxSpinEdit11Change(s); });
+    for (const rules::StepRule &r : rules::stepRules()) {
+        auto *spin = static_cast<SpinEdit *>(settingControl(r.setting));
+        connect(spin, &QSpinBox::valueChanged, this, [spin](int) { applyStepRule(spin); });
+    }
 }
 
 void TFKsb::SetListIndex(QComboBox *list, int index)
@@ -225,10 +232,7 @@ void TFKsb::CheckBox12Click()
 
 void TFKsb::CheckBox16Click()
 {
-    // The phase cut-off always trips the breaker. Re-checking raises the rule once more, which
-    // then finds nothing to change.
-    if (!CheckBox16->isChecked())
-        CheckBox16->setChecked(true);
+    keepFixedValue(*this, Setting::CheckBox16);
 }
 
 void TFKsb::CheckBox20Click()
@@ -253,13 +257,10 @@ void TFKsb::CheckBox32Click()
 
 void TFKsb::RxSpinEdit9Change(SpinEdit *sender)
 {
-    // The new step applies from the next press: 990 up gives 1000, and only then 1100.
-    if (sender)
-        sender->setSingleStep(delayStepFor(sender->value()));
+    applyStepRule(sender);
 }
 
 void TFKsb::RxSpinEdit11Change(SpinEdit *sender)
 {
-    if (sender)
-        sender->setSingleStep(thresholdStepFor(sender->value()));
+    applyStepRule(sender);
 }

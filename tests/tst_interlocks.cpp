@@ -245,6 +245,19 @@ void userPick(TFKsb &w, QComboBox *list, int index)
         QTest::keyClick(list, Qt::Key_Up);
 }
 
+// A settings set with random relay boxes (about a third checked) and list items (none chosen
+// among them), as a file or the unit may give it.
+qvoksb::SettingsSet randomBoxesAndLists(QRandomGenerator &rng)
+{
+    qvoksb::SettingsSet set;
+    for (const qvoksb::SettingRow &r : qvoksb::settingsCatalogue())
+        if (r.kind == qvoksb::Kind::RelayBox)
+            set.setValue(r.id, rng.bounded(10) < 3);
+        else if (r.kind == qvoksb::Kind::Choice)
+            set.setValue(r.id, rng.bounded(-1, r.max + 1));
+    return set;
+}
+
 } // namespace
 
 class TestInterlocks : public QObject
@@ -873,13 +886,7 @@ private slots:
         };
         int idle = 0, held3 = 0;
         for (int round = 0; round < 300; ++round) {
-            core::SettingsSet set;
-            for (const core::SettingRow &r : core::settingsCatalogue())
-                if (r.kind == core::Kind::RelayBox)
-                    set.setValue(r.id, rng.bounded(10) < 3);
-                else if (r.kind == core::Kind::Choice)
-                    set.setValue(r.id, rng.bounded(-1, r.max + 1));
-            w_->applySettings(set);
+            w_->applySettings(randomBoxesAndLists(rng));
             // Each rule once, in any order, settles the window; after that no rule changes it.
             std::vector order = triggers;
             std::shuffle(order.begin(), order.end(), rng);
@@ -903,6 +910,24 @@ private slots:
         }
         // The runs went through idle functions and through output 3 held with its box checked.
         QVERIFY(idle > 10 && held3 > 10);
+    }
+
+    // The window keeps fixed what the core keeps fixed, the values the command-line tool puts
+    // into what it reads and writes: a set put into the window reads back as the core's
+    // withFixedValues() of it, and that has the phase cut-off tripping the breaker.
+    void theWindowKeepsTheValuesTheCoreKeeps()
+    {
+        QRandomGenerator rng(20261210);
+        int cleared = 0;
+        for (int round = 0; round < 40; ++round) {
+            const qvoksb::SettingsSet set = randomBoxesAndLists(rng);
+            cleared += !set.checked(qvoksb::Setting::CheckBox16);
+            w_->applySettings(set);
+            const qvoksb::SettingsSet fixed = qvoksb::withFixedValues(set);
+            QVERIFY(fixed.checked(qvoksb::Setting::CheckBox16));
+            QVERIFY2(w_->currentSettings() == fixed, qPrintable(QString::number(round)));
+        }
+        QVERIFY(cleared > 10);
     }
 
     void aListTakesTheWheelOnlyWithTheFocus()

@@ -1,6 +1,7 @@
 #include "interlocks.h"
 
 #include <array>
+#include <climits>
 #include <tuple>
 #include <type_traits>
 
@@ -88,11 +89,49 @@ constexpr bool wellFormed()
 }
 static_assert(wellFormed());
 
+constexpr std::array fixed = {FixedValue{CheckBox16, 1}};
+
+// The delays in ms. The single value 9999, which only a file or the unit can supply, keeps the
+// step of the values below ten seconds, so that one press down brings it back among them.
+constexpr StepBand delayBands[] = {{INT_MIN, 10}, {1000, 100}, {10000, 1000}};
+// The cut-off thresholds in % of the CT rating.
+constexpr StepBand thresholdBands[] = {{INT_MIN, 1}, {100, 10}};
+
+constexpr std::array steps = {
+    StepRule{RxSpinEdit9, delayBands},      StepRule{RxSpinEdit14, delayBands},
+    StepRule{RxSpinEdit16, delayBands},     StepRule{RxSpinEdit21, delayBands},
+    StepRule{RxSpinEdit11, thresholdBands}, StepRule{RxSpinEdit18, thresholdBands},
+};
+
 } // namespace
 
 std::span<const Rule> rules()
 {
     return table;
+}
+
+std::span<const FixedValue> fixedValues()
+{
+    return fixed;
+}
+
+std::span<const StepRule> stepRules()
+{
+    return steps;
+}
+
+int stepFor(Setting s, int value)
+{
+    for (const StepRule &r : steps) {
+        if (r.setting != s)
+            continue;
+        int step = 0;
+        for (const StepBand &band : r.bands)
+            if (value >= band.from)
+                step = band.step;
+        return step;
+    }
+    return 0;
 }
 
 bool relaySetActive(int number, const Inputs &in)

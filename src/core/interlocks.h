@@ -8,6 +8,9 @@
 //
 // The main window enables a setting and its caption while it is in use; a settings set is asked
 // the same question through settingInUse() and relaySetActive() (settings_set.h).
+//
+// Beside them, two rules that switch nothing off: a box that always stays checked (the phase
+// cut-off always trips the breaker) and the spin edits whose step grows with their value.
 #include "settings_catalogue.h"
 
 #include <cstdint>
@@ -62,5 +65,29 @@ inline bool triggeredBy(const Rule &rule, Setting list)
 {
     return rule.when != When::RelaySetActive && rule.list == list;
 }
+
+// A relay box whose value never changes (1 checked): the phase cut-off always trips the breaker,
+// so its "ВЫКЛ" box stays checked whatever a person, a file or the unit says. Its relay set is
+// therefore always active, and the cut-off's parameters always in use.
+struct FixedValue {
+    Setting setting;
+    int value;
+};
+std::span<const FixedValue> fixedValues();
+
+// A spin edit whose step follows its value: the long delays step by 10 ms below a second, by
+// 100 ms up to ten seconds and by a second above; the cut-off thresholds by 1 % up to 99 % and
+// by 10 % above. A band's step holds from its value up to the next band.
+struct StepBand {
+    int from;
+    int step;
+};
+struct StepRule {
+    Setting setting;
+    std::span<const StepBand> bands;
+};
+std::span<const StepRule> stepRules();
+// The step of `s` at `value`; 0 when its step does not follow its value.
+int stepFor(Setting s, int value);
 
 } // namespace qvoksb::interlocks

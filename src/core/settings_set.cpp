@@ -119,4 +119,11 @@ bool settingInUse(const SettingsSet &set, Setting s)
     return SetInputs(set).inUse(s);
 }
 
+SettingsSet withFixedValues(SettingsSet set)
+{
+    for (const interlocks::FixedValue &f : interlocks::fixedValues())
+        set.setValue(f.setting, f.value);
+    return set;
+}
+
 } // namespace qvoksb

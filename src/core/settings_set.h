@@ -53,5 +53,8 @@ bool relaySetActive(const SettingsSet &set, int number);
 // Whether the unit uses the setting, given the others: every interlock on it holds (the
 // interlocks are in interlocks.h). A setting that is not in use keeps its value.
 bool settingInUse(const SettingsSet &set, Setting s);
+// The set with the values the interlocks keep fixed: the phase cut-off's "ВЫКЛ" box checked,
+// whatever a file or the unit said. The window holds every set so.
+SettingsSet withFixedValues(SettingsSet set);
 
 } // namespace qvoksb

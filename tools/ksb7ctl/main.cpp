@@ -138,7 +138,7 @@ bool loadFile(const std::string &path, qvoksb::SettingsSet &set, std::string &pr
         problem = "файл " + path + ": " + reading.problem;
         return false;
     }
-    set = asWindowHolds(reading.set);
+    set = qvoksb::withFixedValues(reading.set);
     return true;
 }
 

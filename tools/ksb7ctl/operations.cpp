@@ -95,12 +95,6 @@ std::vector<Setting> configurationDifferences(const SettingsSet &a, const Settin
     return which;
 }
 
-SettingsSet asWindowHolds(SettingsSet set)
-{
-    set.setValue(Setting::CheckBox16, 1);
-    return set;
-}
-
 bool UnitOperations::run(exchange::Options options, UnitResult &result, exchange::Result &done)
 {
     options.address = address_;
@@ -148,7 +142,7 @@ UnitResult UnitOperations::read(bool withTrip)
     exchange::Result done;
     if (!run(o, result, done) || !done.settings)
         return result;
-    result.settings = asWindowHolds(*done.settings);
+    result.settings = qvoksb::withFixedValues(*done.settings);
     result.trip = done.lastTrip;
     return result;
 }
@@ -167,8 +161,8 @@ UnitResult UnitOperations::write(const SettingsSet &set, bool verify)
         return result;
     if (!done.settings)
         return result;
-    const SettingsSet held = asWindowHolds(*done.settings);
-    result.wanted = asWindowHolds(qvoksb::registers::asUnitHolds(set));
+    const SettingsSet held = qvoksb::withFixedValues(*done.settings);
+    result.wanted = qvoksb::withFixedValues(qvoksb::registers::asUnitHolds(set));
     result.differences = configurationDifferences(held, *result.wanted);
     result.settings = held;
     result.verified = true;
@@ -188,7 +182,7 @@ UnitResult UnitOperations::diff(const SettingsSet &file)
         return result;
     // Compared with what writing the file would make the unit hold; the last-trip texts are
     // the unit's record, not settings, and are left out.
-    const SettingsSet wanted = asWindowHolds(qvoksb::registers::asUnitHolds(file));
+    const SettingsSet wanted = qvoksb::withFixedValues(qvoksb::registers::asUnitHolds(file));
     result.differences = configurationDifferences(*result.settings, wanted);
     result.wanted = wanted;
     if (!result.differences.empty()) {

@@ -65,10 +65,6 @@ struct UnitResult {
 // state, 0 the command.
 std::string stepName(int step);
 
-// A set as the configurator holds it once its controls have taken it: the phase cut-off always
-// trips the breaker, whatever a file or the unit says.
-qvoksb::SettingsSet asWindowHolds(qvoksb::SettingsSet set);
-
 // The configuration settings (no last-trip texts) that differ between two sets.
 std::vector<qvoksb::Setting> configurationDifferences(const qvoksb::SettingsSet &a,
                                                       const qvoksb::SettingsSet &b);
