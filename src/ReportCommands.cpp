@@ -95,7 +95,7 @@ void exportSettingsCsv(const SettingsSet &set, const qvoksb::SettingsOrigin &ori
                        FileDialog &dialog, QWidget *parent)
 {
     proposeName(dialog, qs(qvoksb::originFileStem(origin)), QStringLiteral("csv"));
-    const std::string csv = report::csvText(set, unusedSettings(set));
+    const std::string csv = report::csvText(set);
     saveWithDialog(dialog, parent, QStringLiteral("Настройки сохранены в файле:\n"),
                    QStringLiteral("Настройки не сохранены:\n"),
                    [&csv](const QString &name, QString *problem) {

@@ -582,11 +582,11 @@ private slots:
         QCOMPARE(
             byCaption.value(QStringLiteral("Времязависимая МТЗ в фазах. Задержка (мсек)")).at(4),
             QStringLiteral("не используется"));
-        QCOMPARE(byCaption.value(QStringLiteral("Доп. контакт выключателя (Реле) ВЫХ.1")).at(2),
+        QCOMPARE(byCaption.value(QStringLiteral("Доп. контакт выключателя (Реле): ВЫХ.1")).at(2),
                  QStringLiteral("да"));
-        QCOMPARE(byCaption.value(QStringLiteral("ВЫХ.2. Режим работы")).mid(0, 3),
-                 QStringList({"ВЫХОДНЫЕ РЕЛЕ", "ВЫХ.2. Режим работы", "ИМПУЛЬСНЫЙ"}));
-        QCOMPARE(byCaption.value(QStringLiteral("ВХОД 3. Функция активации")).at(2),
+        QCOMPARE(byCaption.value(QStringLiteral("ВЫХ.2: Режим работы")).mid(0, 3),
+                 QStringList({"ВЫХОДНЫЕ РЕЛЕ", "ВЫХ.2: Режим работы", "ИМПУЛЬСНЫЙ"}));
+        QCOMPARE(byCaption.value(QStringLiteral("ВХОД 3: Функция активации")).at(2),
                  QStringLiteral("ВНЕШНИЙ СБРОС"));
         QCOMPARE(byCaption.value(QStringLiteral("Причина откл")).at(2),
                  QStringLiteral("'=1+1; \"КЗ\""));

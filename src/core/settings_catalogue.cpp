@@ -484,4 +484,28 @@ std::span<const char *const> itemsOf(ItemList list)
     return {};
 }
 
+std::string plainCaption(std::string_view caption)
+{
+    std::string out;
+    for (const char c : caption) {
+        if (c == '\r')
+            continue;
+        out += c == '\n' ? ' ' : c;
+    }
+    while (!out.empty() && (out.back() == ':' || out.back() == ' '))
+        out.pop_back();
+    return out;
+}
+
+std::string displayCaption(Setting s)
+{
+    const SettingRow &r = rowOf(s);
+    const std::string caption = plainCaption(r.caption);
+    if (r.kind == Kind::RelayBox)
+        return caption + ": " + RelayBoxCaptions[r.box];
+    if (r.group[0] != '\0')
+        return std::string(r.group) + ": " + caption;
+    return caption;
+}
+
 } // namespace qvoksb

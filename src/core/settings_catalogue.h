@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace qvoksb
@@ -109,6 +110,14 @@ inline constexpr std::size_t indexOf(Setting s)
 
 // The items of a list, from index 0.
 std::span<const char *const> itemsOf(ItemList list);
+
+// A caption on one line (a line break becomes a space), without the colon that ends it on the
+// page.
+std::string plainCaption(std::string_view caption);
+// A setting's name wherever it is printed (the report's tables aside, which show the frame and
+// the relay as their rows and columns): its caption on one line, after the frame it sits in
+// ("ВХОД 1: Функция активации") or before the relay of its box ("...: ВЫХ.1").
+std::string displayCaption(Setting s);
 
 extern const char *const FileSectionNames[FileSectionCount];
 extern const char *const PageCaptions[7]; // by Page - 1: "КОНФИГУРАЦИЯ" ... "CСОСТОЯНИЕ ..."

@@ -2,8 +2,6 @@
 
 #include "register_map.h"
 
-#include <string_view>
-
 namespace qvoksb
 {
 
@@ -13,23 +11,6 @@ namespace
 bool isCompared(const SettingRow &r, Compared compared)
 {
     return compared == Compared::Everything || r.reg.encoding != RegisterEncoding::None;
-}
-
-std::string oneLine(std::string_view text)
-{
-    std::string line;
-    line.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text.substr(i, 2) == "\r\n") {
-            line += ' ';
-            ++i;
-        } else {
-            line += text[i];
-        }
-    }
-    while (!line.empty() && (line.back() == ':' || line.back() == ' '))
-        line.pop_back();
-    return line;
 }
 
 DifferenceRow rowFor(const SettingRow &r, const SettingsSet &left, const SettingsSet &right)
@@ -53,17 +34,6 @@ std::string valueWithUnit(const SettingsSet &set, Setting s)
     if (r.kind == Kind::Numeric && r.unit[0] != '\0')
         text += std::string(" ") + r.unit;
     return text;
-}
-
-std::string displayCaption(Setting s)
-{
-    const SettingRow &r = rowOf(s);
-    std::string caption = oneLine(r.caption);
-    if (r.kind == Kind::RelayBox)
-        return caption + ": " + RelayBoxCaptions[r.box];
-    if (r.group[0] != '\0')
-        return std::string(r.group) + ": " + caption;
-    return caption;
 }
 
 std::vector<DifferenceRow> differenceRows(const SettingsSet &left, const SettingsSet &right,

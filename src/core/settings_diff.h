@@ -36,8 +36,6 @@ std::size_t differenceCount(const SettingsSet &left, const SettingsSet &right, C
 
 // A value with its unit: "250 мсек", "50 Гц", a list item's words, "да"/"нет".
 std::string valueWithUnit(const SettingsSet &set, Setting s);
-// The caption as one line, without its colon, with the frame or relay it belongs to.
-std::string displayCaption(Setting s);
 
 // What a write would put into the unit differently from what the set shows: a value between
 // the register's steps (55 Hz travels as 50 Hz, a 250 ms pulse as 200 ms) and a list with no

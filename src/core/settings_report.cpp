@@ -171,19 +171,6 @@ bool isNumber(std::string_view text)
 
 } // namespace
 
-std::string plainCaption(const char *caption)
-{
-    std::string out;
-    for (const char *p = caption; *p; ++p) {
-        if (*p == '\r')
-            continue;
-        out += *p == '\n' ? ' ' : *p;
-    }
-    while (!out.empty() && (out.back() == ':' || out.back() == ' '))
-        out.pop_back();
-    return out;
-}
-
 Table relayMatrix(const SettingsSet &set, const std::array<bool, SettingCount> &unused)
 {
     const bool held = selfDiagnosisHoldsOutput3(set);
@@ -226,7 +213,7 @@ Document buildDocument(const SettingsSet &set, const Facts &facts)
         {LabelCaptions[2], filled(facts.labels.serialNumber)},
         {facts.sourceCaption, facts.source},
         {"Дата и время отчёта", facts.reportTime},
-        {plainCaption(facts.addressCaption.c_str()), facts.addressText},
+        {plainCaption(facts.addressCaption), facts.addressText},
         {"Порт", facts.portText},
         {"Отличий от заводских настроек", changed ? std::to_string(changed) : "нет"},
     };
@@ -300,7 +287,7 @@ std::string csvField(std::string_view text)
     return quoted + '"';
 }
 
-std::string csvText(const SettingsSet &set, const std::array<bool, SettingCount> &unused)
+std::string csvText(const SettingsSet &set)
 {
     std::string out = "\xEF\xBB\xBF";
     const auto line = [&out](const std::array<std::string, 5> &fields) {
@@ -310,13 +297,8 @@ std::string csvText(const SettingsSet &set, const std::array<bool, SettingCount>
     };
     line({CsvHeader[0], CsvHeader[1], CsvHeader[2], CsvHeader[3], CsvHeader[4]});
     for (const SettingRow &r : settingsCatalogue()) {
-        std::string caption = plainCaption(r.caption);
-        if (r.kind == Kind::RelayBox)
-            caption += std::string(" ") + RelayBoxCaptions[r.box];
-        else if (*r.group)
-            caption = std::string(r.group) + ". " + caption;
-        line({pageCaption(r.page), caption, valueText(set, r.id), r.unit,
-              unused[indexOf(r.id)] ? UnusedMark : ""});
+        line({pageCaption(r.page), displayCaption(r.id), valueText(set, r.id), r.unit,
+              settingInUse(set, r.id) ? "" : UnusedMark});
     }
     return out;
 }

@@ -67,16 +67,16 @@ struct Document {
 
 Document buildDocument(const SettingsSet &set, const Facts &facts);
 
-// A caption on one line, without the colon that ends it on the page.
-std::string plainCaption(const char *caption);
+using qvoksb::plainCaption;
 
 // The relay-output matrix: one row per relay set, a cross for a checked box, "—" where the set
 // has no such box; the "ВЫХ.3" column marked while the self-diagnosis holds output 3.
 Table relayMatrix(const SettingsSet &set, const std::array<bool, SettingCount> &unused);
 
-// One line per setting: page, caption, value, unit, "не используется" where so; ';' between
-// fields, CR LF after each line, UTF-8 with a byte-order mark, a header line first.
-std::string csvText(const SettingsSet &set, const std::array<bool, SettingCount> &unused);
+// One line per setting: page, name, value, unit, "не используется" for a setting the interlocks
+// leave unused in this set; ';' between fields, CR LF after each line, UTF-8 with a byte-order
+// mark, a header line first.
+std::string csvText(const SettingsSet &set);
 // One CSV field: a number bare, every text quoted. A text a spreadsheet would take for a formula
 // (starting, after spaces and tabs, with '=', '+', '-', '@', or starting with a tab or CR) is
 // kept as text by a leading apostrophe, and so is each part after a comma or a line break, for

@@ -4,6 +4,7 @@
 #include "cp1251.h"
 #include "register_map.h"
 #include "settings_diff.h"
+#include "settings_report.h"
 
 #include <gtest/gtest.h>
 
@@ -171,4 +172,45 @@ TEST(SettingsDiff, ALastTripTextDiffersOnlyInItsOwnRow)
     EXPECT_EQ(rows[0].setting, RxSpinEdit2);
     EXPECT_EQ(rows[1].setting, EEvent);
     EXPECT_EQ(differenceCount(read, file, Compared::Configuration), 1u);
+}
+
+// The CSV says "не используется" exactly where the interlocks leave a setting unused: at the
+// factory values the settings the unit's documents list as disabled at start, and in random
+// sets wherever settingInUse() says so.
+TEST(SettingsReport, TheCsvMarksTheSettingsTheInterlocksLeaveUnused)
+{
+    const auto unusedInCsv = [](const SettingsSet &set) {
+        const std::string csv = report::csvText(set);
+        std::vector<Setting> unused;
+        std::size_t at = csv.find("\r\n") + 2; // after the header
+        for (const SettingRow &r : settingsCatalogue()) {
+            const std::size_t end = csv.find("\r\n", at);
+            const std::string line = csv.substr(at, end - at);
+            EXPECT_EQ(line.find(";\"" + displayCaption(r.id) + "\";"), line.find(';')) << line;
+            if (line.ends_with(";\"не используется\""))
+                unused.push_back(r.id);
+            at = end + 2;
+        }
+        EXPECT_EQ(at, csv.size());
+        return unused;
+    };
+    EXPECT_EQ(
+        unusedInCsv(SettingsSet()),
+        std::vector<Setting>({CheckBox3,    RxSpinEdit5,  CheckBox6,    RxSpinEdit6,  CheckBox11,
+                              RxSpinEdit7,  CheckBox15,   RxSpinEdit9,  CheckBox19,   CheckBox23,
+                              RxSpinEdit13, RxSpinEdit14, CheckBox27,   RxSpinEdit16, CheckBox31,
+                              CheckBox35,   RxSpinEdit20, RxSpinEdit21, RxSpinEdit22, RxSpinEdit23,
+                              RxSpinEdit24, ComboBox8,    RxSpinEdit25}));
+    std::mt19937 rng(20261209);
+    for (int round = 0; round < 200; ++round) {
+        SettingsSet set;
+        for (const SettingRow &r : settingsCatalogue())
+            if (r.kind == Kind::RelayBox || r.kind == Kind::Choice)
+                set.setValue(r.id, std::uniform_int_distribution<>(r.min, r.max)(rng));
+        std::vector<Setting> expected;
+        for (const SettingRow &r : settingsCatalogue())
+            if (!settingInUse(set, r.id))
+                expected.push_back(r.id);
+        EXPECT_EQ(unusedInCsv(set), expected) << round;
+    }
 }
