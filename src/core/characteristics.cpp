@@ -10,19 +10,28 @@ namespace qvoksb::characteristics
 namespace
 {
 
-constexpr CurveRow definite(const char *item)
+constexpr CurveRow definite()
 {
-    return {item, CurveForm::DefiniteTime, 0, 0, 0, 0, 0, 0, 0};
+    return {"", CurveForm::DefiniteTime, 0, 0, 0, 0, 0, 0, 0};
 }
 
-constexpr CurveRow iec(const char *item, double k, double alpha)
+constexpr CurveRow iec(double k, double alpha)
 {
-    return {item, CurveForm::Iec, k, alpha, 0, 0, 0, 0, 0};
+    return {"", CurveForm::Iec, k, alpha, 0, 0, 0, 0, 0};
 }
 
-constexpr CurveRow five(const char *item, double a, double b, double c, double d, double e)
+constexpr CurveRow five(double a, double b, double c, double d, double e)
 {
-    return {item, CurveForm::FiveConstant, 0, 0, a, b, c, d, e};
+    return {"", CurveForm::FiveConstant, 0, 0, a, b, c, d, e};
+}
+
+// The rows take their names from the characteristic list, by their place in it.
+constexpr std::array<CurveRow, CharacteristicItems.size()>
+named(std::array<CurveRow, CharacteristicItems.size()> rows)
+{
+    for (std::size_t i = 0; i < rows.size(); ++i)
+        rows[i].item = CharacteristicItems[i];
+    return rows;
 }
 
 } // namespace
@@ -32,23 +41,23 @@ constexpr CurveRow five(const char *item, double a, double b, double c, double d
 // inverse, both in the five-constant form. Should the unit's own documentation give other
 // constants, this table is the one place to correct them.
 // clang-format off
-const std::array<CurveRow, 13> curveTable = {
-    definite("НЕЗАВИСИМОЕ"),
-    //                                            A       B       C      D       E
-    five("ANSI слабая зависимость",               0.1735, 0.6791, 0.80, -0.0800, 0.1271),
-    five("ANSI нормальная зависимость",           0.0274, 2.2614, 0.30, -4.1899, 9.1272),
-    five("ANSI сильная зависимость",              0.0615, 0.7989, 0.34, -0.2840, 4.0505),
-    five("ANSI чрезвычайно сильная зависимость",  0.0399, 0.2294, 0.50,  3.0094, 0.7222),
-    five("IAC слабая зависимость",                0.0428, 0.0609, 0.62, -0.0010, 0.0221),
-    five("IAC нормальная зависимость",            0.2078, 0.8630, 0.80, -0.4180, 0.1947),
-    five("IAC сильная зависимость",               0.0900, 0.7955, 0.10, -1.2885, 7.9586),
-    five("IAC чрезвычайно сильная зависимость",   0.0040, 0.6379, 0.62,  1.7872, 0.2461),
-    //                                            k       α
-    iec("IEC слабая зависимость",                 0.05,   0.04),
-    iec("IEC-A нормальная зависимость",           0.14,   0.02),
-    iec("IEC-B сильная зависимость",              13.5,   1),
-    iec("IEC-C очень сильная зависимость",        80,     2),
-};
+constinit const std::array<CurveRow, CharacteristicItems.size()> curveTable = named({
+    definite(),                                  // independent time: the stage's own delay
+    //    A       B       C      D       E
+    five(0.1735, 0.6791, 0.80, -0.0800, 0.1271), // ANSI moderately inverse
+    five(0.0274, 2.2614, 0.30, -4.1899, 9.1272), // ANSI normally inverse
+    five(0.0615, 0.7989, 0.34, -0.2840, 4.0505), // ANSI very inverse
+    five(0.0399, 0.2294, 0.50,  3.0094, 0.7222), // ANSI extremely inverse
+    five(0.0428, 0.0609, 0.62, -0.0010, 0.0221), // IAC short-time inverse
+    five(0.2078, 0.8630, 0.80, -0.4180, 0.1947), // IAC inverse
+    five(0.0900, 0.7955, 0.10, -1.2885, 7.9586), // IAC very inverse
+    five(0.0040, 0.6379, 0.62,  1.7872, 0.2461), // IAC extremely inverse
+    //   k     α
+    iec(0.05, 0.04),                             // IEC short-time inverse
+    iec(0.14, 0.02),                             // IEC-A standard inverse
+    iec(13.5, 1),                                // IEC-B very inverse
+    iec(80,   2),                                // IEC-C extremely inverse
+});
 // clang-format on
 
 namespace

@@ -29,14 +29,14 @@ enum class CurveForm {
 };
 
 struct CurveRow {
-    const char *item; // the item of the characteristic list
+    const char *item; // the item of the characteristic list (settings_catalogue.h)
     CurveForm form;
     double k, alpha;      // Iec
     double a, b, c, d, e; // FiveConstant
 };
 
 // One row per item of the characteristic list, in list order (index 0 to 12).
-extern const std::array<CurveRow, 13> curveTable;
+extern const std::array<CurveRow, CharacteristicItems.size()> curveTable;
 
 // Inverse curves are drawn and operate from 1.05 times the pick-up; above 20 times it the time
 // stays at its value for 20 times.

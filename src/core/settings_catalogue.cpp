@@ -16,21 +16,6 @@ using L = ItemList;
 using F = FileSection;
 using E = RegisterEncoding;
 
-constexpr const char *characteristicItems[] = {
-    "НЕЗАВИСИМОЕ",
-    "ANSI слабая зависимость",
-    "ANSI нормальная зависимость",
-    "ANSI сильная зависимость",
-    "ANSI чрезвычайно сильная зависимость",
-    "IAC слабая зависимость",
-    "IAC нормальная зависимость",
-    "IAC сильная зависимость",
-    "IAC чрезвычайно сильная зависимость",
-    "IEC слабая зависимость",
-    "IEC-A нормальная зависимость",
-    "IEC-B сильная зависимость",
-    "IEC-C очень сильная зависимость",
-};
 constexpr const char *earthMethodItems[] = {"УТЕЧКА", "НУЛЕВАЯ ПОСЛЕДОВАТЕЛЬНОСТЬ"};
 constexpr const char *selfDiagnosisItems[] = {"ДА", "НЕТ"};
 constexpr const char *relayModeItems[] = {"ЗАЩЕЛКА", "ИМПУЛЬСНЫЙ"};
@@ -62,7 +47,7 @@ constexpr SettingRow choice(Setting id, const char *control, Page page, const ch
                             const char *caption, ItemList items, int start, F section,
                             const char *key, RegisterField reg, const char *group = "")
 {
-    const int last = items == L::Characteristic  ? 12
+    const int last = items == L::Characteristic  ? int(CharacteristicItems.size()) - 1
                      : items == L::InputFunction ? 7
                                                  : 1;
     return {id,    control, page, label,   caption, group, K::Choice, -1, last, 1,
@@ -473,7 +458,7 @@ std::span<const char *const> itemsOf(ItemList list)
     case L::SelfDiagnosis:
         return selfDiagnosisItems;
     case L::Characteristic:
-        return characteristicItems;
+        return CharacteristicItems;
     case L::RelayMode:
         return relayModeItems;
     case L::InputFunction:

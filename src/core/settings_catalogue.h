@@ -54,6 +54,24 @@ enum class Kind : uint8_t {
 // The item lists of the drop-down lists.
 enum class ItemList : uint8_t { None, EarthMethod, SelfDiagnosis, Characteristic, RelayMode, InputFunction, Contact };
 
+// The items of the characteristic list (ComboBox3, ComboBox4); the curve constants of the
+// characteristics follow their order.
+inline constexpr std::array<const char *, 13> CharacteristicItems = {
+    "НЕЗАВИСИМОЕ",
+    "ANSI слабая зависимость",
+    "ANSI нормальная зависимость",
+    "ANSI сильная зависимость",
+    "ANSI чрезвычайно сильная зависимость",
+    "IAC слабая зависимость",
+    "IAC нормальная зависимость",
+    "IAC сильная зависимость",
+    "IAC чрезвычайно сильная зависимость",
+    "IEC слабая зависимость",
+    "IEC-A нормальная зависимость",
+    "IEC-B сильная зависимость",
+    "IEC-C очень сильная зависимость",
+};
+
 // The configuration file's sections, in file order.
 enum class FileSection : uint8_t { Configuration, Overcurrent, EarthFault, OutputRelays, DigitalInputs, LastTrip };
 inline constexpr std::size_t FileSectionCount = 6;
