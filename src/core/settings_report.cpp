@@ -28,8 +28,9 @@ const RelaySet &relaySetOf(const SettingRow &box)
 
 bool selfDiagnosisHoldsOutput3(const SettingsSet &set)
 {
-    // Item 0 "ДА": the unit drives output 3 itself.
-    return set.value(Setting::ComboBox2) == 0;
+    // While the self-diagnosis ("ДА") drives output 3, the interlocks leave the "ВЫХ.3" boxes
+    // unused.
+    return !settingInUse(set, RelaySets[0].boxes[3]);
 }
 
 // The outputs a set drives as one value ("ВЫКЛ, ВЫХ.1", "нет"), and which of them the unit

@@ -214,3 +214,16 @@ TEST(SettingsReport, TheCsvMarksTheSettingsTheInterlocksLeaveUnused)
         EXPECT_EQ(unusedInCsv(set), expected) << round;
     }
 }
+
+// The relay matrix marks the "ВЫХ.3" column while the self-diagnosis ("ДА") holds output 3.
+TEST(SettingsReport, TheRelayMatrixMarksOutputThreeWhileTheSelfDiagnosisHoldsIt)
+{
+    SettingsSet set; // "ДА" at start
+    const report::Table held = report::relayMatrix(set, {});
+    EXPECT_EQ(held.header.back(), "ВЫХ.3 *");
+    EXPECT_NE(held.note.find("Выход 3 занят самодиагностикой"), std::string::npos);
+    set.setValue(ComboBox2, 1); // "НЕТ"
+    const report::Table free = report::relayMatrix(set, {});
+    EXPECT_EQ(free.header.back(), "ВЫХ.3");
+    EXPECT_EQ(free.note, "");
+}
