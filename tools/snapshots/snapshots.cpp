@@ -29,6 +29,22 @@
 #include <array>
 #include <cstdio>
 
+namespace
+{
+
+// Writes the picture and names the file; false, with the reason, when it cannot be written.
+template <typename Picture> bool saved(const Picture &picture, const QString &file)
+{
+    if (!picture.save(file)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+        return false;
+    }
+    std::printf("%s\n", qPrintable(file));
+    return true;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
@@ -46,11 +62,8 @@ int main(int argc, char *argv[])
                                  .arg(out)
                                  .arg(i + 1)
                                  .arg(window.PageControl1->page(i)->objectName());
-        if (!window.grab().save(file)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+        if (!saved(window.grab(), file))
             return 1;
-        }
-        std::printf("%s\n", qPrintable(file));
     }
 
     // The splash as the screen shows it: the picture cut to its outline.
@@ -66,21 +79,15 @@ int main(int argc, char *argv[])
             if (outline.contains(QPoint(x, y)))
                 shaped.setPixel(x, y, grabbed.pixel(x, y));
     const QString file = out + QStringLiteral("/splash.png");
-    if (!shaped.save(file)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+    if (!saved(shaped, file))
         return 1;
-    }
-    std::printf("%s\n", qPrintable(file));
     // The exchange window in the middle of writing, as it stands over the main window.
     TFrs232 exchange(&window);
     exchange.Label1->setText(QStringLiteral("Запись уставок МТЗ ..."));
     exchange.ProgressBar1->setValue(4);
     const QString exchangeFile = out + QStringLiteral("/exchange.png");
-    if (!exchange.grab().save(exchangeFile)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(exchangeFile));
+    if (!saved(exchange.grab(), exchangeFile))
         return 1;
-    }
-    std::printf("%s\n", qPrintable(exchangeFile));
 
     // The characteristics window as it opens on a fresh start, on the earth tab.
     window.findChild<QAction *>(QStringLiteral("CharacteristicsCommand"))->trigger();
@@ -88,11 +95,8 @@ int main(int argc, char *argv[])
         fresh->ProtectionTabs->setCurrentIndex(1);
         QApplication::processEvents();
         const QString earthFile = out + QStringLiteral("/characteristics-earth.png");
-        if (!fresh->grab().save(earthFile)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(earthFile));
+        if (!saved(fresh->grab(), earthFile))
             return 1;
-        }
-        std::printf("%s\n", qPrintable(earthFile));
         fresh->ProtectionTabs->setCurrentIndex(0);
     }
 
@@ -121,20 +125,14 @@ int main(int argc, char *argv[])
     }
     QApplication::processEvents();
     const QString curvesFile = out + QStringLiteral("/characteristics.png");
-    if (!curves || !curves->grab().save(curvesFile)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(curvesFile));
+    if (!saved(curves ? curves->grab() : QPixmap(), curvesFile))
         return 1;
-    }
-    std::printf("%s\n", qPrintable(curvesFile));
     // The same at the window's smallest size: every text of the plot still whole.
     curves->resize(772, 440);
     QApplication::processEvents();
     const QString smallestFile = out + QStringLiteral("/characteristics-smallest.png");
-    if (!curves->grab().save(smallestFile)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(smallestFile));
+    if (!saved(curves->grab(), smallestFile))
         return 1;
-    }
-    std::printf("%s\n", qPrintable(smallestFile));
 
     // A write the unit refused part-way, and the difference window of a compare.
     TFrs232 refused(&window);
@@ -152,15 +150,9 @@ int main(int argc, char *argv[])
                                  unit);
     differences.show();
     QApplication::processEvents();
-    for (auto [widget, name] :
-         {std::pair<QWidget *, const char *>{&refused, "refused"}, {&differences, "differences"}}) {
-        const QString f = out + QStringLiteral("/%1.png").arg(QLatin1String(name));
-        if (!widget->grab().save(f)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(f));
-            return 1;
-        }
-        std::printf("%s\n", qPrintable(f));
-    }
+    if (!saved(refused.grab(), out + QStringLiteral("/refused.png")) ||
+        !saved(differences.grab(), out + QStringLiteral("/differences.png")))
+        return 1;
     // The exchange window's second lines: a unit that does not answer, a port that will not open.
     exchange.Label1->setText(
         QStringLiteral("Запись параметров КОНФИГУРАЦИИ ...\nБлок не отвечает: "
@@ -174,11 +166,8 @@ int main(int argc, char *argv[])
     red.setColor(QPalette::WindowText, Qt::red);
     failed.Label1->setPalette(red);
     const QString failedFile = out + QStringLiteral("/exchange-port-failed.png");
-    if (!exchange.grab().save(silentFile) || !failed.grab().save(failedFile)) {
-        std::fprintf(stderr, "cannot write %s\n", qPrintable(failedFile));
+    if (!saved(exchange.grab(), silentFile) || !saved(failed.grab(), failedFile))
         return 1;
-    }
-    std::printf("%s\n%s\n", qPrintable(silentFile), qPrintable(failedFile));
 
     // The port chooser with an adapter and a built-in port, as a machine with both lists them.
     const auto adapterAndBuiltIn = [] {
@@ -214,15 +203,9 @@ int main(int argc, char *argv[])
     log.note(QStringLiteral("порт COM1 закрыт"));
     log.flush();
     QApplication::processEvents();
-    for (auto [widget, name] :
-         {std::pair<QWidget *, const char *>{&chooser, "port-chooser"}, {&log, "exchange-log"}}) {
-        const QString file = out + QStringLiteral("/%1.png").arg(QLatin1String(name));
-        if (!widget->grab().save(file)) {
-            std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
-            return 1;
-        }
-        std::printf("%s\n", qPrintable(file));
-    }
+    if (!saved(chooser.grab(), out + QStringLiteral("/port-chooser.png")) ||
+        !saved(log.grab(), out + QStringLiteral("/exchange-log.png")))
+        return 1;
     FKsb = nullptr;
     return 0;
 }
