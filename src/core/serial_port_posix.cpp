@@ -165,19 +165,25 @@ static void closeDevice(SerialPort::Session &s)
     closeFd(s.fd);
 }
 
+// Waits until one of fds is ready; fds[0] is the thread's wake-up, emptied when it fired.
+// False when the port is closing or poll failed: the thread ends.
+static bool waitForEvents(SerialPort::Session &s, pollfd *fds, nfds_t count)
+{
+    while (::poll(fds, count, -1) < 0) {
+        if (errno != EINTR || s.stopping)
+            return false;
+    }
+    if (fds[0].revents)
+        drain(fds[0].fd);
+    return !s.stopping;
+}
+
 void transmitLoop(const std::shared_ptr<SerialPort::Session> &s)
 {
     bool waitWritable = false;
     while (!s->stopping) {
         pollfd fds[2] = {{s->transmitWake, POLLIN, 0}, {s->fd, POLLOUT, 0}};
-        if (::poll(fds, waitWritable ? 2 : 1, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (fds[0].revents)
-            drain(s->transmitWake);
-        if (s->stopping)
+        if (!waitForEvents(*s, fds, waitWritable ? 2 : 1))
             break;
         waitWritable = false;
         // Nonblocking writes under the queue lock: a purge waits at most for one of them.
@@ -346,14 +352,7 @@ void SerialPort::eventLoop(std::shared_ptr<Session> s)
     while (!s->stopping) {
         pollfd fds[2] = {{s->eventWake, POLLIN, 0}, {s->fd, POLLIN, 0}};
         const nfds_t count = s->gone ? 1 : 2;
-        if (::poll(fds, count, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (fds[0].revents)
-            drain(s->eventWake);
-        if (s->stopping)
+        if (!waitForEvents(*s, fds, count))
             break;
         const bool hangUp = count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL));
         const bool received = count == 2 && (fds[1].revents & POLLIN);
