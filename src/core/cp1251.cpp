@@ -139,28 +139,14 @@ int decodeUtf8(std::string_view s, std::size_t i, char32_t *cp)
         *cp = lead;
         return 1;
     }
-    int length;
-    unsigned char low = 0x80, high = 0xBF; // allowed range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        *cp = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        *cp = lead & 0x0F;
-        if (lead == 0xE0)
-            low = 0xA0;
-        else if (lead == 0xED)
-            high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        *cp = lead & 0x07;
-        if (lead == 0xF0)
-            low = 0x90;
-        else if (lead == 0xF4)
-            high = 0x8F;
-    } else {
-        return -1;
-    }
+    if (lead < 0xC2 || lead > 0xF4)
+        return -1; // a continuation byte, an overlong two-byte lead, or beyond U+10FFFF
+    const int length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+    *cp = lead & (0x7F >> length);
+    // The allowed range of the second byte: E0 and F0 would start overlong forms below it, ED
+    // surrogates and F4 code points above U+10FFFF beyond it.
+    unsigned char low = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    unsigned char high = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
     for (int k = 1; k < length; ++k) {
         if (i + k >= s.size())
             return -k;
