@@ -1,6 +1,7 @@
 #include "About.h"
 
 #include <QBitmap>
+#include <QFontMetrics>
 #include <QGraphicsDropShadowEffect>
 #include <QGuiApplication>
 #include <QLabel>
@@ -68,6 +69,23 @@ QImage TFAbout::picture()
     return image;
 }
 
+namespace
+{
+
+bool textFits(const QFont &font, const QString &text, QSize box)
+{
+    const QFontMetrics metrics(font);
+    const QStringList lines = text.split(u'\n');
+    if (int(lines.size()) * metrics.lineSpacing() > box.height())
+        return false;
+    for (const QString &line : lines)
+        if (metrics.horizontalAdvance(line) > box.width())
+            return false;
+    return true;
+}
+
+} // namespace
+
 TFAbout::TFAbout(QWidget *owner) : QDialog(owner), picture_(picture())
 {
     setObjectName(QStringLiteral("FAbout"));
@@ -99,6 +117,12 @@ TFAbout::TFAbout(QWidget *owner) : QDialog(owner), picture_(picture())
     RxLabel1->setText(
         QStringLiteral("Приборы телемеханики серии «Пример». Тел. +7 (000) 000-00-00\n"
                        "https://www.example.com"));
+    // Both lines must fit the strip under the plate whatever font the system puts in for the
+    // default one (Windows' fonts space their lines wider than DejaVu Sans).
+    while (note.pixelSize() > 9 && !textFits(note, RxLabel1->text(), RxLabel1->size())) {
+        note.setPixelSize(note.pixelSize() - 1);
+        RxLabel1->setFont(note);
+    }
     // Read out as one line.
     RxLabel1->setAccessibleName(RxLabel1->text().simplified());
 
