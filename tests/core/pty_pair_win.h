@@ -4,7 +4,8 @@
 // is the near one, and the port QVOKSB_TEST_FAR_PORT is the far one, which the test opens with
 // the plain Win32 calls. The pair lives for the whole run: each test starts from purged queues.
 #include <windows.h>
-#include <tlhelp32.h>
+
+#include <tlhelp32.h> // after windows.h, which it needs
 
 #include <chrono>
 #include <cstdint>
@@ -26,6 +27,32 @@ inline bool runningUnderWine()
     return ntdll && GetProcAddress(ntdll, "wine_get_version");
 }
 
+// COMn opened with the plain Win32 calls, raw at 9600 8N1, queues purged: a read waits up to
+// firstByteMs for its first byte, a write gives up after writeMs. INVALID_HANDLE_VALUE when it
+// does not open.
+inline HANDLE openRawComPort(int n, DWORD firstByteMs, DWORD writeMs)
+{
+    const std::wstring path = L"\\\\.\\COM" + std::to_wstring(n);
+    const HANDLE port = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+    if (port == INVALID_HANDLE_VALUE)
+        return port;
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    GetCommState(port, &dcb);
+    dcb.BaudRate = CBR_9600;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+    dcb.fBinary = TRUE;
+    dcb.fOutX = dcb.fInX = dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = FALSE;
+    SetCommState(port, &dcb);
+    COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, firstByteMs, 0, writeMs};
+    SetCommTimeouts(port, &timeouts);
+    PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    return port;
+}
+
 class PtyPair
 {
 public:
@@ -34,25 +61,9 @@ public:
         const char *farPort = std::getenv("QVOKSB_TEST_FAR_PORT");
         if (!farPort)
             throw std::runtime_error("no far port: run the tests with tools/wine-tests.sh");
-        const std::wstring path = L"\\\\.\\COM" + std::to_wstring(std::atoi(farPort));
-        far_ = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           0, nullptr);
+        far_ = openRawComPort(std::atoi(farPort), 50, 100);
         if (far_ == INVALID_HANDLE_VALUE)
             throw std::runtime_error("cannot open the far side");
-        DCB dcb{};
-        dcb.DCBlength = sizeof dcb;
-        GetCommState(far_, &dcb);
-        dcb.BaudRate = CBR_9600;
-        dcb.ByteSize = 8;
-        dcb.Parity = NOPARITY;
-        dcb.StopBits = ONESTOPBIT;
-        dcb.fBinary = TRUE;
-        dcb.fOutX = dcb.fInX = dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = FALSE;
-        SetCommState(far_, &dcb);
-        // A read waits up to 50 ms for its first byte; a write gives up after 100 ms.
-        COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 50, 0, 100};
-        SetCommTimeouts(far_, &timeouts);
-        PurgeComm(far_, PURGE_RXCLEAR | PURGE_TXCLEAR);
     }
     ~PtyPair()
     {

@@ -7,6 +7,7 @@
 #include "PortChooser.h"
 #include "Rs232.h"
 #include "SettingsReport.h"
+#include "core/pty_pair_win.h"
 #include "modbus_rtu.h"
 #include "unit_image.h"
 
@@ -32,25 +33,11 @@ namespace
 // own answer, past the program's exchange code.
 bool readUnit(uint16_t first, uint16_t count, std::map<int, uint16_t> *into, QString *why)
 {
-    const HANDLE port = CreateFileW(L"\\\\.\\COM1", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, 0, nullptr);
+    const HANDLE port = serial_test::openRawComPort(1, 100, 500);
     if (port == INVALID_HANDLE_VALUE) {
         *why = QStringLiteral("COM1 does not open: %1").arg(GetLastError());
         return false;
     }
-    DCB dcb{};
-    dcb.DCBlength = sizeof dcb;
-    GetCommState(port, &dcb);
-    dcb.BaudRate = CBR_9600;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    dcb.fBinary = TRUE;
-    dcb.fOutX = dcb.fInX = dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = FALSE;
-    SetCommState(port, &dcb);
-    COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, 100, 0, 500};
-    SetCommTimeouts(port, &timeouts);
-    PurgeComm(port, PURGE_RXCLEAR | PURGE_TXCLEAR);
     std::array<uint8_t, 8> request{};
     qvoksb::modbus::buildRequest(request, 1, 4, first, count);
     DWORD n = 0;
