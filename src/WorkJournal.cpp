@@ -12,50 +12,42 @@
 #include <QPointer>
 #include <QThreadPool>
 
+#include <utility>
+
 namespace exchange = qvoksb::exchange;
 namespace journal = qvoksb::journal;
 
 namespace
 {
 
+// The journal's words for the exchange window's kinds and for the engine's outcomes.
 const char *kindOf(int tag)
 {
-    switch (tag) {
-    case TFrs232::WriteConfiguration:
-        return "write";
-    case TFrs232::ReadConfiguration:
-        return "read";
-    case TFrs232::CompareConfiguration:
-        return "compare";
-    case TFrs232::ControlCommand:
-        return "command";
-    case TFrs232::InputOutputState:
-        return "state";
-    default:
-        return "";
-    }
+    static constexpr std::pair<int, const char *> kinds[] = {
+        {TFrs232::WriteConfiguration, "write"},     {TFrs232::ReadConfiguration, "read"},
+        {TFrs232::CompareConfiguration, "compare"}, {TFrs232::ControlCommand, "command"},
+        {TFrs232::InputOutputState, "state"},
+    };
+    for (const auto &[kindTag, word] : kinds)
+        if (kindTag == tag)
+            return word;
+    return "";
 }
 
 const char *outcomeOf(exchange::Outcome outcome)
 {
-    switch (outcome) {
-    case exchange::Outcome::Done:
-        return "ok";
-    case exchange::Outcome::Differences:
-        return "differences";
-    case exchange::Outcome::Unverified:
-        return "unverified";
-    case exchange::Outcome::Refused:
-        return "refused";
-    case exchange::Outcome::NoAnswer:
-        return "no-reply";
-    case exchange::Outcome::Aborted:
-        return "aborted";
-    case exchange::Outcome::PortLost:
-    case exchange::Outcome::Running:
-        break;
-    }
-    return "port";
+    static constexpr std::pair<exchange::Outcome, const char *> outcomes[] = {
+        {exchange::Outcome::Done, "ok"},
+        {exchange::Outcome::Differences, "differences"},
+        {exchange::Outcome::Unverified, "unverified"},
+        {exchange::Outcome::Refused, "refused"},
+        {exchange::Outcome::NoAnswer, "no-reply"},
+        {exchange::Outcome::Aborted, "aborted"},
+    };
+    for (const auto &[known, word] : outcomes)
+        if (known == outcome)
+            return word;
+    return "port"; // the port lost, or failed to open
 }
 
 // One thread, so that records reach the file in the order of the exchanges.

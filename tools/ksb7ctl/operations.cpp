@@ -33,44 +33,24 @@ const CommandRow *findCommand(const std::string &name)
     return nullptr;
 }
 
-int exitCodeOf(Status status)
+const StatusRow &statusRow(Status status)
 {
-    switch (status) {
-    case Status::Ok:
-        return ExitDone;
-    case Status::Differences:
-        return ExitDifferences;
-    case Status::Refused:
-        return ExitRefused;
-    case Status::Silent:
-    case Status::PortLost:
-    case Status::PortFailed:
-        return ExitLink;
-    case Status::FileFailed:
-        return ExitFileFailed;
-    }
-    return ExitLink;
-}
-
-const char *statusName(Status status)
-{
-    switch (status) {
-    case Status::Ok:
-        return "ok";
-    case Status::Differences:
-        return "differences";
-    case Status::Refused:
-        return "refused";
-    case Status::Silent:
-        return "silent";
-    case Status::PortLost:
-        return "port-lost";
-    case Status::PortFailed:
-        return "port-failed";
-    case Status::FileFailed:
-        return "file-failed";
-    }
-    return "";
+    static constexpr StatusRow rows[] = {
+        {Status::Ok, "ok", ExitDone, "ok"},
+        {Status::Differences, "differences", ExitDifferences, "differences"},
+        {Status::Refused, "refused", ExitRefused, "refused"},
+        {Status::Silent, "silent", ExitLink, "no-reply"},
+        {Status::PortLost, "port-lost", ExitLink, "port"},
+        {Status::PortFailed, "port-failed", ExitLink, "port"},
+        {Status::FileFailed, "file-failed", ExitFileFailed, "file"},
+    };
+    static_assert([] {
+        for (size_t i = 0; i < std::size(rows); ++i)
+            if (rows[i].status != Status(i))
+                return false;
+        return true;
+    }());
+    return rows[static_cast<size_t>(status)];
 }
 
 std::string stepName(int step)

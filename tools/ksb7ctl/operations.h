@@ -35,8 +35,23 @@ enum class Status {
     PortFailed,  // the port could not be opened
     FileFailed,  // the file could not be written
 };
-int exitCodeOf(Status status);
-const char *statusName(Status status); // for JSON
+// How one unit's status is reported: its word in the JSON, the program's exit code and the
+// journal of work's outcome.
+struct StatusRow {
+    Status status;
+    const char *name;
+    int exitCode;
+    const char *journalOutcome;
+};
+const StatusRow &statusRow(Status status);
+inline int exitCodeOf(Status status)
+{
+    return statusRow(status).exitCode;
+}
+inline const char *statusName(Status status) // for JSON
+{
+    return statusRow(status).name;
+}
 
 struct CommandRow {
     const char *name;    // on the command line

@@ -20,26 +20,6 @@ std::string kindOf(const std::string &command)
     return command; // read, write, trip, command
 }
 
-const char *outcomeOf(Status status)
-{
-    switch (status) {
-    case Status::Ok:
-        return "ok";
-    case Status::Differences:
-        return "differences";
-    case Status::Refused:
-        return "refused";
-    case Status::Silent:
-        return "no-reply";
-    case Status::PortLost:
-    case Status::PortFailed:
-        return "port";
-    case Status::FileFailed:
-        return "file";
-    }
-    return "";
-}
-
 // A file as given, made absolute: the journal is read later from anywhere.
 std::string absolute(const std::string &path)
 {
@@ -59,7 +39,7 @@ journal::Record journalRecord(const Report &report, const UnitResult &unit,
     r.port = report.port;
     r.address = unit.address;
     r.kind = kindOf(report.command);
-    r.outcome = outcomeOf(unit.status);
+    r.outcome = statusRow(unit.status).journalOutcome;
     r.message = unit.message;
     if (report.commandRow)
         r.message = std::string("«") + report.commandRow->caption + "»" +
