@@ -20,16 +20,6 @@
 using qvoksb::SettingsSet;
 namespace report = qvoksb::report;
 
-namespace
-{
-
-QString qs(const std::string &utf8)
-{
-    return QString::fromStdString(utf8);
-}
-
-} // namespace
-
 FileDialog reportPdfDialog()
 {
     return FileDialog(FileDialog::Save, QStringLiteral("Сохранение отчёта о настройках ..."),
@@ -94,14 +84,15 @@ void saveReportAsPdf(const SettingsReport &report, FileDialog &dialog, QWidget *
 void exportSettingsCsv(const SettingsSet &set, const qvoksb::SettingsOrigin &origin,
                        FileDialog &dialog, QWidget *parent)
 {
-    proposeName(dialog, qs(qvoksb::originFileStem(origin)), QStringLiteral("csv"));
+    proposeName(dialog, QString::fromStdString(qvoksb::originFileStem(origin)),
+                QStringLiteral("csv"));
     const std::string csv = report::csvText(set);
     saveWithDialog(dialog, parent, QStringLiteral("Настройки сохранены в файле:\n"),
                    QStringLiteral("Настройки не сохранены:\n"),
                    [&csv](const QString &name, QString *problem) {
                        std::string why;
                        const bool ok = qvoksb::saveFileAtomically(coreFileName(name), csv, &why);
-                       *problem = qs(why);
+                       *problem = QString::fromStdString(why);
                        return ok;
                    });
 }
