@@ -75,13 +75,21 @@ std::vector<Setting> configurationDifferences(const SettingsSet &a, const Settin
     return which;
 }
 
-bool UnitOperations::run(exchange::Options options, UnitResult &result, exchange::Result &done)
+static exchange::Options ofKind(exchange::Kind kind)
+{
+    exchange::Options options;
+    options.kind = kind;
+    return options;
+}
+
+std::optional<exchange::Result> UnitOperations::run(exchange::Options options, UnitResult &result)
 {
     options.address = address_;
-    done = link_.run(std::move(options), progress_);
+    result.address = address_;
+    exchange::Result done = link_.run(std::move(options), progress_);
     result.lastAccepted = done.lastAccepted;
     if (done.outcome == exchange::Outcome::Done || done.outcome == exchange::Outcome::Differences)
-        return true;
+        return done;
     const bool readBack = done.failedInReadBack;
     const int stepNumber = done.failedStep;
     const int accepted = readBack ? done.lastReadBack : done.lastAccepted;
@@ -110,38 +118,32 @@ bool UnitOperations::run(exchange::Options options, UnitResult &result, exchange
         result.lastAccepted = modbus::WriteSteps;
         result.message = "запись принята, но проверка не удалась: " + result.message;
     }
-    return false;
+    return std::nullopt;
 }
 
 UnitResult UnitOperations::read(bool withTrip)
 {
     UnitResult result;
-    result.address = address_;
-    exchange::Options o;
-    o.kind = withTrip ? exchange::Kind::Read : exchange::Kind::Compare;
-    exchange::Result done;
-    if (!run(o, result, done) || !done.settings)
+    const auto done =
+        run(ofKind(withTrip ? exchange::Kind::Read : exchange::Kind::Compare), result);
+    if (!done || !done->settings)
         return result;
-    result.settings = qvoksb::withFixedValues(*done.settings);
-    result.trip = done.lastTrip;
+    result.settings = qvoksb::withFixedValues(*done->settings);
+    result.trip = done->lastTrip;
     return result;
 }
 
 UnitResult UnitOperations::write(const SettingsSet &set, bool verify)
 {
     UnitResult result;
-    result.address = address_;
-    exchange::Options o;
-    o.kind = exchange::Kind::Write;
+    // The read-back decodes into the factory values, as a read does.
+    exchange::Options o = ofKind(exchange::Kind::Write);
     o.settings = set;
     o.verify = verify;
-    // The read-back decodes into the factory values, as a read does.
-    exchange::Result done;
-    if (!run(o, result, done) || !verify)
+    const auto done = run(std::move(o), result);
+    if (!done || !verify || !done->settings)
         return result;
-    if (!done.settings)
-        return result;
-    const SettingsSet held = qvoksb::withFixedValues(*done.settings);
+    const SettingsSet held = qvoksb::withFixedValues(*done->settings);
     result.wanted = qvoksb::withFixedValues(qvoksb::registers::asUnitHolds(set));
     result.differences = configurationDifferences(held, *result.wanted);
     result.settings = held;
@@ -176,36 +178,25 @@ UnitResult UnitOperations::diff(const SettingsSet &file)
 UnitResult UnitOperations::state()
 {
     UnitResult result;
-    result.address = address_;
-    exchange::Options o;
-    o.kind = exchange::Kind::State;
-    exchange::Result done;
-    if (run(o, result, done))
-        result.state = done.state;
+    if (const auto done = run(ofKind(exchange::Kind::State), result))
+        result.state = done->state;
     return result;
 }
 
 UnitResult UnitOperations::lastTrip()
 {
     UnitResult result;
-    result.address = address_;
-    exchange::Options o;
-    o.kind = exchange::Kind::LastTrip;
-    exchange::Result done;
-    if (run(o, result, done))
-        result.trip = done.lastTrip;
+    if (const auto done = run(ofKind(exchange::Kind::LastTrip), result))
+        result.trip = done->lastTrip;
     return result;
 }
 
 UnitResult UnitOperations::command(const CommandRow &command)
 {
     UnitResult result;
-    result.address = address_;
-    exchange::Options o;
-    o.kind = exchange::Kind::Command;
+    exchange::Options o = ofKind(exchange::Kind::Command);
     o.commandCode = uint16_t(command.code);
-    exchange::Result done;
-    run(o, result, done);
+    run(std::move(o), result);
     return result;
 }
 

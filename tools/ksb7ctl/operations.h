@@ -101,8 +101,10 @@ public:
     UnitResult command(const CommandRow &command);
 
 private:
-    // Runs one exchange of the engine; false when it failed, with the result filled in.
-    bool run(qvoksb::exchange::Options options, UnitResult &result, qvoksb::exchange::Result &done);
+    // Runs one exchange of the engine: its result when it succeeded; when it failed, nothing, and
+    // `result` says why.
+    std::optional<qvoksb::exchange::Result> run(qvoksb::exchange::Options options,
+                                                UnitResult &result);
 
     UnitLink &link_;
     uint8_t address_;
