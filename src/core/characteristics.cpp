@@ -77,6 +77,21 @@ bool reaches(double currentA, double thresholdA)
     return currentA >= thresholdA * (1 - 1e-12);
 }
 
+// What every stage has: whether it is on, its pick-up and its definite delay.
+DefiniteStageSettings definitePart(const ProtectionSettings &settings, Stage stage)
+{
+    switch (stage) {
+    case Stage::TimeDependent:
+        return {settings.timeDependent.active, settings.timeDependent.thresholdPercent,
+                settings.timeDependent.delayMs};
+    case Stage::CutOff:
+        return settings.cutOff;
+    case Stage::Alarm:
+        return settings.alarm;
+    }
+    return {};
+}
+
 } // namespace
 
 std::optional<double> curveTimeS(int index, double multiplier, double multiple)
@@ -130,15 +145,9 @@ Base base(const Settings &settings, Protection protection)
 
 const char *stageName(Stage stage)
 {
-    switch (stage) {
-    case Stage::TimeDependent:
-        return "Времязависимая ступень";
-    case Stage::CutOff:
-        return "Токовая отсечка";
-    case Stage::Alarm:
-        return "Сигнал";
-    }
-    return "";
+    static constexpr const char *names[] = {"Времязависимая ступень", "Токовая отсечка", "Сигнал"};
+    static_assert(std::size(names) == allStages.size());
+    return names[size_t(stage)];
 }
 
 ProtectionCurves::ProtectionCurves(const Settings &settings, Protection protection)
@@ -149,32 +158,12 @@ ProtectionCurves::ProtectionCurves(const Settings &settings, Protection protecti
 
 bool ProtectionCurves::active(Stage stage) const
 {
-    switch (stage) {
-    case Stage::TimeDependent:
-        return settings_.timeDependent.active;
-    case Stage::CutOff:
-        return settings_.cutOff.active;
-    case Stage::Alarm:
-        return settings_.alarm.active;
-    }
-    return false;
+    return definitePart(settings_, stage).active;
 }
 
 double ProtectionCurves::pickupA(Stage stage) const
 {
-    int percent = 0;
-    switch (stage) {
-    case Stage::TimeDependent:
-        percent = settings_.timeDependent.thresholdPercent;
-        break;
-    case Stage::CutOff:
-        percent = settings_.cutOff.thresholdPercent;
-        break;
-    case Stage::Alarm:
-        percent = settings_.alarm.thresholdPercent;
-        break;
-    }
-    return std::max(percent, 0) / 100.0 * base_.primaryA;
+    return std::max(definitePart(settings_, stage).thresholdPercent, 0) / 100.0 * base_.primaryA;
 }
 
 bool ProtectionCurves::inverse() const
@@ -204,18 +193,7 @@ std::optional<double> ProtectionCurves::timeS(Stage stage, double currentA) cons
         const double multiple = std::max(currentA / pickup, curveStartMultiple);
         return curveTimeS(characteristic, settings_.timeDependent.multiplierX10 / 10.0, multiple);
     }
-    int delayMs = 0;
-    switch (stage) {
-    case Stage::TimeDependent:
-        delayMs = settings_.timeDependent.delayMs;
-        break;
-    case Stage::CutOff:
-        delayMs = settings_.cutOff.delayMs;
-        break;
-    case Stage::Alarm:
-        delayMs = settings_.alarm.delayMs;
-        break;
-    }
+    const int delayMs = definitePart(settings_, stage).delayMs;
     // An instantaneous cut-off (0 ms) operates at once: zero is a valid time, a negative one not.
     if (delayMs < 0)
         return std::nullopt;

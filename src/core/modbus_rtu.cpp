@@ -65,26 +65,24 @@ bool sameBytes(std::span<const uint8_t> a, std::span<const uint8_t> b, size_t co
 
 std::string_view exceptionMeaning(uint8_t code)
 {
-    switch (static_cast<ExceptionCode>(code)) {
-    case ExceptionCode::IllegalFunction:
-        return "функция не поддерживается блоком";
-    case ExceptionCode::IllegalDataAddress:
-        return "недопустимый адрес регистра";
-    case ExceptionCode::IllegalDataValue:
-        return "недопустимое значение данных";
-    case ExceptionCode::ServerDeviceFailure:
-        return "внутренняя ошибка блока";
-    case ExceptionCode::Acknowledge:
-        return "запрос принят, выполнение продолжается";
-    case ExceptionCode::ServerDeviceBusy:
-        return "блок занят";
-    case ExceptionCode::MemoryParityError:
-        return "ошибка памяти блока";
-    case ExceptionCode::GatewayPathUnavailable:
-        return "шлюз: путь недоступен";
-    case ExceptionCode::GatewayTargetFailed:
-        return "шлюз: блок не отвечает";
-    }
+    struct Meaning {
+        ExceptionCode code;
+        std::string_view text;
+    };
+    static constexpr Meaning meanings[] = {
+        {ExceptionCode::IllegalFunction, "функция не поддерживается блоком"},
+        {ExceptionCode::IllegalDataAddress, "недопустимый адрес регистра"},
+        {ExceptionCode::IllegalDataValue, "недопустимое значение данных"},
+        {ExceptionCode::ServerDeviceFailure, "внутренняя ошибка блока"},
+        {ExceptionCode::Acknowledge, "запрос принят, выполнение продолжается"},
+        {ExceptionCode::ServerDeviceBusy, "блок занят"},
+        {ExceptionCode::MemoryParityError, "ошибка памяти блока"},
+        {ExceptionCode::GatewayPathUnavailable, "шлюз: путь недоступен"},
+        {ExceptionCode::GatewayTargetFailed, "шлюз: блок не отвечает"},
+    };
+    for (const Meaning &meaning : meanings)
+        if (uint8_t(meaning.code) == code)
+            return meaning.text;
     return "неизвестный код отказа";
 }
 
