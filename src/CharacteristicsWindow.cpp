@@ -29,6 +29,15 @@ QString text(const std::string &utf8)
     return QString::fromStdString(utf8);
 }
 
+// A control named for the tests and for screen readers.
+template <typename Control>
+Control *named(Control *control, const char *objectName, const QString &accessibleName)
+{
+    control->setObjectName(QString::fromLatin1(objectName));
+    control->setAccessibleName(accessibleName);
+    return control;
+}
+
 } // namespace
 
 // --- the plot on screen
@@ -106,9 +115,7 @@ CharacteristicsWindow::CharacteristicsWindow(const qvoksb::SettingsSet &settings
     SheetReference = new QLabel(this);
     SheetReference->setObjectName(QStringLiteral("SheetReference"));
     SheetReference->setWordWrap(true);
-    SheetTable = new QTableWidget(this);
-    SheetTable->setObjectName(QStringLiteral("SheetTable"));
-    SheetTable->setAccessibleName(QStringLiteral("Проверочная таблица"));
+    SheetTable = named(new QTableWidget(this), "SheetTable", QStringLiteral("Проверочная таблица"));
     SheetTable->setColumnCount(int(sheetHeader.size()));
     QStringList header;
     for (const char *h : sheetHeader)
@@ -121,21 +128,17 @@ CharacteristicsWindow::CharacteristicsWindow(const qvoksb::SettingsSet &settings
     SheetTable->horizontalHeader()->setStretchLastSection(true);
 
     auto *secondaryLabel = new QLabel(QStringLiteral("Вторичный ток ТТ:"), this);
-    SecondaryList = new QComboBox(this);
-    SecondaryList->setObjectName(QStringLiteral("SecondaryList"));
-    SecondaryList->setAccessibleName(QStringLiteral("Вторичный ток ТТ"));
+    SecondaryList = named(new QComboBox(this), "SecondaryList", QStringLiteral("Вторичный ток ТТ"));
     secondaryLabel->setBuddy(SecondaryList);
     auto *toleranceLabel = new QLabel(QStringLiteral("Допуск: ±"), this);
-    TolerancePercent = new QSpinBox(this);
-    TolerancePercent->setObjectName(QStringLiteral("TolerancePercent"));
-    TolerancePercent->setAccessibleName(QStringLiteral("Допуск по времени, процентов"));
+    TolerancePercent = named(new QSpinBox(this), "TolerancePercent",
+                             QStringLiteral("Допуск по времени, процентов"));
     TolerancePercent->setRange(0, 50);
     TolerancePercent->setSuffix(QStringLiteral(" %"));
     toleranceLabel->setBuddy(TolerancePercent);
     auto *atLeastLabel = new QLabel(QStringLiteral("не менее ±"), this);
-    ToleranceMs = new QSpinBox(this);
-    ToleranceMs->setObjectName(QStringLiteral("ToleranceMs"));
-    ToleranceMs->setAccessibleName(QStringLiteral("Допуск по времени, не менее, мс"));
+    ToleranceMs =
+        named(new QSpinBox(this), "ToleranceMs", QStringLiteral("Допуск по времени, не менее, мс"));
     ToleranceMs->setRange(0, 1000);
     ToleranceMs->setSingleStep(10);
     ToleranceMs->setSuffix(QStringLiteral(" мс"));

@@ -16,24 +16,15 @@ bool show(QWidget *parent, Kind kind, const QString &text)
         return hook(kind, text);
     QMessageBox box(parent);
     box.setText(text);
-    switch (kind) {
-    case Kind::Confirmation:
-        box.setIcon(QMessageBox::Question);
+    // By Kind: a question, a note, an error, and a message with no icon.
+    static constexpr QMessageBox::Icon icons[] = {QMessageBox::Question, QMessageBox::Information,
+                                                  QMessageBox::Critical, QMessageBox::NoIcon};
+    box.setIcon(icons[int(kind)]);
+    if (kind == Kind::Confirmation) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         box.setDefaultButton(QMessageBox::Yes);
-        break;
-    case Kind::Information:
-        box.setIcon(QMessageBox::Information);
+    } else {
         box.setStandardButtons(QMessageBox::Ok);
-        break;
-    case Kind::Error:
-        box.setIcon(QMessageBox::Critical);
-        box.setStandardButtons(QMessageBox::Ok);
-        break;
-    case Kind::Plain:
-        box.setIcon(QMessageBox::NoIcon);
-        box.setStandardButtons(QMessageBox::Ok);
-        break;
     }
     return box.exec() == QMessageBox::Yes;
 }

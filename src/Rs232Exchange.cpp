@@ -114,23 +114,12 @@ void TFrs232::setupExchange()
 exchange::Options TFrs232::options() const
 {
     exchange::Options o;
-    switch (Tag(this)) {
-    case WriteConfiguration:
-        o.kind = exchange::Kind::Write;
-        break;
-    case ControlCommand:
-        o.kind = exchange::Kind::Command;
-        break;
-    case InputOutputState:
-        o.kind = exchange::Kind::State;
-        break;
-    case CompareConfiguration:
-        o.kind = exchange::Kind::Compare;
-        break;
-    default:
-        o.kind = exchange::Kind::Read;
-        break;
-    }
+    // The engine's kind for each window kind, from WriteConfiguration on; any other Tag reads.
+    using enum exchange::Kind;
+    static constexpr exchange::Kind kinds[] = {Write, Read, Command, State, Compare};
+    static_assert(CompareConfiguration - WriteConfiguration + 1 == std::size(kinds));
+    const int index = Tag(this) - WriteConfiguration;
+    o.kind = index >= 0 && index < int(std::size(kinds)) ? kinds[index] : Read;
     o.address = UnitAddress;
     o.settings = Settings;
     o.verify = VerifyWrite;
