@@ -70,20 +70,16 @@ void TFKsb::followSettings(std::span<const qvoksb::Setting> which, QObject *cont
         QWidget *c = settingControl(s);
         switch (qvoksb::rowOf(s).kind) {
         case Kind::Numeric:
-            connect(static_cast<SpinEdit *>(c), &QSpinBox::valueChanged, context,
-                    [changed](int) { changed(); });
+            connect(static_cast<SpinEdit *>(c), &QSpinBox::valueChanged, context, changed);
             break;
         case Kind::Choice:
-            connect(static_cast<QComboBox *>(c), &QComboBox::currentIndexChanged, context,
-                    [changed](int) { changed(); });
+            connect(static_cast<QComboBox *>(c), &QComboBox::currentIndexChanged, context, changed);
             break;
         case Kind::RelayBox:
-            connect(static_cast<QCheckBox *>(c), &QAbstractButton::toggled, context,
-                    [changed](bool) { changed(); });
+            connect(static_cast<QCheckBox *>(c), &QAbstractButton::toggled, context, changed);
             break;
         case Kind::Text:
-            connect(static_cast<QLineEdit *>(c), &QLineEdit::textChanged, context,
-                    [changed](const QString &) { changed(); });
+            connect(static_cast<QLineEdit *>(c), &QLineEdit::textChanged, context, changed);
             break;
         }
     }
