@@ -21,7 +21,6 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -72,8 +71,7 @@ class TestCharacteristicsWindow : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> home_;
-    std::unique_ptr<TFKsb> w_;
+    std::unique_ptr<ShownMainWindow> w_;
 
     CharacteristicsWindow *open()
     {
@@ -94,19 +92,11 @@ class TestCharacteristicsWindow : public QObject
 private slots:
     void init()
     {
-        home_ = std::make_unique<QTemporaryDir>();
-        pointSettingsAt(home_->path());
-        w_ = std::make_unique<TFKsb>();
-        FKsb = w_.get();
-        w_->show();
+        w_ = std::make_unique<ShownMainWindow>();
         QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
     }
 
-    void cleanup()
-    {
-        w_.reset();
-        FKsb = nullptr;
-    }
+    void cleanup() { w_.reset(); }
 
     void opensOnceFromTheServiceMenuAndStaysNonModal()
     {

@@ -2,6 +2,7 @@
 // names, bad values, hostile files and the save's failure paths, on a real main window.
 #include "Main.h"
 #include "Messages.h"
+#include "testsupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -275,6 +276,14 @@ QList<QList<QByteArray>> sectionsOf(const QByteArray &file)
     return out;
 }
 
+// One row for each case a test sets up, named by the case; the test reads the name as "kind".
+void addCases(std::initializer_list<const char *> cases)
+{
+    QTest::addColumn<QString>("kind");
+    for (const char *c : cases)
+        QTest::newRow(c) << QString::fromUtf8(c);
+}
+
 } // namespace
 
 class TestConfigFile : public QObject
@@ -282,9 +291,8 @@ class TestConfigFile : public QObject
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> dir_;
-    QList<QPair<Messages::Kind, QString>> shown_;
-    QString reason_; // the last line of the last open error
-    bool answer_ = true;
+    MessageBoxes boxes_;
+    QString reason_;            // the last line of the last open error
     QStringList dialogAnswers_; // the names the dialogs are given; an empty name cancels
     QList<QString> dialogTitles_;
 
@@ -303,9 +311,10 @@ class TestConfigFile : public QObject
     }
     QPair<Messages::Kind, QString> only() const
     {
-        return shown_.size() == 1 ? shown_.front()
-                                  : qMakePair(Messages::Kind::Plain,
-                                              QStringLiteral("%1 boxes").arg(shown_.size()));
+        return boxes_.shown.size() == 1
+                   ? boxes_.shown.front()
+                   : qMakePair(Messages::Kind::Plain,
+                               QStringLiteral("%1 boxes").arg(boxes_.shown.size()));
     }
     // The open's error box without its last line, the reason, which goes to reason_.
     QPair<Messages::Kind, QString> openFailure()
@@ -334,13 +343,8 @@ private slots:
     {
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
-        shown_.clear();
-        answer_ = true;
+        boxes_.clear();
         dialogTitles_.clear();
-        Messages::hook = [this](Messages::Kind kind, const QString &text) {
-            shown_.append({kind, text});
-            return answer_;
-        };
         FileDialog::executeHook = [this](FileDialog &d) {
             dialogTitles_ << d.Title;
             if (dialogAnswers_.isEmpty() || dialogAnswers_.front().isEmpty())
@@ -353,7 +357,6 @@ private slots:
 
     void cleanup()
     {
-        Messages::hook = nullptr;
         FileDialog::executeHook = nullptr;
         TFKsb::StartupArguments.clear();
         // Leave nothing read-only behind for the temporary folder's removal.
@@ -447,20 +450,20 @@ private slots:
             const QStringList saved = settings(source);
             const QString file = path(QStringLiteral("round%1.txt").arg(round));
             save(source, file);
-            QCOMPARE(shown_.size(), 1);
-            QCOMPARE(shown_.front().first, Messages::Kind::Information);
-            shown_.clear();
+            QCOMPARE(boxes_.shown.size(), 1);
+            QCOMPARE(boxes_.shown.front().first, Messages::Kind::Information);
+            boxes_.shown.clear();
 
             TFKsb target;
             randomise(target, rng);
             open(target, file);
-            QCOMPARE(shown_.size(), 0);
+            QCOMPARE(boxes_.shown.size(), 0);
             QCOMPARE(settings(target), saved);
             QCOMPARE(target.StaticText1->text(), QFileInfo(file).fileName());
             // What was opened saves to the very same bytes.
             save(target, path("again.txt"));
             QCOMPARE(readAll(path("again.txt")), readAll(file));
-            shown_.clear();
+            boxes_.shown.clear();
         }
     }
 
@@ -471,7 +474,7 @@ private slots:
         randomise(source, rng);
         save(source, path("base.txt"));
         const QByteArray base = readAll(path("base.txt"));
-        shown_.clear();
+        boxes_.shown.clear();
         std::mt19937 shuffle(11);
 
         for (int variant = 0; variant < 3; ++variant) {
@@ -502,7 +505,7 @@ private slots:
             QVERIFY(writeBytes(path("variant.txt"), out));
             TFKsb target;
             open(target, path("variant.txt"));
-            QCOMPARE(shown_.size(), 0);
+            QCOMPARE(boxes_.shown.size(), 0);
             QCOMPARE(settings(target), settings(source));
         }
     }
@@ -566,7 +569,7 @@ private slots:
         QVERIFY(writeBytes(path("one.txt"), freshWith(key, value)));
         TFKsb w;
         open(w, path("one.txt"));
-        QCOMPARE(shown_.size(), 0);
+        QCOMPARE(boxes_.shown.size(), 0);
         QVERIFY2(settings(w).contains(setting), qPrintable(settings(w).join(u' ')));
         QCOMPARE(w.StaticText1->text(), QStringLiteral("one.txt"));
     }
@@ -606,7 +609,7 @@ private slots:
         QVERIFY(v.CheckBox3->isChecked());
         QVERIFY(!v.CheckBox3->isEnabled());
         QVERIFY(!v.RxSpinEdit5->isEnabled());
-        QCOMPARE(shown_.size(), 0);
+        QCOMPARE(boxes_.shown.size(), 0);
     }
 
     // ---- errors that end an open
@@ -656,7 +659,7 @@ private slots:
         TFKsb whole;
         whole.EEvent->setText(QStringLiteral("прежний текст"));
         open(whole, path("mended.txt"));
-        QCOMPARE(shown_.size(), 0);
+        QCOMPARE(boxes_.shown.size(), 0);
 
         TFKsb w;
         w.EEvent->setText(QStringLiteral("прежний текст"));
@@ -686,7 +689,7 @@ private slots:
         w.EEvent->setText(QStringLiteral("старое"));
         w.EDt->setText(QStringLiteral("старое"));
         open(w, path("nolast.txt"));
-        QCOMPARE(shown_.size(), 0);
+        QCOMPARE(boxes_.shown.size(), 0);
         QCOMPARE(w.EEvent->text(), QString());
         QCOMPARE(w.EDt->text(), QString());
         QCOMPARE(w.StaticText1->text(), QStringLiteral("nolast.txt"));
@@ -705,7 +708,7 @@ private slots:
         QCOMPARE(reason_, QStringLiteral("нет раздела [ВЫХОДНЫЕ РЕЛЕ]"));
         QCOMPARE(v.ComboBox5->currentIndex(), 1);
         QCOMPARE(v.ComboBox9->currentIndex(), 4);
-        shown_.clear();
+        boxes_.shown.clear();
 
         // A file that does not exist changes nothing and is not created.
         TFKsb u;
@@ -723,15 +726,8 @@ private slots:
 
     void hostileFilesGiveOneMessage_data()
     {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("directory") << "directory";
-        QTest::newRow("fifo") << "fifo";
-        QTest::newRow("device") << "device";
-        QTest::newRow("symlink loop") << "loop";
-        QTest::newRow("binary garbage") << "garbage";
-        QTest::newRow("utf-8 text") << "utf8";
-        QTest::newRow("10 MB of lines") << "big";
-        QTest::newRow("sparse 100 MB") << "sparse";
+        addCases({"directory", "fifo", "device", "symlink loop", "binary garbage", "utf-8 text",
+                  "10 MB of lines", "sparse 100 MB"});
     }
 
     void hostileFilesGiveOneMessage()
@@ -744,18 +740,18 @@ private slots:
             QCOMPARE(::mkfifo(QFile::encodeName(name).constData(), 0644), 0);
         } else if (kind == "device") {
             name = QStringLiteral("/dev/zero");
-        } else if (kind == "loop") {
+        } else if (kind == "symlink loop") {
             QVERIFY(QFile::link(path("other.txt"), name));
             QVERIFY(QFile::link(name, path("other.txt")));
-        } else if (kind == "garbage") {
+        } else if (kind == "binary garbage") {
             QByteArray junk(200000, '\0');
             QRandomGenerator rng(3);
             for (char &c : junk)
                 c = char(rng.bounded(256));
             QVERIFY(writeBytes(name, junk));
-        } else if (kind == "utf8") {
+        } else if (kind == "utf-8 text") {
             QVERIFY(writeBytes(name, withCrLf(QByteArray(freshFile))));
-        } else if (kind == "big") {
+        } else if (kind == "10 MB of lines") {
             // Ten megabytes of lines that name nothing, then a complete file: no configuration
             // is that large, and it is refused without being taken into memory whole.
             QByteArray big = "[Мусор]\r\n";
@@ -763,7 +759,7 @@ private slots:
             while (big.size() < 10 * 1024 * 1024)
                 big += "key=value value value value value value value value\r\n";
             QVERIFY(writeBytes(name, big + withCrLf(cp1251(QString::fromUtf8(freshFile)))));
-        } else if (kind == "sparse") {
+        } else if (kind == "sparse 100 MB") {
             QFile f(name);
             QVERIFY(f.open(QIODevice::WriteOnly));
             QVERIFY(f.write(withCrLf(cp1251(QString::fromUtf8(freshFile)))) > 0);
@@ -829,7 +825,7 @@ private slots:
         QVERIFY(writeBytes(path("awkward.txt"), file));
         TFKsb w;
         open(w, path("awkward.txt"));
-        QCOMPARE(shown_.size(), 0);
+        QCOMPARE(boxes_.shown.size(), 0);
         QVERIFY2(settings(w).contains(setting), qPrintable(settings(w).join(u' ').left(400)));
         QCOMPARE(w.StaticText1->text(), QStringLiteral("awkward.txt"));
     }
@@ -846,40 +842,35 @@ private slots:
                                               QStringLiteral("\n\rсуществует, перезаписать его?")};
 
         TFKsb w;
-        answer_ = false;
+        boxes_.answer = false;
         save(w, name);
         QCOMPARE(only(), question);
         QCOMPARE(readAll(name), old);
         QCOMPARE(w.StaticText1->text(), QStringLiteral("default.txt (заводская конфигурация)"));
 
-        shown_.clear();
-        answer_ = true;
+        boxes_.shown.clear();
+        boxes_.answer = true;
         save(w, name);
-        QCOMPARE(shown_.size(), 2);
-        QCOMPARE(shown_.at(0), question);
-        QCOMPARE(shown_.at(1).first, Messages::Kind::Information);
+        QCOMPARE(boxes_.shown.size(), 2);
+        QCOMPARE(boxes_.shown.at(0), question);
+        QCOMPARE(boxes_.shown.at(1).first, Messages::Kind::Information);
         QCOMPARE(readAll(name), withCrLf(cp1251(QString::fromUtf8(freshFile))));
         QCOMPARE(w.StaticText1->text(), QStringLiteral("exists.txt"));
 
         // A cancelled dialog does nothing; the dialog keeps the last name chosen.
-        shown_.clear();
+        boxes_.shown.clear();
         dialogAnswers_ = {QString()};
         w.SISaveClick();
-        QCOMPARE(shown_.size(), 0);
+        QCOMPARE(boxes_.shown.size(), 0);
         QCOMPARE(w.SaveDialog1.FileName, name);
         w.SILoadClick();
-        QCOMPARE(shown_.size(), 0);
+        QCOMPARE(boxes_.shown.size(), 0);
     }
 
     void failedSaveKeepsTheOldFile_data()
     {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("read-only file") << "readonly";
-        QTest::newRow("missing folder") << "nofolder";
-        QTest::newRow("folder as target") << "folder";
-        QTest::newRow("file size limit") << "fsize";
-        QTest::newRow("text with a line break") << "linebreak";
-        QTest::newRow("text longer than a value") << "longtext";
+        addCases({"read-only file", "missing folder", "folder as target", "file size limit",
+                  "text with a line break", "text longer than a value"});
     }
 
     void failedSaveKeepsTheOldFile()
@@ -889,20 +880,20 @@ private slots:
         const QByteArray old = "[Старая секция]\r\nключ=1\r\n";
         QVERIFY(writeBytes(name, old));
         TFKsb w;
-        if (kind == "readonly")
+        if (kind == "read-only file")
             QVERIFY(QFile::setPermissions(name, QFile::ReadOwner | QFile::ReadGroup));
-        else if (kind == "nofolder")
+        else if (kind == "missing folder")
             name = path("no/such/folder/target.txt");
-        else if (kind == "folder")
+        else if (kind == "folder as target")
             QVERIFY(QDir().mkpath(name = path("folder.txt")));
-        else if (kind == "linebreak")
+        else if (kind == "text with a line break")
             w.EEvent->setText(QStringLiteral("первая\r\nвторая"));
-        else if (kind == "longtext")
+        else if (kind == "text longer than a value")
             w.EDt->setText(QString(3000, u'Д'));
 
         struct rlimit saved {
         };
-        if (kind == "fsize") {
+        if (kind == "file size limit") {
             // The disk fills after 1000 bytes: writes beyond fail instead of signalling.
             std::signal(SIGXFSZ, SIG_IGN);
             QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -911,10 +902,10 @@ private slots:
             QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
         }
         save(w, name);
-        if (kind == "fsize")
+        if (kind == "file size limit")
             QCOMPARE(::setrlimit(RLIMIT_FSIZE, &saved), 0);
 
-        QCOMPARE(shown_.back(), saveError());
+        QCOMPARE(boxes_.shown.back(), saveError());
         QCOMPARE(w.StaticText1->text(), QStringLiteral("default.txt (заводская конфигурация)"));
         QCOMPARE(readAll(path("target.txt")), old);
         // No temporary file is left beside the target.
@@ -932,7 +923,7 @@ private slots:
         TFKsb::StartupArguments = {path("start.txt"), path("second.txt")};
         {
             TFKsb w;
-            QCOMPARE(shown_.size(), 0);
+            QCOMPARE(boxes_.shown.size(), 0);
             QCOMPARE(w.RxSpinEdit1->value(), 60);
             QCOMPARE(w.StaticText1->text(), QStringLiteral("start.txt"));
             QCOMPARE(w.OpenDialog1.FileName, path("start.txt"));

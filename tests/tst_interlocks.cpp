@@ -4,6 +4,7 @@
 #include "Main.h"
 #include "interlocks.h"
 #include "settings_set.h"
+#include "testsupport.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -12,7 +13,6 @@
 #include <QPushButton>
 #include <QRandomGenerator>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -192,22 +192,19 @@ public:
                 out << QStringLiteral("labelFor(%1) is not %2").arg(QLatin1String(c), l);
         if (!box(16)->isChecked())
             out << QStringLiteral("CheckBox16 cleared");
-        for (const char *name : delaySpins) {
-            auto *s = get<SpinEdit>(QLatin1String(name));
-            if (s->singleStep() != delayStep(s->value()))
-                out << QStringLiteral("%1 at %2 steps %3")
-                           .arg(name)
-                           .arg(s->value())
-                           .arg(s->singleStep());
-        }
-        for (const char *name : thresholdSpins) {
-            auto *s = get<SpinEdit>(QLatin1String(name));
-            if (s->singleStep() != thresholdStep(s->value()))
-                out << QStringLiteral("%1 at %2 steps %3")
-                           .arg(name)
-                           .arg(s->value())
-                           .arg(s->singleStep());
-        }
+        // Each delay and each threshold steps as its value calls for.
+        const auto checkSteps = [&](const auto &spins, int (*step)(int)) {
+            for (const char *name : spins) {
+                auto *s = get<SpinEdit>(QLatin1String(name));
+                if (s->singleStep() != step(s->value()))
+                    out << QStringLiteral("%1 at %2 steps %3")
+                               .arg(name)
+                               .arg(s->value())
+                               .arg(s->singleStep());
+            }
+        };
+        checkSteps(delaySpins, delayStep);
+        checkSteps(thresholdSpins, thresholdStep);
         return out.join(QLatin1Char('\n'));
     }
 
@@ -264,8 +261,7 @@ class TestInterlocks : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<QTemporaryDir> home_;
-    std::unique_ptr<TFKsb> w_;
+    std::unique_ptr<ShownMainWindow> w_;
     std::unique_ptr<Model> m_;
 
     QString stateProblems() const { return m_->differences(); }
@@ -273,13 +269,9 @@ class TestInterlocks : public QObject
 private slots:
     void init()
     {
-        home_ = std::make_unique<QTemporaryDir>();
-        QVERIFY(home_->isValid());
-        qputenv("XDG_CONFIG_HOME", home_->path().toLocal8Bit());
-        w_ = std::make_unique<TFKsb>();
-        FKsb = w_.get();
+        w_ = std::make_unique<ShownMainWindow>();
+        QVERIFY(w_->settingsHome.isValid());
         m_ = std::make_unique<Model>(*w_);
-        w_->show();
         QVERIFY(QTest::qWaitForWindowExposed(w_.get()));
     }
 
@@ -287,7 +279,6 @@ private slots:
     {
         m_.reset();
         w_.reset();
-        FKsb = nullptr;
     }
 
     void opensInTheStartState()
@@ -600,7 +591,8 @@ private slots:
         QVERIFY2(stateProblems().isEmpty(), qPrintable(stateProblems()));
     }
 
-    void delayStepsByValue_data()
+    // The delays step by 10, 100 or 1000 and the thresholds by 1 or 10, by the value they leave.
+    void stepsByValue_data()
     {
         QTest::addColumn<QString>("spin");
         QTest::addColumn<int>("from");
@@ -624,35 +616,6 @@ private slots:
             << "RxSpinEdit16" << 9999 << int(Qt::Key_Down) << QList<int>{9899, 9799};
         QTest::newRow("9999 up") << "RxSpinEdit21" << 9999 << int(Qt::Key_Up)
                                  << QList<int>{10099, 11099};
-    }
-
-    void delayStepsByValue()
-    {
-        QFETCH(QString, spin);
-        QFETCH(int, from);
-        QFETCH(int, key);
-        QFETCH(QList<int>, values);
-        // Give the delay's function a relay and independent time so that the delay is editable.
-        w_->SetListIndex(m_->list(3), 0);
-        w_->SetListIndex(m_->list(4), 0);
-        m_->box(20)->setChecked(true);
-        m_->box(32)->setChecked(true);
-        auto *s = m_->get<SpinEdit>(spin);
-        QVERIFY(s->isEnabled());
-        s->setValueFromProgram(static_cast<long long>(from));
-        QCOMPARE(s->value(), from);
-        for (int v : values) {
-            QTest::keyClick(s, Qt::Key(key));
-            QCOMPARE(s->value(), v);
-        }
-    }
-
-    void thresholdStepsByValue_data()
-    {
-        QTest::addColumn<QString>("spin");
-        QTest::addColumn<int>("from");
-        QTest::addColumn<int>("key");
-        QTest::addColumn<QList<int>>("values");
         for (const char *s : thresholdSpins) {
             QTest::addRow("%s 99 up", s) << s << 99 << int(Qt::Key_Up) << QList<int>{100, 110};
             QTest::addRow("%s 100 down", s) << s << 100 << int(Qt::Key_Down) << QList<int>{90, 89};
@@ -661,14 +624,21 @@ private slots:
         }
     }
 
-    void thresholdStepsByValue()
+    void stepsByValue()
     {
         QFETCH(QString, spin);
         QFETCH(int, from);
         QFETCH(int, key);
         QFETCH(QList<int>, values);
+        // Give the delays' functions a relay and independent time so that the delays are editable.
+        w_->SetListIndex(m_->list(3), 0);
+        w_->SetListIndex(m_->list(4), 0);
+        m_->box(20)->setChecked(true);
+        m_->box(32)->setChecked(true);
         auto *s = m_->get<SpinEdit>(spin);
+        QVERIFY(s->isEnabled());
         s->setValueFromProgram(static_cast<long long>(from));
+        QCOMPARE(s->value(), from);
         for (int v : values) {
             QTest::keyClick(s, Qt::Key(key));
             QCOMPARE(s->value(), v);

@@ -24,12 +24,6 @@
 namespace
 {
 
-// What the message boxes were asked to show, and how the test answers the questions.
-struct Boxes {
-    QList<QPair<Messages::Kind, QString>> shown;
-    bool answer = true;
-};
-
 QByteArray readFile(const QString &path)
 {
     QFile f(path);
@@ -73,7 +67,7 @@ class TestMain : public QObject
     Q_OBJECT
 
     std::unique_ptr<QTemporaryDir> home_;
-    Boxes boxes_;
+    MessageBoxes boxes_;
 
     QString iniPath() const { return home_->filePath(QStringLiteral("QvoKsb.ini")); }
 
@@ -100,18 +94,10 @@ private slots:
         QVERIFY(home_->isValid());
         pointSettingsAt(home_->path());
         TFAbout::ShowMilliseconds = 20;
-        boxes_ = Boxes();
-        Messages::hook = [this](Messages::Kind kind, const QString &text) {
-            boxes_.shown.append({kind, text});
-            return boxes_.answer;
-        };
+        boxes_.clear();
     }
 
-    void cleanup()
-    {
-        Messages::hook = nullptr;
-        FKsb = nullptr;
-    }
+    void cleanup() { FKsb = nullptr; }
 
     void freshWindowFrame()
     {

@@ -18,6 +18,7 @@
 
 #include "frame_bytes.h"
 #include "libmodbus_slave.h"
+#include "testsupport.h"
 
 #include <fcntl.h>
 #include <map>
@@ -109,9 +110,8 @@ class TestRegisterMap : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<TFKsb> w_;
-    QList<QPair<Messages::Kind, QString>> boxes_;
-    bool answer_ = true;
+    std::unique_ptr<MainWindowUnderTest> w_;
+    MessageBoxes boxes_;
 
     TFKsb &w() { return *w_; }
 
@@ -153,20 +153,9 @@ private slots:
     void init()
     {
         boxes_.clear();
-        answer_ = true;
-        Messages::hook = [this](Messages::Kind kind, const QString &text) {
-            boxes_.append({kind, text});
-            return answer_;
-        };
-        w_ = std::make_unique<TFKsb>();
-        FKsb = w_.get();
+        w_ = std::make_unique<MainWindowUnderTest>();
     }
-    void cleanup()
-    {
-        w_.reset();
-        FKsb = nullptr;
-        Messages::hook = nullptr;
-    }
+    void cleanup() { w_.reset(); }
 
     void register257Written()
     {
@@ -210,7 +199,7 @@ private slots:
         QVERIFY(readStep1(0x0000));
         QCOMPARE(w().ComboBox1->currentIndex(), 0);
         QVERIFY(!w().RxSpinEdit3->isEnabled());
-        QVERIFY(boxes_.isEmpty());
+        QVERIFY(boxes_.shown.isEmpty());
     }
 
     // --- values, their scales and the controls' ranges -----------------------------------------
@@ -376,11 +365,11 @@ private slots:
         QFETCH(QString, question);
         w().RadioGroup1->setItemIndex(item);
 
-        answer_ = false;
+        boxes_.answer = false;
         w().Button1Click();
-        QCOMPARE(boxes_.size(), 1);
-        QCOMPARE(boxes_[0].first, Messages::Kind::Confirmation);
-        QCOMPARE(boxes_[0].second, question);
+        QCOMPARE(boxes_.shown.size(), 1);
+        QCOMPARE(boxes_.shown[0].first, Messages::Kind::Confirmation);
+        QCOMPARE(boxes_.shown[0].second, question);
         QCOMPARE(w().RadioGroup1->Tag, 0);
 
         // What a Yes sends is checked end to end against the simulated unit (tst_exchange).
@@ -450,7 +439,7 @@ private slots:
             const exchange::Result state = runWith(unit, fresh, exchange::Kind::State);
             QVERIFY(state.lamps.has_value());
             fresh.showLamps(*state.lamps);
-            QVERIFY(boxes_.isEmpty());
+            QVERIFY(boxes_.shown.isEmpty());
 
             // Each control holds what its register says.
             std::map<int, uint16_t> expected = unitImageOf(fresh);

@@ -8,6 +8,7 @@
 #include "characteristics.h"
 #include "config_file.h"
 #include "report_sets.h"
+#include "testsupport.h"
 
 #include <QAction>
 #include <QApplication>
@@ -147,11 +148,13 @@ class TestSettingsReport : public QObject
 {
     Q_OBJECT
 
+    // The form's fields and the CT secondaries go to a QvoKsb.ini of this run's own, made first
+    // and removed last.
+    OwnSettingsFolder settings_;
     std::unique_ptr<QTemporaryDir> dir_;
-    QList<QPair<Messages::Kind, QString>> shown_;
+    MessageBoxes boxes_;
     QString chosenFile_;
     QString proposed_; // what the save dialog offered
-    QTemporaryDir home_;
 
     QString path(const QString &name) const { return dir_->filePath(name); }
 
@@ -164,20 +167,10 @@ class TestSettingsReport : public QObject
     }
 
 private slots:
-    void initTestCase()
-    {
-        // The form's fields and the CT secondaries go to a QvoKsb.ini of this run's own.
-        qputenv("XDG_CONFIG_HOME", home_.path().toLocal8Bit());
-    }
-
     void init()
     {
         dir_ = std::make_unique<QTemporaryDir>();
-        shown_.clear();
-        Messages::hook = [this](Messages::Kind kind, const QString &text) {
-            shown_.append({kind, text});
-            return true;
-        };
+        boxes_.clear();
         FileDialog::executeHook = [this](FileDialog &d) {
             proposed_ = d.FileName;
             d.FileName = chosenFile_;
@@ -186,7 +179,6 @@ private slots:
     }
     void cleanup()
     {
-        Messages::hook = nullptr;
         FileDialog::executeHook = nullptr;
         QFile::setPermissions(dir_->path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
@@ -245,8 +237,8 @@ private slots:
         w.COM16Click(w.COM[2]);
         const QString name = path("report.pdf");
         savePdf(w, name);
-        QCOMPARE(shown_.size(), 1);
-        QCOMPARE(shown_.first().first, Messages::Kind::Information);
+        QCOMPARE(boxes_.shown.size(), 1);
+        QCOMPARE(boxes_.shown.first().first, Messages::Kind::Information);
 
         const QStringList pages = pdfPages(name);
         QVERIFY(pages.size() >= 2);
@@ -536,9 +528,9 @@ private slots:
         if (kind == "fsize")
             QCOMPARE(::setrlimit(RLIMIT_FSIZE, &saved), 0);
 
-        QCOMPARE(shown_.size(), 1);
-        QCOMPARE(shown_.first().first, Messages::Kind::Error);
-        const QString text = shown_.first().second;
+        QCOMPARE(boxes_.shown.size(), 1);
+        QCOMPARE(boxes_.shown.first().first, Messages::Kind::Error);
+        const QString text = boxes_.shown.first().second;
         QVERIFY2(text.startsWith(QStringLiteral("Отчёт о настройках не сохранён:\n")),
                  qPrintable(text));
         QVERIFY2(text.contains(folder), qPrintable(text));
@@ -558,8 +550,8 @@ private slots:
         w.EEvent->setText(QStringLiteral("=1+1; \"КЗ\""));
         chosenFile_ = path("settings.csv");
         w.findChild<QAction *>(QStringLiteral("CsvCommand"))->trigger();
-        QCOMPARE(shown_.size(), 1);
-        QCOMPARE(shown_.first().first, Messages::Kind::Information);
+        QCOMPARE(boxes_.shown.size(), 1);
+        QCOMPARE(boxes_.shown.first().first, Messages::Kind::Information);
 
         QFile f(chosenFile_);
         QVERIFY(f.open(QIODevice::ReadOnly));

@@ -3,12 +3,12 @@
 // into a folder with a Russian name, and the configuration written through COM1 to the simulated
 // unit the runner keeps on the pseudo-terminal behind it.
 #include "Main.h"
-#include "Messages.h"
 #include "PortChooser.h"
 #include "Rs232.h"
 #include "SettingsReport.h"
 #include "core/pty_pair_win.h"
 #include "modbus_rtu.h"
+#include "testsupport.h"
 #include "unit_image.h"
 
 #include <QDir>
@@ -16,7 +16,6 @@
 #include <QLineEdit>
 #include <QSpinBox>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 
@@ -66,30 +65,18 @@ class TestWindowsProgram : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir home_;
-    std::unique_ptr<TFKsb> w_;
-    QStringList boxes_;
+    OwnSettingsFolder home_; // QvoKsb.ini goes to %APPDATA%, of this run's own
+    std::unique_ptr<MainWindowUnderTest> w_;
+    MessageBoxes boxes_;
 
 private slots:
     void init()
     {
-        // QvoKsb.ini goes to %APPDATA%: a fresh one for every test.
-        QVERIFY(home_.isValid());
-        qputenv("APPDATA", QDir::toNativeSeparators(home_.path()).toUtf8());
+        QVERIFY(home_.settingsHome.isValid());
         boxes_.clear();
-        Messages::hook = [this](Messages::Kind, const QString &text) {
-            boxes_ << text;
-            return true;
-        };
-        w_ = std::make_unique<TFKsb>();
-        FKsb = w_.get();
+        w_ = std::make_unique<MainWindowUnderTest>();
     }
-    void cleanup()
-    {
-        Messages::hook = nullptr;
-        w_.reset();
-        FKsb = nullptr;
-    }
+    void cleanup() { w_.reset(); }
 
     void theToolBarButtonsShowTheirPictures()
     {
@@ -118,7 +105,7 @@ private slots:
         d.accept();
         QCOMPARE(d.result(), int(QDialog::Accepted));
         QCOMPARE(d.linkTarget(), QStringLiteral("COM5"));
-        QVERIFY(boxes_.isEmpty());
+        QVERIFY(boxes_.shown.isEmpty());
         // The port menu's hint names what the system has as COM5, not a device of another system.
         const QString hint = w_->COM[4]->statusTip();
         QVERIFY2(hint.startsWith(QStringLiteral("COM5: ")) &&
@@ -136,14 +123,14 @@ private slots:
         d.Ports->selectRow(0);
         d.accept();
         QCOMPARE(d.result(), int(QDialog::Rejected));
-        QCOMPARE(boxes_.size(), qsizetype(1));
-        QVERIFY2(boxes_.first().contains(QStringLiteral("диспетчере устройств")),
-                 qPrintable(boxes_.first()));
+        QCOMPARE(boxes_.shown.size(), qsizetype(1));
+        QVERIFY2(boxes_.shown.first().second.contains(QStringLiteral("диспетчере устройств")),
+                 qPrintable(boxes_.shown.first().second));
     }
 
     void aReportIsSavedIntoAFolderWithARussianName()
     {
-        const QString folder = home_.filePath(QStringLiteral("Отчёты КСБ-7"));
+        const QString folder = home_.settingsHome.filePath(QStringLiteral("Отчёты КСБ-7"));
         QVERIFY(QDir().mkpath(folder));
         const QString file = folder + QStringLiteral("/уставки.pdf");
         QString error;
@@ -165,7 +152,7 @@ private slots:
         const std::map<int, uint16_t> expected = unitImageOf(*w_);
         w_->SIWrite->click(); // the modal exchange window runs to its end
         QVERIFY(Frs232 == nullptr);
-        QVERIFY2(boxes_.isEmpty(), qPrintable(boxes_.join(QStringLiteral("; "))));
+        QVERIFY2(boxes_.shown.isEmpty(), qPrintable(boxes_.shown.value(0).second));
         std::map<int, uint16_t> held;
         const std::pair<uint16_t, uint16_t> blocks[] = {{257, 3},  {267, 1}, {277, 6}, {384, 11},
                                                         {395, 11}, {262, 5}, {269, 4}};
