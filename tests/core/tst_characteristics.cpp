@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <utility>
 
 using namespace qvoksb::characteristics;
 
@@ -254,14 +255,11 @@ TEST(Sheet, RowsAndCurrentsOfOneSettingsSet)
 
 TEST(Sheet, ThreeSignificantFiguresWithADecimalComma)
 {
-    EXPECT_EQ(formatSignificant(10.0297), "10,0");
-    EXPECT_EQ(formatSignificant(1.7443), "1,74");
-    EXPECT_EQ(formatSignificant(0.05), "0,0500");
-    EXPECT_EQ(formatSignificant(512.4), "512");
-    EXPECT_EQ(formatSignificant(9.996), "10,0");
-    EXPECT_EQ(formatSignificant(0.09996), "0,100");
-    EXPECT_EQ(formatSignificant(0), "0");
-    EXPECT_EQ(formatSignificant(12345), "12345");
+    const std::pair<double, const char *> shown[] = {
+        {10.0297, "10,0"}, {1.7443, "1,74"},   {0.05, "0,0500"}, {512.4, "512"},
+        {9.996, "10,0"},   {0.09996, "0,100"}, {0, "0"},         {12345, "12345"}};
+    for (const auto &[value, text] : shown)
+        EXPECT_EQ(formatSignificant(value), text) << value;
 }
 
 TEST(Plot, EveryCombinationTheSettingsAllowDrawsFiniteValues)
