@@ -1,5 +1,6 @@
-// What the port does the same on every platform: handing events to the GUI thread one at a time,
-// delivering them to the handlers, the transmit queue and closing.
+// What the port does the same on every platform: the steps of opening and the undoing of a failed
+// one, the event thread's loop, handing events to the GUI thread one at a time, delivering them to
+// the handlers, the transmit queue, purging and closing. The platform's file does the device.
 #include "serial_port.h"
 
 #include "line_errors.h"
@@ -26,7 +27,30 @@ struct HandOffGuard {
     uint64_t ticket;
 };
 
+void wakeForClosing(SerialPort::Session &s)
+{
+    wakeEventThread(s);
+    wakeTransmitter(s);
+}
+
 } // namespace
+
+SerialPortError portError(const std::string &port, const std::string &what, int error)
+{
+    std::string text = port + ": " + what;
+    if (error)
+        text += ": " + systemReason(error);
+    return SerialPortError(text, error);
+}
+
+void reportWriteFailure(SerialPort::Session &s, bool deviceGone)
+{
+    SessionShared &c = sharedPart(s);
+    if (!deviceGone || !c.ioErrorReported.exchange(true)) {
+        c.pendingFlags |= CE_IOE;
+        wakeEventThread(s);
+    }
+}
 
 SerialPort::SerialPort(GuiHandOff *gui) : gui_(gui) {}
 
@@ -44,6 +68,42 @@ SerialPort::~SerialPort()
 bool SerialPort::Active() const
 {
     return session_ != nullptr;
+}
+
+void SerialPort::Open()
+{
+    const std::string port = DevicePath.empty() ? portEntryName(PortNum) : DevicePath;
+    if (session_)
+        throw portError(port, "the port is already open");
+    if (!gui_)
+        throw portError(port, "no GUI thread to deliver the port's events to");
+    devicePath_ = DevicePath.empty() ? serialDevicePath(PortNum) : DevicePath;
+    const std::string name = portLabel(port, devicePath_);
+    waitForPortToSettle(devicePath_, CloseDelayMs);
+
+    std::shared_ptr<Session> s = newSession();
+    SessionShared &c = sharedPart(*s);
+    c.port = port;
+    c.gui = gui_;
+    // Undoes everything of a failed open.
+    struct Cleanup {
+        Session &s;
+        bool armed = true;
+        ~Cleanup()
+        {
+            if (armed)
+                releaseDevice(s);
+        }
+    } cleanup{*s};
+
+    const ModemLineLevels levels = modemLineLevels(ControlDtr, ControlRts);
+    openDevice(*s, devicePath_, name, levels);
+    // From here on DTR and RTS are held where the user wants them.
+    modemLinesDriven_ =
+        modemLineDriver ? modemLineDriver(levels) : driveModemLines(*s, levels, name);
+    prepareEvents(*s, name);
+    startThreads(s, name);
+    cleanup.armed = false;
 }
 
 void SerialPort::startThreads(const std::shared_ptr<Session> &s, const std::string &name)
@@ -146,6 +206,47 @@ void SerialPort::reportHandlerError(const char *handler)
     }
     if (gui_)
         gui_->reportHandlerError(what);
+}
+
+void SerialPort::PurgeWrite()
+{
+    if (!session_)
+        return;
+    SessionShared &c = sharedPart(*session_);
+    // Both locks: no byte queued meanwhile can be sent and then dropped by the purge.
+    std::lock_guard queueLock(c.queueMutex);
+    c.queue.clear();
+    std::lock_guard lock(c.ioMutex);
+    discardTransmit(*session_);
+}
+
+void SerialPort::PurgeRead()
+{
+    if (!session_)
+        return;
+    SessionShared &c = sharedPart(*session_);
+    std::lock_guard lock(c.ioMutex);
+    discardReceived(*session_);
+    c.purgedRead = true;
+}
+
+// The event thread: waits for the device, hands each event to the GUI thread and waits until it
+// has been handled.
+void SerialPort::eventLoop(std::shared_ptr<Session> s)
+{
+    SessionShared &c = sharedPart(*s);
+    while (!c.stopping) {
+        const DeviceEvent event = waitForEvent(*s);
+        if (event.stop)
+            break;
+        if (!event.hangUp && !event.received && c.pendingFlags == 0)
+            continue;
+        // A device that hung up or failed a read does so every time: stop watching it now.
+        if (event.hangUp)
+            c.gone = true;
+        if (!handOff(s, event.hangUp))
+            c.gone = true; // the GUI takes no more events; nobody is left to tell
+    }
 }
 
 // On the event thread: posts the event and waits until the GUI thread has handled it (or dropped

@@ -1,16 +1,11 @@
 // The serial port on POSIX termios.
 #include "serial_port.h"
 
-#include "port_settle.h"
-
 #include "line_errors.h"
-#include "port_directory.h"
 #include "serial_port_session.h"
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
@@ -28,16 +23,8 @@ namespace qvoksb
 namespace
 {
 
-// An event that reads nothing this many times in a row although the device said it was
-// readable means the device is gone without saying so.
-constexpr int emptyReadsMeaningGone = 8;
 // A read takes what the driver holds; this is enough for a full receive buffer.
 constexpr size_t readChunkBytes = 4096;
-
-std::string systemText(int error)
-{
-    return std::strerror(error);
-}
 
 bool vanishedError(int error)
 {
@@ -96,26 +83,6 @@ bool lineSettingsTook(const termios &wanted, const termios &got)
            (got.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS)) ==
                (wanted.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS)) &&
            (got.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP | INPCK)) == 0;
-}
-
-// Holds DTR and RTS at the chosen levels; false when the device has no modem lines. Throws on
-// any other failure.
-bool driveModemLines(int fd, ModemLineLevels levels, const std::string &port)
-{
-    int assert = 0, negate = 0;
-    (levels.dtr ? assert : negate) |= TIOCM_DTR;
-    (levels.rts ? assert : negate) |= TIOCM_RTS;
-    if (assert && ::ioctl(fd, TIOCMBIS, &assert) != 0) {
-        if (noModemLines(errno))
-            return false;
-        throw portError(port, "cannot assert the modem lines", errno);
-    }
-    if (negate && ::ioctl(fd, TIOCMBIC, &negate) != 0) {
-        if (noModemLines(errno))
-            return false;
-        throw portError(port, "cannot negate the modem lines", errno);
-    }
-    return true;
 }
 
 } // namespace
@@ -204,91 +171,15 @@ void transmitLoop(const std::shared_ptr<SerialPort::Session> &s)
             const int error = n < 0 ? errno : EIO;
             s->queue.clear();
             lock.unlock();
-            if (!vanishedError(error) || !s->ioErrorReported.exchange(true)) {
-                s->pendingFlags |= CE_IOE;
-                wake(s->eventWake);
-            }
+            reportWriteFailure(*s, vanishedError(error));
             break;
         }
     }
 }
 
-void SerialPort::Open()
+std::shared_ptr<SerialPort::Session> newSession()
 {
-    const std::string port = DevicePath.empty() ? portEntryName(PortNum) : DevicePath;
-    if (session_)
-        throw portError(port, "the port is already open");
-    if (!gui_)
-        throw portError(port, "no GUI thread to deliver the port's events to");
-    devicePath_ = DevicePath.empty() ? serialDevicePath(PortNum) : DevicePath;
-    const std::string name = DevicePath.empty() ? port + " (" + devicePath_ + ")" : port;
-    waitForPortToSettle(devicePath_, CloseDelayMs);
-
-    auto s = std::make_shared<Session>();
-    s->port = port;
-    s->gui = gui_;
-    // Undoes everything of a failed open.
-    struct Cleanup {
-        Session &s;
-        bool armed = true;
-        ~Cleanup()
-        {
-            if (!armed)
-                return;
-            closeDevice(s);
-            closeFd(s.eventWake);
-            closeFd(s.transmitWake);
-        }
-    } cleanup{*s};
-
-    s->fd = ::open(devicePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (s->fd < 0) {
-        if (errno == EBUSY)
-            throw portError(name, "held by another program", errno);
-        throw portError(name, "cannot open the device", errno);
-    }
-    if (!::isatty(s->fd))
-        throw portError(name, "not a serial device", ENOTTY);
-    // flock holds even against root, for whom TIOCEXCL does not count.
-    if (::flock(s->fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno == EWOULDBLOCK) // the lock of another program: reported as a busy device
-            throw SerialPortError(name + ": held by another program", EBUSY);
-        throw portError(name, "cannot lock the device", errno);
-    }
-    if (::ioctl(s->fd, TIOCEXCL) != 0)
-        throw portError(name, "cannot get exclusive use of the device", errno);
-    s->exclusive = true;
-
-    termios tio{};
-    if (::tcgetattr(s->fd, &tio) != 0)
-        throw portError(name, "cannot read the line settings", errno);
-    termios wanted = tio;
-    makeLineSettings(wanted);
-    if (::tcsetattr(s->fd, TCSANOW, &wanted) != 0)
-        throw portError(name, "cannot set 9600 bit/s 8N1", errno);
-    termios got{};
-    if (::tcgetattr(s->fd, &got) != 0 || !lineSettingsTook(wanted, got))
-        throw portError(name, "the device does not take 9600 bit/s 8N1 without flow control");
-
-    // Linux raises DTR and RTS on every open; from here on they are held where the user wants
-    // them. A pseudo-terminal has no modem lines, so DTR and RTS are not driven there.
-    const ModemLineLevels levels = modemLineLevels(ControlDtr, ControlRts);
-    modemLinesDriven_ =
-        modemLineDriver ? modemLineDriver(levels) : driveModemLines(s->fd, levels, name);
-
-    // Bytes that arrived before the port was ours are not an answer to anything we sent.
-    ::tcflush(s->fd, TCIOFLUSH);
-    // Line errors are the driver's counters' growth; a device without counters reports none.
-    s->countersAvailable = ::ioctl(s->fd, TIOCGICOUNT, &s->counters) == 0;
-    // The driver's queues are the kernel's own (4096 bytes each way); POSIX offers no setting.
-
-    s->eventWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    s->transmitWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (s->eventWake < 0 || s->transmitWake < 0)
-        throw portError(name, "cannot create the wake-up descriptors", errno);
-
-    startThreads(s, name);
-    cleanup.armed = false;
+    return std::make_shared<SerialPort::Session>();
 }
 
 SessionShared &sharedPart(SerialPort::Session &s)
@@ -296,12 +187,82 @@ SessionShared &sharedPart(SerialPort::Session &s)
     return s;
 }
 
-SerialPortError portError(const std::string &port, const std::string &what, int error)
+std::string systemReason(int error)
 {
-    std::string text = port + ": " + what;
-    if (error)
-        text += ": " + systemText(error);
-    return SerialPortError(text, error);
+    return std::strerror(error);
+}
+
+// A port number's name and the device in the port folder it leads to.
+std::string portLabel(const std::string &port, const std::string &devicePath)
+{
+    return port == devicePath ? port : port + " (" + devicePath + ")";
+}
+
+void openDevice(SerialPort::Session &s, const std::string &devicePath, const std::string &name,
+                ModemLineLevels)
+{
+    s.fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (s.fd < 0) {
+        if (errno == EBUSY)
+            throw portError(name, "held by another program", errno);
+        throw portError(name, "cannot open the device", errno);
+    }
+    if (!::isatty(s.fd))
+        throw portError(name, "not a serial device", ENOTTY);
+    // flock holds even against root, for whom TIOCEXCL does not count.
+    if (::flock(s.fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) // the lock of another program: reported as a busy device
+            throw SerialPortError(name + ": held by another program", EBUSY);
+        throw portError(name, "cannot lock the device", errno);
+    }
+    if (::ioctl(s.fd, TIOCEXCL) != 0)
+        throw portError(name, "cannot get exclusive use of the device", errno);
+    s.exclusive = true;
+
+    termios tio{};
+    if (::tcgetattr(s.fd, &tio) != 0)
+        throw portError(name, "cannot read the line settings", errno);
+    termios wanted = tio;
+    makeLineSettings(wanted);
+    if (::tcsetattr(s.fd, TCSANOW, &wanted) != 0)
+        throw portError(name, "cannot set 9600 bit/s 8N1", errno);
+    termios got{};
+    if (::tcgetattr(s.fd, &got) != 0 || !lineSettingsTook(wanted, got))
+        throw portError(name, "the device does not take 9600 bit/s 8N1 without flow control");
+}
+
+// Linux raises DTR and RTS on every open; they are held where the user wants them instead. A
+// pseudo-terminal has no modem lines, so DTR and RTS are not driven there.
+bool driveModemLines(SerialPort::Session &s, ModemLineLevels levels, const std::string &name)
+{
+    int assert = 0, negate = 0;
+    (levels.dtr ? assert : negate) |= TIOCM_DTR;
+    (levels.rts ? assert : negate) |= TIOCM_RTS;
+    if (assert && ::ioctl(s.fd, TIOCMBIS, &assert) != 0) {
+        if (noModemLines(errno))
+            return false;
+        throw portError(name, "cannot assert the modem lines", errno);
+    }
+    if (negate && ::ioctl(s.fd, TIOCMBIC, &negate) != 0) {
+        if (noModemLines(errno))
+            return false;
+        throw portError(name, "cannot negate the modem lines", errno);
+    }
+    return true;
+}
+
+void prepareEvents(SerialPort::Session &s, const std::string &name)
+{
+    // Bytes that arrived before the port was ours are not an answer to anything we sent.
+    ::tcflush(s.fd, TCIOFLUSH);
+    // Line errors are the driver's counters' growth; a device without counters reports none.
+    s.countersAvailable = ::ioctl(s.fd, TIOCGICOUNT, &s.counters) == 0;
+    // The driver's queues are the kernel's own (4096 bytes each way); POSIX offers no setting.
+
+    s.eventWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    s.transmitWake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (s.eventWake < 0 || s.transmitWake < 0)
+        throw portError(name, "cannot create the wake-up descriptors", errno);
 }
 
 void wakeTransmitter(SerialPort::Session &s)
@@ -309,10 +270,9 @@ void wakeTransmitter(SerialPort::Session &s)
     wake(s.transmitWake);
 }
 
-void wakeForClosing(SerialPort::Session &s)
+void wakeEventThread(SerialPort::Session &s)
 {
     wake(s.eventWake);
-    wake(s.transmitWake);
 }
 
 void releaseDevice(SerialPort::Session &s)
@@ -322,50 +282,26 @@ void releaseDevice(SerialPort::Session &s)
     closeFd(s.transmitWake);
 }
 
-void SerialPort::PurgeWrite()
+void discardTransmit(SerialPort::Session &s)
 {
-    if (!session_)
-        return;
-    Session &s = *session_;
-    {
-        std::lock_guard lock(s.queueMutex);
-        s.queue.clear();
-    }
-    std::lock_guard lock(s.ioMutex);
     ::tcflush(s.fd, TCOFLUSH);
 }
 
-void SerialPort::PurgeRead()
+void discardReceived(SerialPort::Session &s)
 {
-    if (!session_)
-        return;
-    Session &s = *session_;
-    std::lock_guard lock(s.ioMutex);
     ::tcflush(s.fd, TCIFLUSH);
-    s.purgedRead = true;
 }
 
-// The event thread: waits for the device and the wake-up descriptor, hands each event to the GUI
-// thread and waits until it has been handled.
-void SerialPort::eventLoop(std::shared_ptr<Session> s)
+DeviceEvent waitForEvent(SerialPort::Session &s)
 {
-    while (!s->stopping) {
-        pollfd fds[2] = {{s->eventWake, POLLIN, 0}, {s->fd, POLLIN, 0}};
-        const nfds_t count = s->gone ? 1 : 2;
-        if (!waitForEvents(*s, fds, count))
-            break;
-        const bool hangUp = count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL));
-        const bool received = count == 2 && (fds[1].revents & POLLIN);
-        if (!hangUp && !received && s->pendingFlags == 0)
-            continue;
-        // A device that hung up says so on every poll: stop watching it now.
-        if (hangUp)
-            s->gone = true;
-        if (!handOff(s, hangUp))
-            s->gone = true; // the GUI takes no more events; nobody is left to tell
-    }
+    pollfd fds[2] = {{s.eventWake, POLLIN, 0}, {s.fd, POLLIN, 0}};
+    const nfds_t count = s.gone ? 1 : 2;
+    DeviceEvent event;
+    event.stop = !waitForEvents(s, fds, count);
+    event.hangUp = count == 2 && (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL));
+    event.received = count == 2 && (fds[1].revents & POLLIN);
+    return event;
 }
-
 bool readReceived(SerialPort::Session &s, bool hangUp, std::vector<uint8_t> &chunk)
 {
     int waiting = 0;

@@ -3,14 +3,12 @@
 // The event thread keeps a one-byte read pending on the device (issued anew after readWaitMs of
 // silence); when it finishes, ClearCommError tells how many more bytes are there and a read of
 // exactly that many takes them. What it reads waits in the session until the GUI thread takes it
-// as one chunk; the driver holds what arrives meanwhile and the next event takes it all. Line errors are the driver's own
-// communication error flags, taken with ClearCommError on every event; they come with received
-// characters, so they are seen with the bytes they spoilt.
+// as one chunk; the driver holds what arrives meanwhile and the next event takes it all. Line
+// errors are the driver's own communication error flags, taken with ClearCommError on every event;
+// they come with received characters, so they are seen with the bytes they spoilt.
 #include "serial_port.h"
 
 #include "line_errors.h"
-#include "port_directory.h"
-#include "port_settle.h"
 #include "serial_port_session.h"
 #include "win_text.h"
 
@@ -26,9 +24,6 @@ namespace
 constexpr DWORD readWaitMs = 60000;
 // A read of bytes the driver already holds is given this long before it is cancelled.
 constexpr DWORD waitingReadMs = 1000;
-// A read that gives nothing this many times in a row long before its time is up means the
-// device is gone without saying so.
-constexpr int emptyReadsMeaningGone = 8;
 constexpr DWORD driverQueueBytes = 4096;
 
 // Errors after which the device is not coming back: a USB adapter pulled out, a driver gone.
@@ -82,8 +77,8 @@ bool lineSettingsTook(const DCB &wanted, const DCB &got)
 {
     return got.BaudRate == wanted.BaudRate && got.ByteSize == wanted.ByteSize &&
            got.Parity == wanted.Parity && got.StopBits == wanted.StopBits && !got.fOutxCtsFlow &&
-           !got.fOutxDsrFlow && !got.fOutX && !got.fInX && got.fRtsControl != RTS_CONTROL_HANDSHAKE &&
-           got.fDtrControl != DTR_CONTROL_HANDSHAKE;
+           !got.fOutxDsrFlow && !got.fOutX && !got.fInX &&
+           got.fRtsControl != RTS_CONTROL_HANDSHAKE && got.fDtrControl != DTR_CONTROL_HANDSHAKE;
 }
 
 } // namespace
@@ -100,19 +95,32 @@ struct SerialPort::Session : SessionShared {
     std::vector<uint8_t> received;
     DWORD lineErrors = 0;
     uint64_t purges = 0;
+
+    // The event thread's own: its read buffer, and how many reads in a row gave nothing long
+    // before their time was up.
+    std::vector<uint8_t> readBuffer;
+    int emptyReads = 0;
 };
+
+std::shared_ptr<SerialPort::Session> newSession()
+{
+    return std::make_shared<SerialPort::Session>();
+}
 
 SessionShared &sharedPart(SerialPort::Session &s)
 {
     return s;
 }
 
-SerialPortError portError(const std::string &port, const std::string &what, int error)
+std::string systemReason(int error)
 {
-    std::string text = port + ": " + what;
-    if (error)
-        text += ": " + systemErrorText(static_cast<DWORD>(error));
-    return SerialPortError(text, error);
+    return systemErrorText(static_cast<DWORD>(error));
+}
+
+// The \\.\ device path tells the user nothing the port's name does not.
+std::string portLabel(const std::string &port, const std::string &)
+{
+    return port;
 }
 
 void wakeTransmitter(SerialPort::Session &s)
@@ -120,10 +128,9 @@ void wakeTransmitter(SerialPort::Session &s)
     SetEvent(s.transmitWake);
 }
 
-void wakeForClosing(SerialPort::Session &s)
+void wakeEventThread(SerialPort::Session &s)
 {
     SetEvent(s.eventWake);
-    SetEvent(s.transmitWake);
 }
 
 void releaseDevice(SerialPort::Session &s)
@@ -153,20 +160,6 @@ uint32_t takeLineErrors(SerialPort::Session &s)
     return flags;
 }
 
-namespace
-{
-
-// Reports a write that failed like a line error; a device that went away only once.
-void reportWriteFailure(SerialPort::Session &s, DWORD error)
-{
-    if (!vanishedError(error) || !s.ioErrorReported.exchange(true)) {
-        s.pendingFlags |= CE_IOE;
-        SetEvent(s.eventWake);
-    }
-}
-
-} // namespace
-
 void transmitLoop(const std::shared_ptr<SerialPort::Session> &s)
 {
     std::vector<uint8_t> sending;
@@ -192,7 +185,7 @@ void transmitLoop(const std::shared_ptr<SerialPort::Session> &s)
         }
         if (!issued && error != ERROR_IO_PENDING) {
             if (error != ERROR_OPERATION_ABORTED)
-                reportWriteFailure(*s, error);
+                reportWriteFailure(*s, vanishedError(error));
             continue;
         }
         const HANDLE waits[2] = {s->writeOv.hEvent, s->transmitWake};
@@ -209,7 +202,7 @@ void transmitLoop(const std::shared_ptr<SerialPort::Session> &s)
         if (!GetOverlappedResult(s->device, &s->writeOv, &written, TRUE)) {
             error = GetLastError();
             if (error != ERROR_OPERATION_ABORTED)
-                reportWriteFailure(*s, error);
+                reportWriteFailure(*s, vanishedError(error));
         } else if (written < sending.size() && !s->stopping) {
             // A write cut short by a time-out: the rest goes first next time.
             std::lock_guard lock(s->queueMutex);
@@ -295,143 +288,96 @@ ReadResult readOnce(SerialPort::Session &s, std::vector<uint8_t> &buffer)
 
 } // namespace
 
-void SerialPort::Open()
+void openDevice(SerialPort::Session &s, const std::string &devicePath, const std::string &name,
+                ModemLineLevels levels)
 {
-    const std::string port = DevicePath.empty() ? portEntryName(PortNum) : DevicePath;
-    if (session_)
-        throw portError(port, "the port is already open");
-    if (!gui_)
-        throw portError(port, "no GUI thread to deliver the port's events to");
-    devicePath_ = DevicePath.empty() ? serialDevicePath(PortNum) : DevicePath;
-    waitForPortToSettle(devicePath_, CloseDelayMs);
-
-    auto s = std::make_shared<Session>();
-    s->port = port;
-    s->gui = gui_;
-    // Undoes everything of a failed open.
-    struct Cleanup {
-        Session &s;
-        bool armed = true;
-        ~Cleanup()
-        {
-            if (armed)
-                releaseDevice(s);
-        }
-    } cleanup{*s};
-
     std::wstring path;
-    toWide(devicePath_, &path);
+    toWide(devicePath, &path);
     // No sharing: the port is ours alone while open.
-    s->device = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_OVERLAPPED, nullptr);
-    if (s->device == INVALID_HANDLE_VALUE) {
+    s.device = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED, nullptr);
+    if (s.device == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION)
-            throw portError(port, "held by another program", static_cast<int>(error));
-        throw portError(port, "cannot open the device", static_cast<int>(error));
+            throw portError(name, "held by another program", static_cast<int>(error));
+        throw portError(name, "cannot open the device", static_cast<int>(error));
     }
     DCB wanted{};
     wanted.DCBlength = sizeof wanted;
-    if (!GetCommState(s->device, &wanted))
-        throw portError(port, "not a serial device", static_cast<int>(GetLastError()));
-    SetupComm(s->device, driverQueueBytes, driverQueueBytes);
-    const ModemLineLevels levels = modemLineLevels(ControlDtr, ControlRts);
+    if (!GetCommState(s.device, &wanted))
+        throw portError(name, "not a serial device", static_cast<int>(GetLastError()));
+    SetupComm(s.device, driverQueueBytes, driverQueueBytes);
     makeLineSettings(wanted, levels);
     // A device without modem lines refuses the whole call when asked for DTR or RTS; what
     // counts is whether the line itself took.
-    SetCommState(s->device, &wanted);
+    SetCommState(s.device, &wanted);
     DCB got{};
     got.DCBlength = sizeof got;
-    if (!GetCommState(s->device, &got) || !lineSettingsTook(wanted, got))
-        throw portError(port, "the device does not take 9600 bit/s 8N1 without flow control");
-
-    if (modemLineDriver) {
-        modemLinesDriven_ = modemLineDriver(levels);
-    } else {
-        // Held where the user wants them from here on; a pseudo-terminal has none.
-        modemLinesDriven_ = EscapeCommFunction(s->device, levels.dtr ? SETDTR : CLRDTR) &&
-                            EscapeCommFunction(s->device, levels.rts ? SETRTS : CLRRTS);
-        if (!modemLinesDriven_ && !noModemLines(GetLastError()))
-            throw portError(port, "cannot set the modem lines", static_cast<int>(GetLastError()));
-    }
-
-    // A read finishes as soon as a byte is there; writes have no time limit.
-    COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, readWaitMs, 0, 0};
-    if (!SetCommTimeouts(s->device, &timeouts))
-        throw portError(port, "cannot set the time-outs", static_cast<int>(GetLastError()));
-    // Bytes that arrived before the port was ours are not an answer to anything we sent.
-    PurgeComm(s->device, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR);
-    DWORD errors = 0;
-    ClearCommError(s->device, &errors, nullptr);
-
-    s->eventWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    s->transmitWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    s->readOv.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    s->writeOv.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!s->eventWake || !s->transmitWake || !s->readOv.hEvent || !s->writeOv.hEvent)
-        throw portError(port, "cannot create the port's events", static_cast<int>(GetLastError()));
-
-    startThreads(s, port);
-    cleanup.armed = false;
+    if (!GetCommState(s.device, &got) || !lineSettingsTook(wanted, got))
+        throw portError(name, "the device does not take 9600 bit/s 8N1 without flow control");
 }
 
-void SerialPort::PurgeWrite()
+// A pseudo-terminal has none.
+bool driveModemLines(SerialPort::Session &s, ModemLineLevels levels, const std::string &name)
 {
-    if (!session_)
-        return;
-    Session &s = *session_;
-    std::lock_guard queueLock(s.queueMutex);
-    s.queue.clear();
-    std::lock_guard lock(s.ioMutex);
+    const bool driven = EscapeCommFunction(s.device, levels.dtr ? SETDTR : CLRDTR) &&
+                        EscapeCommFunction(s.device, levels.rts ? SETRTS : CLRRTS);
+    if (!driven && !noModemLines(GetLastError()))
+        throw portError(name, "cannot set the modem lines", static_cast<int>(GetLastError()));
+    return driven;
+}
+
+void prepareEvents(SerialPort::Session &s, const std::string &name)
+{
+    // A read finishes as soon as a byte is there; writes have no time limit.
+    COMMTIMEOUTS timeouts{MAXDWORD, MAXDWORD, readWaitMs, 0, 0};
+    if (!SetCommTimeouts(s.device, &timeouts))
+        throw portError(name, "cannot set the time-outs", static_cast<int>(GetLastError()));
+    // Bytes that arrived before the port was ours are not an answer to anything we sent.
+    PurgeComm(s.device, PURGE_RXABORT | PURGE_RXCLEAR | PURGE_TXABORT | PURGE_TXCLEAR);
+    DWORD errors = 0;
+    ClearCommError(s.device, &errors, nullptr);
+
+    s.eventWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    s.transmitWake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    s.readOv.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    s.writeOv.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!s.eventWake || !s.transmitWake || !s.readOv.hEvent || !s.writeOv.hEvent)
+        throw portError(name, "cannot create the port's events", static_cast<int>(GetLastError()));
+}
+
+void discardTransmit(SerialPort::Session &s)
+{
     CancelIoEx(s.device, &s.writeOv);
     PurgeComm(s.device, PURGE_TXABORT | PURGE_TXCLEAR);
 }
 
-void SerialPort::PurgeRead()
+void discardReceived(SerialPort::Session &s)
 {
-    if (!session_)
-        return;
-    Session &s = *session_;
-    std::lock_guard lock(s.ioMutex);
     ++s.purges;
     s.received.clear();
     CancelIoEx(s.device, &s.readOv);
     PurgeComm(s.device, PURGE_RXABORT | PURGE_RXCLEAR);
-    s.purgedRead = true;
 }
 
-// The event thread: reads, hands each event to the GUI thread and waits until it has been
-// handled.
-void SerialPort::eventLoop(std::shared_ptr<Session> s)
+// One read (nothing once the device is gone, only the wake-up), and whether bytes now wait.
+DeviceEvent waitForEvent(SerialPort::Session &s)
 {
-    std::vector<uint8_t> buffer;
-    int emptyReads = 0;
-    while (!s->stopping) {
-        bool hangUp = false;
-        if (s->gone) {
-            WaitForSingleObject(s->eventWake, INFINITE);
-        } else {
-            const ReadResult result = readOnce(*s, buffer);
-            hangUp = result == ReadResult::vanished;
-            emptyReads = result == ReadResult::nothingAtOnce ? emptyReads + 1 : 0;
-            if (emptyReads >= emptyReadsMeaningGone)
-                hangUp = true;
-        }
-        if (s->stopping)
-            break;
-        bool waiting;
-        {
-            std::lock_guard lock(s->ioMutex);
-            waiting = !s->received.empty();
-        }
-        if (!hangUp && !waiting && s->pendingFlags == 0)
-            continue;
-        // A device that failed a read fails every one: stop reading it now.
-        if (hangUp)
-            s->gone = true;
-        if (!handOff(s, hangUp))
-            s->gone = true; // the GUI takes no more events; nobody is left to tell
+    DeviceEvent event;
+    if (s.gone) {
+        WaitForSingleObject(s.eventWake, INFINITE);
+    } else {
+        const ReadResult result = readOnce(s, s.readBuffer);
+        event.hangUp = result == ReadResult::vanished;
+        s.emptyReads = result == ReadResult::nothingAtOnce ? s.emptyReads + 1 : 0;
+        if (s.emptyReads >= emptyReadsMeaningGone)
+            event.hangUp = true;
     }
+    event.stop = s.stopping;
+    if (event.stop)
+        return event;
+    std::lock_guard lock(s.ioMutex);
+    event.received = !s.received.empty();
+    return event;
 }
-
 } // namespace qvoksb
