@@ -3,6 +3,7 @@
 #include "journal.h"
 
 #include "port_directory.h"
+#include "win_file.h"
 #include "win_text.h"
 
 #include <cstdio>
@@ -21,15 +22,6 @@ void setError(std::string *error, const char *what, const std::string &path, DWO
     if (error)
         *error = std::string(what) + ' ' + path + ": " + systemErrorText(err);
 }
-
-struct FileHandle {
-    HANDLE h = INVALID_HANDLE_VALUE;
-    ~FileHandle()
-    {
-        if (h != INVALID_HANDLE_VALUE)
-            CloseHandle(h);
-    }
-};
 
 } // namespace
 
@@ -106,13 +98,10 @@ Reading read(const std::string &path)
         reading.problem = "не удаётся открыть журнал " + path + ": имя не в кодировке UTF-8";
         return reading;
     }
-    FileHandle file;
-    file.h = CreateFileW(wide.c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    FileHandle file(openForReading(wide));
     if (file.h == INVALID_HANDLE_VALUE) {
         const DWORD err = GetLastError();
-        if (err != ERROR_FILE_NOT_FOUND && err != ERROR_PATH_NOT_FOUND) {
+        if (!nothingThere(err)) {
             reading.ok = false;
             setError(&reading.problem, "не удаётся открыть журнал", path, err);
         }

@@ -1,6 +1,7 @@
 #include "profile_file.h"
 
 #include "cp1251.h"
+#include "profile_file_read.h"
 
 #include <algorithm>
 
@@ -162,8 +163,7 @@ ProfileFile ProfileFile::parse(std::string_view bytes)
     return profile;
 }
 
-void ProfileFile::addEntry(Section &section, std::string_view key, std::string_view value,
-                           int line)
+void ProfileFile::addEntry(Section &section, std::string_view key, std::string_view value, int line)
 {
     // try_emplace leaves an existing key alone: the first entry of a key counts.
     if (section.keyIndex.try_emplace(folded(key), section.entries.size()).second)
@@ -296,6 +296,39 @@ std::string ProfileFile::serialize() const
         }
     }
     return out;
+}
+
+bool readProfileBytes(const std::string &path, std::uint64_t sizeHint,
+                      const ProfileByteReader &readSome, std::string &bytes, std::string *error)
+{
+    constexpr std::size_t limit = ProfileFile::maxFileSize;
+    const auto tooLarge = [&] {
+        if (error)
+            *error = "не удаётся прочитать " + path + ": файл больше " +
+                     std::to_string(limit / (1024 * 1024)) + " МБ";
+        return false;
+    };
+    if (sizeHint > limit)
+        return tooLarge();
+    bytes.assign(static_cast<std::size_t>(sizeHint) + 1, '\0');
+    std::size_t used = 0;
+    for (;;) {
+        if (used == bytes.size()) {
+            if (bytes.size() > limit)
+                break;
+            bytes.resize(std::min(bytes.size() * 2, limit + 1));
+        }
+        const std::ptrdiff_t got = readSome(bytes.data() + used, bytes.size() - used);
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        used += static_cast<std::size_t>(got);
+    }
+    if (used > limit)
+        return tooLarge();
+    bytes.resize(used);
+    return true;
 }
 
 bool ProfileFile::save(const std::string &path, std::string *error) const

@@ -1,6 +1,7 @@
 // Profile files on disk, POSIX: reading whole files and saving them atomically.
 #include "profile_file.h"
 
+#include "profile_file_read.h"
 #include "system_error.h"
 #include "write_all_posix.h"
 
@@ -163,43 +164,21 @@ bool ProfileFile::load(const std::string &path, std::string *error, bool *missin
         ::close(fd);
         return false;
     }
-    const std::string tooLarge = "не удаётся прочитать " + path + ": файл больше " +
-                                 std::to_string(maxFileSize / (1024 * 1024)) + " МБ";
-    if (static_cast<unsigned long long>(st.st_size) > maxFileSize) {
-        setError(error, tooLarge);
-        ::close(fd);
-        return false;
-    }
-
-    // The size is only a hint: the file may change while it is read, so reading stops one byte
-    // past the limit whatever fstat said.
     std::string bytes;
-    bytes.resize(static_cast<std::size_t>(st.st_size) + 1);
-    std::size_t used = 0;
-    for (;;) {
-        if (used == bytes.size()) {
-            if (bytes.size() > maxFileSize)
-                break;
-            bytes.resize(std::min(bytes.size() * 2, maxFileSize + 1));
-        }
-        const ssize_t n = ::read(fd, bytes.data() + used, bytes.size() - used);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            setError(error, systemError("не удаётся прочитать", path, errno));
-            ::close(fd);
-            return false;
-        }
-        if (n == 0)
-            break;
-        used += static_cast<std::size_t>(n);
-    }
+    const bool read = readProfileBytes(
+        path, static_cast<std::uint64_t>(st.st_size),
+        [&](char *into, std::size_t room) -> std::ptrdiff_t {
+            ssize_t n;
+            while ((n = ::read(fd, into, room)) < 0 && errno == EINTR) {
+            }
+            if (n < 0)
+                setError(error, systemError("не удаётся прочитать", path, errno));
+            return n;
+        },
+        bytes, error);
     ::close(fd);
-    if (used > maxFileSize) {
-        setError(error, tooLarge);
+    if (!read)
         return false;
-    }
-    bytes.resize(used);
     *this = parse(bytes);
     return true;
 }

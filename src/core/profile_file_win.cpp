@@ -3,6 +3,8 @@
 // system's code page.
 #include "profile_file.h"
 
+#include "profile_file_read.h"
+#include "win_file.h"
 #include "win_text.h"
 
 #include <algorithm>
@@ -24,18 +26,6 @@ void setError(std::string *error, std::string text)
     if (error)
         *error = std::move(text);
 }
-
-// Closes the handle when it goes out of scope.
-struct FileHandle {
-    HANDLE h = INVALID_HANDLE_VALUE;
-    ~FileHandle() { close(); }
-    bool close()
-    {
-        const bool ok = h == INVALID_HANDLE_VALUE || CloseHandle(h);
-        h = INVALID_HANDLE_VALUE;
-        return ok;
-    }
-};
 
 bool writeAll(HANDLE h, std::string_view data)
 {
@@ -80,13 +70,10 @@ bool ProfileFile::load(const std::string &path, std::string *error, bool *missin
         setError(error, "не удаётся прочитать " + path + ": это папка, а не файл");
         return false;
     }
-    FileHandle file;
-    file.h = CreateFileW(wide.c_str(), GENERIC_READ,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    FileHandle file(openForReading(wide));
     if (file.h == INVALID_HANDLE_VALUE) {
         const DWORD err = GetLastError();
-        if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) {
+        if (nothingThere(err)) {
             if (missing)
                 *missing = true;
             *this = ProfileFile();
@@ -100,41 +87,24 @@ bool ProfileFile::load(const std::string &path, std::string *error, bool *missin
         setError(error, "не удаётся прочитать " + path + ": это не обычный файл");
         return false;
     }
-    const std::string tooLarge = "не удаётся прочитать " + path + ": файл больше " +
-                                 std::to_string(maxFileSize / (1024 * 1024)) + " МБ";
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.h, &size)) {
         setError(error, systemError("не удаётся прочитать", path, GetLastError()));
         return false;
     }
-    if (static_cast<unsigned long long>(size.QuadPart) > maxFileSize) {
-        setError(error, tooLarge);
-        return false;
-    }
-    // The size is only a hint: reading stops one byte past the limit whatever it said.
-    std::string bytes(static_cast<std::size_t>(size.QuadPart) + 1, '\0');
-    std::size_t used = 0;
-    for (;;) {
-        if (used == bytes.size()) {
-            if (bytes.size() > maxFileSize)
-                break;
-            bytes.resize(std::min(bytes.size() * 2, maxFileSize + 1));
-        }
-        DWORD got = 0;
-        if (!ReadFile(file.h, bytes.data() + used, static_cast<DWORD>(bytes.size() - used), &got,
-                      nullptr)) {
+    std::string bytes;
+    const bool read = readProfileBytes(
+        path, static_cast<std::uint64_t>(size.QuadPart),
+        [&](char *into, std::size_t room) -> std::ptrdiff_t {
+            DWORD got = 0;
+            if (ReadFile(file.h, into, static_cast<DWORD>(room), &got, nullptr))
+                return static_cast<std::ptrdiff_t>(got);
             setError(error, systemError("не удаётся прочитать", path, GetLastError()));
-            return false;
-        }
-        if (got == 0)
-            break;
-        used += got;
-    }
-    if (used > maxFileSize) {
-        setError(error, tooLarge);
+            return -1;
+        },
+        bytes, error);
+    if (!read)
         return false;
-    }
-    bytes.resize(used);
     *this = parse(bytes);
     return true;
 }
