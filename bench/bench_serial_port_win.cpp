@@ -7,14 +7,12 @@
 #include "serial_port.h"
 
 #include "pty_pair_win.h"
+#include "queued_hand_off.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
-#include <mutex>
 #include <thread>
 
 using namespace qvoksb;
@@ -22,41 +20,6 @@ using namespace serial_test;
 
 namespace
 {
-
-// The GUI thread's queue, run by main().
-class QueueHandOff : public GuiHandOff
-{
-public:
-    bool post(std::function<void()> task) override
-    {
-        std::lock_guard lock(mutex_);
-        tasks_.push_back(std::move(task));
-        wake_.notify_all();
-        return true;
-    }
-    // Runs tasks until done() holds or timeoutMs passed; false on time-out.
-    template <class Done> bool runUntil(Done done, int timeoutMs)
-    {
-        const auto deadline = Clock::now() + milliseconds(timeoutMs);
-        while (!done()) {
-            std::function<void()> task;
-            {
-                std::unique_lock lock(mutex_);
-                if (!wake_.wait_until(lock, deadline, [&] { return !tasks_.empty(); }))
-                    return done();
-                task = std::move(tasks_.front());
-                tasks_.pop_front();
-            }
-            task();
-        }
-        return true;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> tasks_;
-};
 
 double percentile(std::vector<double> v, double p)
 {
@@ -78,7 +41,7 @@ int main(int argc, char **argv)
     }
 
     PtyPair pty(5);
-    QueueHandOff gui;
+    QueuedHandOff gui; // run by main()
     SerialPort port(&gui);
     port.PortNum = 5;
     port.CloseDelayMs = 0;
@@ -96,12 +59,14 @@ int main(int argc, char **argv)
             std::printf("round %d: the bytes never arrived\n", i);
             return 1;
         }
-        latencyMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+        latencyMs.push_back(
+            std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         std::this_thread::sleep_for(milliseconds(5));
     }
-    std::printf("8 bytes far side to OnRxBuf, %d rounds: median %.3f ms, 95th %.3f ms, max %.3f ms\n",
-                rounds, percentile(latencyMs, 0.5), percentile(latencyMs, 0.95),
-                percentile(latencyMs, 1.0));
+    std::printf(
+        "8 bytes far side to OnRxBuf, %d rounds: median %.3f ms, 95th %.3f ms, max %.3f ms\n",
+        rounds, percentile(latencyMs, 0.5), percentile(latencyMs, 0.95),
+        percentile(latencyMs, 1.0));
 
     const double cpuBefore = processCpuMs();
     gui.runUntil([] { return false; }, idleSeconds * 1000);

@@ -19,6 +19,8 @@
 #include <sys/wait.h>
 #endif
 
+#include "queued_hand_off.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -41,78 +43,12 @@ using namespace serial_test;
 namespace
 {
 
-// The GUI thread's event queue, run by the test thread.
-class TestGui : public GuiHandOff
+// The test's GUI thread; it keeps what escaped from the handlers.
+class TestGui : public QueuedHandOff
 {
 public:
-    bool post(std::function<void()> task) override
-    {
-        std::lock_guard lock(mutex_);
-        if (gone_)
-            return false;
-        tasks_.push_back(std::move(task));
-        posted_++;
-        wake_.notify_all();
-        return true;
-    }
     void reportHandlerError(const std::string &what) override { handlerErrors.push_back(what); }
-
-    // Runs tasks until pred holds or the time is up; true when pred holds.
-    template <class Pred> bool runUntil(Pred pred, int timeoutMs = 5000)
-    {
-        const auto deadline = Clock::now() + milliseconds(timeoutMs);
-        while (!pred()) {
-            std::function<void()> task;
-            {
-                std::unique_lock lock(mutex_);
-                if (!wake_.wait_until(lock, deadline, [&] { return !tasks_.empty(); }))
-                    return pred();
-                task = std::move(tasks_.front());
-                tasks_.pop_front();
-            }
-            task();
-        }
-        return true;
-    }
-    void runFor(int ms)
-    {
-        const auto until = Clock::now() + milliseconds(ms);
-        runUntil([&] { return Clock::now() >= until; }, ms + 50);
-    }
-    // Waits, without running anything, until a task is queued.
-    bool waitForQueued(int timeoutMs = 5000)
-    {
-        std::unique_lock lock(mutex_);
-        return wake_.wait_for(lock, milliseconds(timeoutMs), [&] { return !tasks_.empty(); });
-    }
-    void setGone(bool gone)
-    {
-        std::lock_guard lock(mutex_);
-        gone_ = gone;
-    }
-    // Destroys the queued tasks unrun, as a toolkit does when their context object goes away.
-    void dropQueued()
-    {
-        std::deque<std::function<void()>> dropped;
-        {
-            std::lock_guard lock(mutex_);
-            dropped.swap(tasks_);
-        }
-    }
-    size_t posted() const
-    {
-        std::lock_guard lock(mutex_);
-        return posted_;
-    }
-
     std::vector<std::string> handlerErrors;
-
-private:
-    mutable std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<std::function<void()>> tasks_;
-    size_t posted_ = 0;
-    bool gone_ = false;
 };
 
 // Aborts the test program when a step hangs, instead of letting a deadlock run into the ctest
@@ -179,6 +115,21 @@ Bytes sequence(size_t count, size_t start = 0)
         bytes[i] = static_cast<uint8_t>((start + i) * 7 + (start + i) / 251);
     return bytes;
 }
+
+#ifdef QVOKSB_HAVE_SIM
+// Starts the simulated unit, address 1, on port n of the tests' port folder.
+testing::AssertionResult startUnit(ksb7sim::SimulatedUnit &unit, int port)
+{
+    portDir();
+    std::string error;
+    if (unit.start(port, 1, &error))
+        return testing::AssertionSuccess();
+    return testing::AssertionFailure() << error;
+}
+#else
+const char *const noSimulatedUnit =
+    "the simulated unit needs libmodbus and pseudo-terminals (POSIX)";
+#endif
 
 } // namespace
 
@@ -482,14 +433,7 @@ TEST(SerialPortData, BytesGoBothWaysInOrderAcrossManyChunks)
     EXPECT_EQ(r.received, expected);
     EXPECT_GT(r.chunks, 1u);
 
-    r.port.Close();
-}
-
-TEST(SerialPortData, NearToFarKeepsOrder)
-{
-    PtyPair pty(7);
-    Recorder r(7);
-    r.port.Open();
+    // Near to far: 60 writes of up to 500 bytes, each taken whole at once and sent in order.
     Bytes sent;
     Bytes got;
     for (size_t i = 0; i < 60; ++i) {
@@ -665,12 +609,10 @@ TEST(SerialPortVanish, FarSideClosingIsReportedOnceAndThePortFallsQuiet)
 TEST(SerialPortVanish, HalfAReplyBeforeTheUnitVanishesStillArrives)
 {
 #ifndef QVOKSB_HAVE_SIM
-    GTEST_SKIP() << "the simulated unit needs libmodbus and pseudo-terminals (POSIX)";
+    GTEST_SKIP() << noSimulatedUnit;
 #else
-    portDir();
     ksb7sim::SimulatedUnit unit;
-    std::string error;
-    ASSERT_TRUE(unit.start(14, 1, &error)) << error;
+    ASSERT_TRUE(startUnit(unit, 14));
     ksb7sim::Faults faults;
     faults.vanishOnNextRequest = true;
     faults.vanishDowntimeMs = -1;
@@ -868,12 +810,10 @@ TEST(SerialPortClose, OpenAndClose200TimesLeaksNoDescriptorOrThread)
 TEST(SerialPortUnit, ACommandIsAnsweredWithItsEightByteEcho)
 {
 #ifndef QVOKSB_HAVE_SIM
-    GTEST_SKIP() << "the simulated unit needs libmodbus and pseudo-terminals (POSIX)";
+    GTEST_SKIP() << noSimulatedUnit;
 #else
-    portDir();
     ksb7sim::SimulatedUnit unit;
-    std::string error;
-    ASSERT_TRUE(unit.start(12, 1, &error)) << error;
+    ASSERT_TRUE(startUnit(unit, 12));
     Recorder r(12);
     r.port.Open();
     // Command 1 (reset) into register 128: the unit echoes the request.
