@@ -16,7 +16,7 @@
 #include "DifferenceWindow.h"
 #include "TrafficLog.h"
 #include "exchange_harness.h"
-#include "settings_diff.h"
+#include "core/settings/settings_diff.h"
 
 #include <QApplication>
 

@@ -7,8 +7,8 @@
 // with malloc, and operator new ends there too.
 #include "Main.h"
 #include "bench_home.h"
-#include "exchange_engine.h"
-#include "modbus_rtu.h"
+#include "core/exchange/exchange_engine.h"
+#include "core/modbus/modbus_rtu.h"
 
 #include <QApplication>
 

@@ -2,7 +2,7 @@
 // window "Журнал работ" listing it. The journal goes to the temporary folder (TMPDIR); records
 // look like a commissioning day's, with a file path, a message and a digest each.
 #include "JournalWindow.h"
-#include "journal.h"
+#include "core/records/journal.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

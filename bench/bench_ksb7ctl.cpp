@@ -7,9 +7,9 @@
 //  - the peak resident memory of the ksb7ctl process.
 //
 // bench_ksb7ctl [--repeat N]
-#include "config_file.h"
-#include "modbus_rtu.h"
-#include "settings_set.h"
+#include "core/records/config_file.h"
+#include "core/modbus/modbus_rtu.h"
+#include "core/settings/settings_set.h"
 #include "simulated_unit.h"
 
 #include <algorithm>

@@ -7,8 +7,8 @@
 //    vanished. Both should be close to zero.
 //
 // bench_serial_port [--idle-seconds N] [--rounds N]
-#include "port_directory.h"
-#include "serial_port.h"
+#include "core/link/port_directory.h"
+#include "core/link/serial_port.h"
 #include "simulated_unit.h"
 
 #include <QCoreApplication>

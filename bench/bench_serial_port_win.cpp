@@ -4,7 +4,7 @@
 //  - the CPU time of the whole process while the port is open and idle (aim: about zero).
 //
 // bench_serial_port_win [--idle-seconds N] [--rounds N]
-#include "serial_port.h"
+#include "core/link/serial_port.h"
 
 #include "pty_pair_win.h"
 #include "queued_hand_off.h"

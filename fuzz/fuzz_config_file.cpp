@@ -1,6 +1,6 @@
 // Configuration-file reader on arbitrary bytes: a file it accepts must hold a valid set, which
 // writes out and reads back as the same set; a file it refuses must say why.
-#include "config_file.h"
+#include "core/records/config_file.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // Profile-file reader on arbitrary bytes: whatever it makes of them must be storable, must write
 // out and read back as the same sections, keys and values, and must write out the same again.
-#include "cp1251.h"
-#include "profile_file.h"
+#include "core/files/cp1251.h"
+#include "core/files/profile_file.h"
 
 #include <cstdint>
 #include <cstdio>

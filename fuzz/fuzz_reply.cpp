@@ -3,9 +3,9 @@
 // which request was sent: its low four bits the step (0..6 configuration steps 1..7, 7 the last
 // trip, 8 the input/output state, 9 and above the command), bit 4 the write form of a
 // configuration step, bits 5..7 the unit address less one. The rest of the input is the reply.
-#include "frame_describer.h"
-#include "modbus_rtu.h"
-#include "trip_record.h"
+#include "core/modbus/frame_describer.h"
+#include "core/modbus/modbus_rtu.h"
+#include "core/settings/trip_record.h"
 
 #include <algorithm>
 #include <array>

@@ -2,7 +2,7 @@
 // The time-current plot on log-log axes: trip time in seconds against the primary current, with a
 // second current scale in multiples of the pick-up. One function paints it onto any paint device
 // (a widget, an image, a PDF page), so the window and the printed report show the same picture.
-#include "characteristics.h"
+#include "core/settings/characteristics.h"
 
 #include <QRectF>
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 // What the characteristics are drawn from beside the settings set: which settings they follow,
 // and the choices of the characteristics window kept in QvoKsb.ini.
-#include "characteristics.h"
+#include "core/settings/characteristics.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
 #pragma once
 // The window "Характеристики срабатывания": the time-current plot of the phase or earth
 // protection beside its test sheet, both following the settings they are handed as they change.
-#include "characteristics.h"
-#include "settings_set.h"
+#include "core/settings/characteristics.h"
+#include "core/settings/settings_set.h"
 
 #include <QWidget>
 

@@ -2,7 +2,7 @@
 // The difference window: the settings of the main window beside those of the unit or of a
 // configuration file, one row per setting that differs (or per setting, on request), with the
 // buttons that act on the comparison.
-#include "settings_diff.h"
+#include "core/settings/settings_diff.h"
 
 #include <QDialog>
 

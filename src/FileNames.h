@@ -1,7 +1,7 @@
 #pragma once
 // File names between the windows (QString) and the core (std::string), in the encoding the
 // core's file functions take on this system.
-#include "port_directory.h"
+#include "core/link/port_directory.h"
 
 #include <QFile>
 #include <QString>

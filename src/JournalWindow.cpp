@@ -2,7 +2,7 @@
 
 #include "FileNames.h"
 #include "Messages.h"
-#include "profile_file.h"
+#include "core/files/profile_file.h"
 
 #include <QComboBox>
 #include <QDateEdit>

@@ -3,7 +3,7 @@
 // newest first, filtered by address, action and date, and exported as a CSV table. A window of
 // its own beside the main one; it reads the journal when opened and on "Обновить".
 #include "FileDialog.h"
-#include "journal.h"
+#include "core/records/journal.h"
 
 #include <QAbstractTableModel>
 #include <QWidget>

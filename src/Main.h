@@ -12,9 +12,9 @@
 #include "RadioGroup.h"
 #include "SpinEdit.h"
 #include "Tag.h"
-#include "exchange_engine.h"
-#include "settings_origin.h"
-#include "settings_set.h"
+#include "core/exchange/exchange_engine.h"
+#include "core/settings/settings_origin.h"
+#include "core/settings/settings_set.h"
 
 #include <QStringList>
 

@@ -5,7 +5,7 @@
 #include "DifferenceWindow.h"
 #include "Messages.h"
 #include "Rs232.h"
-#include "settings_diff.h"
+#include "core/settings/settings_diff.h"
 
 #include <QFileInfo>
 #include <QLabel>

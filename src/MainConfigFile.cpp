@@ -5,7 +5,7 @@
 
 #include "FileNames.h"
 #include "Messages.h"
-#include "config_file.h"
+#include "core/records/config_file.h"
 
 #include <QDateTime>
 #include <QFile>

@@ -6,7 +6,7 @@
 // one rule that changes a value keeps the trip relay of the phase cut-off checked.
 #include "Main.h"
 
-#include "interlocks.h"
+#include "core/settings/interlocks.h"
 
 #include <QCheckBox>
 #include <QComboBox>

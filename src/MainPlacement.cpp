@@ -4,8 +4,8 @@
 #include "Main.h"
 #include "Messages.h"
 #include "UserSettings.h"
-#include "port_directory.h"
-#include "profile_file.h"
+#include "core/link/port_directory.h"
+#include "core/files/profile_file.h"
 
 #include <QAction>
 #include <QDir>

@@ -5,8 +5,8 @@
 
 #include "PortChooser.h"
 #include "TrafficLog.h"
-#include "port_assignment.h"
-#include "port_directory.h"
+#include "core/link/port_assignment.h"
+#include "core/link/port_directory.h"
 
 #include <QAction>
 #include <QMenu>

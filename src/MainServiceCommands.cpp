@@ -9,7 +9,7 @@
 #include "JournalWindow.h"
 #include "ReportCommands.h"
 #include "WorkJournal.h"
-#include "journal.h"
+#include "core/records/journal.h"
 
 #include <QAction>
 #include <QLabel>

@@ -2,9 +2,9 @@
 
 #include "FileNames.h"
 #include "Messages.h"
-#include "port_assignment.h"
-#include "port_directory.h"
-#include "port_list.h"
+#include "core/link/port_assignment.h"
+#include "core/link/port_directory.h"
+#include "core/link/port_list.h"
 
 #include <QDialogButtonBox>
 #include <QFileInfo>

@@ -5,7 +5,7 @@
 #include "Messages.h"
 #include "ReportFlow.h"
 #include "ReportForm.h"
-#include "profile_file.h"
+#include "core/files/profile_file.h"
 
 #include <QAction>
 #include <QDir>

@@ -3,7 +3,7 @@
 // placed top to bottom, a block that does not fit below what stands on a page starting the next
 // one, tables that carry their title and header onto every page they continue on, the lines to
 // sign, and "Стр. N из M" at the foot of every page. It knows nothing of what the blocks say.
-#include "settings_report.h"
+#include "core/settings/settings_report.h"
 
 #include <QFont>
 #include <QString>

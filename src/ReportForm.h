@@ -2,7 +2,7 @@
 // The short form before the settings report: the object, the feeder, the unit's serial number
 // and the tester, printed in the report's header. What was typed last is offered again; it is
 // kept in QvoKsb.ini, section "SettingsReport", and every field may stay empty.
-#include "settings_report.h"
+#include "core/settings/settings_report.h"
 
 #include <QDialog>
 

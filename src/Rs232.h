@@ -4,9 +4,9 @@
 // write, the command), shows it modally, takes the result and destroys it. The window opens the
 // port, runs the exchange engine of the core on its 300 ms ticks and shows the engine's label and
 // step counter; it never touches the main window's controls: the main window applies the result.
-#include "exchange_engine.h"
-#include "serial_port.h"
-#include "settings_set.h"
+#include "core/exchange/exchange_engine.h"
+#include "core/link/serial_port.h"
+#include "core/settings/settings_set.h"
 
 #include <QDialog>
 #include <QPointer>

@@ -6,8 +6,8 @@
 
 #include "Tag.h"
 #include "TrafficLog.h"
-#include "line_errors.h"
-#include "port_assignment.h"
+#include "core/link/line_errors.h"
+#include "core/link/port_assignment.h"
 
 #include <QEventLoop>
 #include <QFontMetrics>

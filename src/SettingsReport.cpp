@@ -4,7 +4,7 @@
 #include "CharacteristicsSettings.h"
 #include "FileNames.h"
 #include "ReportFlow.h"
-#include "profile_file.h"
+#include "core/files/profile_file.h"
 
 #include <QBuffer>
 #include <QPainter>

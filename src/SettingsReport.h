@@ -4,9 +4,9 @@
 // test sheet of each protection, and the lines to sign; painted on a printer or written as PDF.
 // It takes what it shows as values: whoever asks for a report hands it the settings and the
 // header's facts.
-#include "characteristics.h"
-#include "settings_origin.h"
-#include "settings_report.h"
+#include "core/settings/characteristics.h"
+#include "core/settings/settings_origin.h"
+#include "core/settings/settings_report.h"
 
 #include <QDateTime>
 #include <QString>

@@ -2,7 +2,7 @@
 // drives them.
 #include "PortChooser.h"
 
-#include "port_assignment.h"
+#include "core/link/port_assignment.h"
 
 #include <QSerialPortInfo>
 

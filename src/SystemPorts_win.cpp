@@ -1,7 +1,7 @@
 // The COM ports present, as the core reads them from the system.
 #include "PortChooser.h"
 
-#include "port_list.h"
+#include "core/link/port_list.h"
 
 QList<PortListing> PortChooser::systemPorts()
 {

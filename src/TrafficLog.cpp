@@ -1,7 +1,7 @@
 #include "TrafficLog.h"
 
 #include "Messages.h"
-#include "frame_describer.h"
+#include "core/modbus/frame_describer.h"
 
 #include <QFontDatabase>
 #include <QHBoxLayout>

@@ -1,9 +1,9 @@
 #include "UserSettings.h"
 
 #include "FileNames.h"
-#include "cp1251.h"
-#include "port_directory.h"
-#include "profile_file.h"
+#include "core/files/cp1251.h"
+#include "core/link/port_directory.h"
+#include "core/files/profile_file.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -3,8 +3,8 @@
 #include "Messages.h"
 #include "Rs232.h"
 #include "Tag.h"
-#include "journal.h"
-#include "settings_diff.h"
+#include "core/records/journal.h"
+#include "core/settings/settings_diff.h"
 
 #include <QCoreApplication>
 #include <QDateTime>

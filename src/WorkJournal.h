@@ -2,7 +2,7 @@
 // The window's exchanges in the journal of work (journal.h): one record per write, read,
 // compare, command and state read, made from the exchange window's result once it has closed,
 // with the port, the address and the origin of the settings the window that ran it holds.
-#include "settings_origin.h"
+#include "core/settings/settings_origin.h"
 
 class QWidget;
 class TFrs232;

@@ -8,8 +8,8 @@
 #include "Main.h"
 #include "Messages.h"
 #include "Rs232.h"
-#include "port_directory.h"
-#include "serial_port.h"
+#include "core/link/port_directory.h"
+#include "core/link/serial_port.h"
 #include "simulated_unit.h"
 #include "unit_image.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // Settings sets for the report's tests and benchmark: every setting at the largest value its
 // control allows, and a set that differs from the factory set in every setting.
-#include "settings_set.h"
+#include "core/settings/settings_set.h"
 
 #include <string>
 

@@ -2,8 +2,8 @@
 // spin edits, values and list items written by code the way the loader and the decoder write them.
 // The expected states come from the test's own copy of the rule tables, keyed by control name.
 #include "Main.h"
-#include "interlocks.h"
-#include "settings_set.h"
+#include "core/settings/interlocks.h"
+#include "core/settings/settings_set.h"
 #include "testsupport.h"
 
 #include <QCheckBox>

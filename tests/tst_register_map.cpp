@@ -6,8 +6,8 @@
 #include "Main.h"
 #include "Messages.h"
 #include "Rs232.h"
-#include "register_map.h"
-#include "trip_record.h"
+#include "core/settings/register_map.h"
+#include "core/settings/trip_record.h"
 #include "unit_image.h"
 
 #include <QCheckBox>

@@ -5,8 +5,8 @@
 #include "Messages.h"
 #include "ReportCommands.h"
 #include "ReportForm.h"
-#include "characteristics.h"
-#include "config_file.h"
+#include "core/settings/characteristics.h"
+#include "core/records/config_file.h"
 #include "report_sets.h"
 #include "testsupport.h"
 

@@ -3,10 +3,10 @@
 #include "DifferenceWindow.h"
 #include "JournalWindow.h"
 #include "WorkJournal.h"
-#include "config_file.h"
+#include "core/records/config_file.h"
 #include "exchange_harness.h"
-#include "journal.h"
-#include "sha256.h"
+#include "core/records/journal.h"
+#include "core/files/sha256.h"
 
 #include <QAction>
 #include <QProcess>

@@ -1,7 +1,7 @@
 #pragma once
 // The port tests' far side on POSIX: a pseudo-terminal pair made by the test itself, the near
 // side reached through a COMn link in the port directory; and the process's own figures.
-#include "port_directory.h"
+#include "core/link/port_directory.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,7 +1,7 @@
 #pragma once
 // A GUI thread for programs without a toolkit: the port posts its events into a queue and the
 // thread that plays the GUI thread runs them, as the port tests and the Windows port bench do.
-#include "serial_port.h"
+#include "core/link/serial_port.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -2,10 +2,10 @@
 // report: the table below is written by hand from the documents' tables (control, file section
 // and key, register, caption on its page), independently of the settings catalogue. A setting
 // whose catalogue row is missing, or that one of the three leaves out, fails here.
-#include "config_file.h"
-#include "cp1251.h"
-#include "register_map.h"
-#include "settings_report.h"
+#include "core/records/config_file.h"
+#include "core/files/cp1251.h"
+#include "core/settings/register_map.h"
+#include "core/settings/settings_report.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // Time-current characteristics: the curves against the published formulas and constants, typed
 // here once more, the resulting characteristic, the plot's points and the test sheet.
-#include "characteristics.h"
+#include "core/settings/characteristics.h"
 
 #include <gtest/gtest.h>
 

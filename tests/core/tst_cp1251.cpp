@@ -1,5 +1,5 @@
 // Code page 1251: the conversion both ways and the letter case of Latin and Cyrillic letters.
-#include "cp1251.h"
+#include "core/files/cp1251.h"
 
 #include <gtest/gtest.h>
 

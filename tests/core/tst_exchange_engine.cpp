@@ -3,7 +3,7 @@
 // test hands the engine its 300 ms ticks and the bytes, millisecond by millisecond, without ever
 // waiting. Expected frames are the documented ones; what the unit holds and returns is the hand
 // unit's, never the program's own codec.
-#include "exchange_engine.h"
+#include "core/exchange/exchange_engine.h"
 
 #include "../frame_bytes.h"
 

@@ -1,7 +1,7 @@
 // The journal of work: SHA-256, records as JSON lines, appending and reading a damaged file.
-#include "journal.h"
-#include "register_map.h"
-#include "sha256.h"
+#include "core/records/journal.h"
+#include "core/settings/register_map.h"
+#include "core/files/sha256.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 // Modbus RTU frames, the reply check and the last-trip record. The frames are checked against
 // known frames of the unit and against libmodbus, an independent Modbus implementation, running
 // as an RTU slave on a pseudo-terminal inside the test.
-#include "modbus_rtu.h"
-#include "trip_record.h"
+#include "core/modbus/modbus_rtu.h"
+#include "core/settings/trip_record.h"
 
 #include "../frame_bytes.h"
 #ifdef QVOKSB_HAVE_SIM

@@ -1,8 +1,8 @@
 // The ports Windows has and what the port chooser and the exchange window say about them. Under
 // Wine the runner maps COM1 ... COM17 to pseudo-terminals in Wine's registry.
-#include "port_assignment.h"
-#include "port_list.h"
-#include "serial_port.h"
+#include "core/link/port_assignment.h"
+#include "core/link/port_list.h"
+#include "core/link/serial_port.h"
 #ifdef _WIN32
 #include "pty_pair_win.h"
 #endif

@@ -1,7 +1,7 @@
 // The INI-style profile file: reading what other programs and hands write, writing in one fixed
 // form, and replacing a file on disk without ever leaving half of it.
-#include "cp1251.h"
-#include "profile_file.h"
+#include "core/files/cp1251.h"
+#include "core/files/profile_file.h"
 
 #include <gtest/gtest.h>
 

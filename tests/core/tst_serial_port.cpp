@@ -2,16 +2,16 @@
 // side as COMn. The test thread plays the GUI thread. The same tests run on POSIX and, built for
 // Windows, under Wine; what only POSIX can arrange (a far side that vanishes, a port directory,
 // another program's lock, the simulated unit) is skipped there by name.
-#include "line_errors.h"
-#include "port_directory.h"
-#include "serial_port.h"
+#include "core/link/line_errors.h"
+#include "core/link/port_directory.h"
+#include "core/link/serial_port.h"
 #ifdef QVOKSB_HAVE_SIM
 #include "simulated_unit.h"
 #endif
 #ifdef _WIN32
 #include "pty_pair_win.h"
 #else
-#include "port_assignment.h"
+#include "core/link/port_assignment.h"
 #include "pty_pair_posix.h"
 #include <grp.h>
 #include <pwd.h>

@@ -1,10 +1,10 @@
 // Settings sets without a window: configuration files read whole or refused, the registers of
 // a set, and what the unit keeps of a set. Expected values come from the unit's documents.
-#include "config_file.h"
-#include "cp1251.h"
-#include "register_map.h"
-#include "settings_diff.h"
-#include "settings_report.h"
+#include "core/records/config_file.h"
+#include "core/files/cp1251.h"
+#include "core/settings/register_map.h"
+#include "core/settings/settings_diff.h"
+#include "core/settings/settings_report.h"
 
 #include <gtest/gtest.h>
 

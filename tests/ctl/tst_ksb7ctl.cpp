@@ -1,10 +1,10 @@
 // ksb7ctl run as a program against simulated units on a pseudo-terminal: what reaches the
 // units' registers, what it prints and how it ends.
-#include "config_file.h"
-#include "journal.h"
-#include "modbus_rtu.h"
+#include "core/records/config_file.h"
+#include "core/records/journal.h"
+#include "core/modbus/modbus_rtu.h"
 #include "scratch_folder.h"
-#include "sha256.h"
+#include "core/files/sha256.h"
 #include "simulated_unit.h"
 #include "unit_registers.h"
 

@@ -7,7 +7,7 @@
 #include "Rs232.h"
 #include "SettingsReport.h"
 #include "core/pty_pair_win.h"
-#include "modbus_rtu.h"
+#include "core/modbus/modbus_rtu.h"
 #include "testsupport.h"
 #include "unit_image.h"
 

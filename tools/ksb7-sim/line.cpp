@@ -1,7 +1,7 @@
 #include "line.h"
 
-#include "port_directory.h"
-#include "port_link_posix.h"
+#include "core/link/port_directory.h"
+#include "core/link/port_link_posix.h"
 #include "traffic.h"
 
 #include <cerrno>

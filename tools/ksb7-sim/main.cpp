@@ -1,6 +1,6 @@
 // ksb7-sim: a simulated KSB-7 on a pseudo-terminal, for running the configurator without a unit.
-#include "address_list.h"
-#include "port_directory.h"
+#include "core/modbus/address_list.h"
+#include "core/link/port_directory.h"
 #include "simulated_unit.h"
 #include "unit_registers.h"
 

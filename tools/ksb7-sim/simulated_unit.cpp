@@ -1,8 +1,8 @@
 #include "simulated_unit.h"
 
-#include "exchange_engine.h"
+#include "core/exchange/exchange_engine.h"
 #include "line.h"
-#include "modbus_rtu.h"
+#include "core/modbus/modbus_rtu.h"
 #include "traffic.h"
 #include "unit_registers.h"
 

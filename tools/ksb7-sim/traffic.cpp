@@ -1,6 +1,6 @@
 #include "traffic.h"
 
-#include "modbus_rtu.h"
+#include "core/modbus/modbus_rtu.h"
 
 #include <chrono>
 #include <cstdio>

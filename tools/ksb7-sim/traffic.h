@@ -1,7 +1,7 @@
 #pragma once
 // Helpers for the frames the simulated unit sees and sends: the CRC it needs to build
 // deliberately wrong replies, and the lines of its traffic print.
-#include "frame_describer.h"
+#include "core/modbus/frame_describer.h"
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 #include "unit_registers.h"
 
-#include "exchange_engine.h"
+#include "core/exchange/exchange_engine.h"
 
 #include <algorithm>
 #include <ctime>

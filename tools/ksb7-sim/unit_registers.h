@@ -2,7 +2,7 @@
 // The register map of a KSB-7 as the simulated unit keeps it: which registers exist, which of
 // them a master may write, which values the unit accepts, what it holds after a fresh start,
 // and how the last-trip record is packed into three registers.
-#include "modbus_rtu.h"
+#include "core/modbus/modbus_rtu.h"
 
 #include <array>
 #include <chrono>

@@ -1,12 +1,12 @@
 // ksb7ctl: the KSB-7 from the command line, in the unit's own terms, for one unit or a whole
 // line of them.
-#include "address_list.h"
-#include "command_line.h"
-#include "config_file.h"
+#include "core/modbus/address_list.h"
+#include "core/platform/command_line.h"
+#include "core/records/config_file.h"
 #include "operations.h"
-#include "profile_file.h"
+#include "core/files/profile_file.h"
 #include "report.h"
-#include "system_error.h"
+#include "core/platform/system_error.h"
 #include "work_journal.h"
 
 #include <cmath>

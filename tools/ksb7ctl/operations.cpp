@@ -1,7 +1,7 @@
 #include "operations.h"
 
-#include "register_map.h"
-#include "settings_diff.h"
+#include "core/settings/register_map.h"
+#include "core/settings/settings_diff.h"
 
 #include <cstdio>
 #include <iterator>

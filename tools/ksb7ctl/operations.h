@@ -1,9 +1,9 @@
 #pragma once
 // What ksb7ctl does with one unit on the line: read, write, compare, state, last trip and the
 // commands, each as the configurator's exchange window does it, with one result per unit.
-#include "exchange_engine.h"
-#include "settings_set.h"
-#include "trip_record.h"
+#include "core/exchange/exchange_engine.h"
+#include "core/settings/settings_set.h"
+#include "core/settings/trip_record.h"
 #include "unit_link.h"
 
 #include <array>

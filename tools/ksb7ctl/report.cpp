@@ -1,7 +1,7 @@
 #include "report.h"
 
-#include "modbus_rtu.h"
-#include "settings_diff.h"
+#include "core/modbus/modbus_rtu.h"
+#include "core/settings/settings_diff.h"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
 #pragma once
 // ksb7ctl's output: readable UTF-8 text, or one JSON document for scripts.
 #include "operations.h"
-#include "settings_diff.h"
+#include "core/settings/settings_diff.h"
 
 #include <string>
 #include <string_view>

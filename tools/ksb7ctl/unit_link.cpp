@@ -1,8 +1,8 @@
 #include "unit_link.h"
 
-#include "line_errors.h"
-#include "port_directory.h"
-#include "system_error.h"
+#include "core/link/line_errors.h"
+#include "core/link/port_directory.h"
+#include "core/platform/system_error.h"
 
 #include <algorithm>
 

@@ -6,8 +6,8 @@
 // counts, repeats, the command's care); this link only decides when its ticks come. Unlike the
 // configurator, which has a person at hand to abort, a step gives up when no correct answer
 // came within the time-out.
-#include "exchange_engine.h"
-#include "serial_port.h"
+#include "core/exchange/exchange_engine.h"
+#include "core/link/serial_port.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,7 +1,7 @@
 #pragma once
 // ksb7ctl's records in the journal of work: one per unit and command, as the configurator keeps
 // them, so that the journal window lists the command line's work beside the window's.
-#include "journal.h"
+#include "core/records/journal.h"
 #include "report.h"
 
 namespace ksb7ctl

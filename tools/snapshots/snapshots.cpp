@@ -10,7 +10,7 @@
 #include "PortChooser.h"
 #include "Rs232.h"
 #include "TrafficLog.h"
-#include "modbus_rtu.h"
+#include "core/modbus/modbus_rtu.h"
 
 #include <QAction>
 #include <QApplication>
