@@ -486,3 +486,40 @@ TEST_F(Ksb7ctlTest, EachUnitsExchangeLeavesOneJournalRecord)
     EXPECT_EQ(r[3].sha256, digest);
     EXPECT_EQ(r[3].time.substr(0, 2), "20");
 }
+
+// The scan finds exactly the units on the line, in hexadecimal, with the state and the last trip
+// their registers hold; a unit whose replies never decode is named as garbled after its second
+// request; a line where nobody answers is a link failure.
+TEST_F(Ksb7ctlTest, ScanFindsTheUnitsOnTheLine)
+{
+    startUnits({1, 5, 0x2A});
+    for (size_t i = 0; i < 3; ++i)
+        setKnownTrip(unit(i));
+    unit(2).setReg(517, 0x1);
+    unit(2).setInputs(0x4);
+    const std::string trip = "; последнее отключение: 8.12.2026 9:5:12  СОБЫТИЯ ОТСУТСТВУЮТ\n";
+    const std::string quiet = "ВЫХОДНЫЕ РЕЛЕ: ВЫКЛ.=0 ВЫХОД-1=0 ВЫХОД-2=0 ВЫХОД-3=0; "
+                              "ЦИФРОВЫЕ ВХОДЫ: ВХОД-1=0 ВХОД-2=0 ВХОД-3=0 ВЫКЛ.=0";
+    const Outcome found = ksb7ctl({"scan", "--address", "1-30"});
+    EXPECT_EQ(found.code, 0) << found.err;
+    EXPECT_EQ(found.out, "адрес 01: " + quiet + trip + "адрес 05: " + quiet + trip +
+                             "адрес 2A: ВЫХОДНЫЕ РЕЛЕ: ВЫКЛ.=1 ВЫХОД-1=0 ВЫХОД-2=0 ВЫХОД-3=0; "
+                             "ЦИФРОВЫЕ ВХОДЫ: ВХОД-1=0 ВХОД-2=0 ВХОД-3=1 ВЫКЛ.=0" +
+                             trip);
+
+    Faults spoilt;
+    spoilt.badCrcEvery = 1;
+    unit(1).setFaults(spoilt);
+    unit(1).clearReceivedFrames();
+    const Outcome garbled = ksb7ctl({"scan", "--address", "4-6", "--json"});
+    EXPECT_EQ(garbled.code, 1) << garbled.err;
+    EXPECT_NE(garbled.out.find(R"({"address":5,"result":"garbled","tries":2)"), std::string::npos)
+        << garbled.out;
+    EXPECT_NE(garbled.out.find(R"({"address":6,"result":"silent","tries":1})"), std::string::npos)
+        << garbled.out;
+    EXPECT_EQ(unit(1).receivedFrames().size(), 2u);
+
+    const Outcome nobody = ksb7ctl({"scan", "--address", "10-12", "--timeout", "0.2"});
+    EXPECT_EQ(nobody.code, 2) << nobody.err;
+    EXPECT_EQ(nobody.out, "");
+}

@@ -1,6 +1,7 @@
 // ksb7ctl: the KSB-7 from the command line, in the unit's own terms, for one unit or a whole
 // line of them.
 #include "core/modbus/address_list.h"
+#include "core/records/board_plan.h"
 #include "core/platform/command_line.h"
 #include "core/records/config_file.h"
 #include "operations.h"
@@ -9,6 +10,7 @@
 #include "core/platform/system_error.h"
 #include "work_journal.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +37,9 @@ const char helpText[] = R"(Использование: ksb7ctl [ключи] КО
   diff ФАЙЛ1 ФАЙЛ2       сравнить два файла (без порта)
   status                 состояние входов и выходных реле
   trip                   дата, время и причина последнего отключения
+  scan                   найти блоки на линии: по одному короткому запросу состояния на адрес
+                         (по умолчанию все адреса 1-F7); для ответивших - состояние и последнее
+                         отключение, по строке на блок
   command ИМЯ --yes      команда управления: reset, trip, clear-maintenance, delete-events,
                          out1, out2, out3; без --yes только показывает, что было бы отправлено
 
@@ -43,7 +48,8 @@ const char helpText[] = R"(Использование: ksb7ctl [ключи] КО
   --address СПИСОК       адреса блоков в шестнадцатеричном виде, как на странице «УПРАВЛЕНИЕ»:
                          1, F7, 1,2,5-9 (по умолчанию 1); блоки опрашиваются по очереди
   --json                 результат одним документом JSON на стандартный вывод
-  --timeout СЕК          сколько ждать верного ответа на шаг (по умолчанию 3)
+  --timeout СЕК          сколько ждать верного ответа на шаг (по умолчанию 3); для scan - на
+                         запрос к одному адресу (по умолчанию 0.1, больше - для медленных шлюзов)
   --pace ticks|reply     ticks: шаг 300 мс (по умолчанию); reply: следующий запрос сразу после
                          ответа и паузы в 3,5 символа, для блоков с ответом в пределах Modbus
   --dtr, --rts           держать линию DTR, RTS включённой
@@ -63,6 +69,8 @@ const char helpText[] = R"(Использование: ksb7ctl [ключи] КО
   3  неверные входные данные: файл, ключи, список адресов; ничего не отправлено
   4  блок отклонил запрос (исключение Modbus)
   5  прочитано, но файл read -o не записан
+Для scan: 0 - найден хотя бы один блок; 1 - есть адреса с искажёнными ответами (помехи или два
+блока с одним адресом); 2 - ни один адрес не ответил, порт недоступен или пропал.
 При нескольких адресах код завершения - наибольший из кодов блоков.
 Сообщения об ошибках - по одной строке на стандартный поток ошибок.
 )";
@@ -74,6 +82,8 @@ struct Options {
     std::string addressText = "1";
     bool json = false;
     double timeoutSeconds = 3;
+    bool timeoutGiven = false;
+    bool addressGiven = false;
     std::string pace = "ticks";
     bool dtr = false;
     bool rts = false;
@@ -118,16 +128,7 @@ bool parsePort(const std::string &text, LinkSettings &link)
 
 std::string outputPath(const std::string &pattern, int address)
 {
-    std::string path;
-    for (size_t i = 0; i < pattern.size(); ++i) {
-        if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 'a') {
-            path += addressText(address);
-            ++i;
-        } else {
-            path += pattern[i];
-        }
-    }
-    return path;
+    return qvoksb::board::fileNameFor(pattern, address);
 }
 
 // The configurator's set from a file, as its controls take it.
@@ -173,6 +174,11 @@ public:
         if (shown_)
             std::fprintf(stderr, "\rадрес %s: шаг %d из %d\033[K", addressText(address).c_str(),
                          done, steps);
+    }
+    void showCount(int done, int steps)
+    {
+        if (shown_)
+            std::fprintf(stderr, "\rопрошено %d из %d\033[K", done, steps);
     }
     void wipe()
     {
@@ -235,6 +241,7 @@ int main(int argc, char **systemArgv)
             break;
         case OptAddress:
             o.addressText = optarg;
+            o.addressGiven = true;
             break;
         case OptJson:
             o.json = true;
@@ -243,6 +250,7 @@ int main(int argc, char **systemArgv)
             if (!parseTimeout(optarg, o.timeoutSeconds))
                 return badInput(std::string("неверное время ожидания «") + optarg +
                                 "»: нужно число секунд от 0.1 до 3600");
+            o.timeoutGiven = true;
             break;
         case OptPace:
             o.pace = optarg;
@@ -288,7 +296,7 @@ int main(int argc, char **systemArgv)
     const auto wrongArguments = [&] {
         return badInput("неверные аргументы команды " + cmd + "; см. --help");
     };
-    if (cmd == "read" || cmd == "status" || cmd == "trip") {
+    if (cmd == "read" || cmd == "status" || cmd == "trip" || cmd == "scan") {
         if (argCount != 0)
             return wrongArguments();
     } else if (cmd == "write") {
@@ -320,6 +328,8 @@ int main(int argc, char **systemArgv)
     link.rts = o.rts;
     link.pacing = o.pace == "reply" ? Pacing::Reply : Pacing::Ticks;
     link.timeoutMs = int(std::lround(o.timeoutSeconds * 1000));
+    if (cmd == "scan" && !o.addressGiven)
+        o.addressText = "1-F7";
     const qvoksb::AddressList addresses = qvoksb::parseAddressList(o.addressText, 16);
     if (addresses.addresses.empty())
         return badInput("--address: " + addresses.problem);
@@ -404,6 +414,40 @@ int main(int argc, char **systemArgv)
     std::string problem;
     const bool opened = line.open(&problem);
     ProgressLine progress;
+    if (cmd == "scan") {
+        if (!opened) {
+            std::fprintf(stderr, "ksb7ctl: %s\n", visibleText(problem).c_str());
+            if (o.json)
+                std::fputs(scanJson(report, {}, ExitLink).c_str(), stdout);
+            return ExitLink;
+        }
+        qvoksb::exchange::ScanOptions scanOptions;
+        scanOptions.addresses = addresses.addresses;
+        if (o.timeoutGiven)
+            scanOptions.timeout = qvoksb::exchange::Milliseconds(link.timeoutMs);
+        const auto started = Clock::now();
+        const std::vector<qvoksb::exchange::ScanEntry> entries =
+            line.scan(scanOptions, [&](int done, int steps) { progress.showCount(done, steps); });
+        progress.wipe();
+        const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+        const bool lost = line.lost();
+        line.close();
+        int code = lost ? ExitLink : scanExitCode(entries);
+        if (lost)
+            std::fprintf(stderr, "ksb7ctl: порт %s пропал, опрос прерван\n",
+                         line.portName().c_str());
+        size_t answering = 0;
+        for (const qvoksb::exchange::ScanEntry &e : entries) {
+            answering += e.presence == qvoksb::exchange::Presence::Answers;
+            if (!o.json)
+                std::fputs(scanText(e).c_str(), stdout);
+        }
+        std::fprintf(stderr, "ksb7ctl: отвечают %zu из %zu адресов, %.1f с\n", answering,
+                     addresses.addresses.size(), seconds);
+        if (o.json)
+            std::fputs(scanJson(report, entries, code).c_str(), stdout);
+        return code;
+    }
     const std::string journalPath = qvoksb::journal::journalPath();
     bool journalFailed = false;
     for (uint8_t address : addresses.addresses) {

@@ -36,6 +36,18 @@ void tripJson(Json &json, const qvoksb::TripRecord &trip)
     json.close('}');
 }
 
+void stateJson(Json &json, const std::array<uint16_t, 2> &state)
+{
+    json.key("outputs").open('{');
+    for (int b = 0; b < 4; ++b)
+        json.key(OutputKeys[b]).value(bool((state[0] >> b) & 1));
+    json.close('}');
+    json.key("inputs").open('{');
+    for (int b = 0; b < 4; ++b)
+        json.key(InputKeys[b]).value(bool((state[1] >> b) & 1));
+    json.close('}');
+}
+
 void settingsJson(Json &json, const SettingsSet &set)
 {
     json.key("settings").open('[');
@@ -309,22 +321,98 @@ std::string reportJson(const Report &report)
             json.key("output").value(u.file);
         if (report.command == "write")
             json.key("verified").value(u.verified);
-        if (u.state) {
-            json.key("outputs").open('{');
-            for (int b = 0; b < 4; ++b)
-                json.key(OutputKeys[b]).value(bool(((*u.state)[0] >> b) & 1));
-            json.close('}');
-            json.key("inputs").open('{');
-            for (int b = 0; b < 4; ++b)
-                json.key(InputKeys[b]).value(bool(((*u.state)[1] >> b) & 1));
-            json.close('}');
-        }
+        if (u.state)
+            stateJson(json, *u.state);
         if (u.trip)
             tripJson(json, *u.trip);
         if (u.settings && report.command == "read")
             settingsJson(json, *u.settings);
         if (u.settings && u.wanted)
             differencesJson(json, unitDifferences(u), "device", "file");
+        json.close('}');
+    }
+    json.close(']');
+    json.close('}');
+    return json.text() + "\n";
+}
+
+namespace
+{
+
+const char *presenceName(qvoksb::exchange::Presence presence)
+{
+    switch (presence) {
+    case qvoksb::exchange::Presence::Answers:
+        return "answers";
+    case qvoksb::exchange::Presence::Garbled:
+        return "garbled";
+    case qvoksb::exchange::Presence::Silent:
+        break;
+    }
+    return "silent";
+}
+
+} // namespace
+
+std::string scanText(const qvoksb::exchange::ScanEntry &entry)
+{
+    using qvoksb::exchange::Presence;
+    const std::string who = "адрес " + addressText(entry.address) + ": ";
+    if (entry.presence == Presence::Garbled)
+        return who + "ответ искажён (" + visibleText(entry.trouble) +
+               "): помехи на линии или два блока с одним адресом\n";
+    if (entry.presence != Presence::Answers)
+        return {};
+    std::string text = who;
+    if (entry.state) {
+        std::string outputs = bitsLine("ВЫХОДНЫЕ РЕЛЕ:", (*entry.state)[0], OutputCaptions);
+        std::string inputs = bitsLine("ЦИФРОВЫЕ ВХОДЫ:", (*entry.state)[1], InputCaptions);
+        outputs.pop_back();
+        inputs.pop_back();
+        text += outputs + "; " + inputs;
+    } else {
+        text += "блок отклонил чтение состояния (исключение " +
+                std::to_string(entry.exceptionCode) + ")";
+    }
+    if (entry.lastTrip)
+        text += "; последнее отключение: " + visibleText(qvoksb::tripTimeText(*entry.lastTrip)) +
+                "  " + visibleText(qvoksb::tripCauseText(entry.lastTrip->cause));
+    return text + "\n";
+}
+
+int scanExitCode(const std::vector<qvoksb::exchange::ScanEntry> &entries)
+{
+    using qvoksb::exchange::Presence;
+    bool answers = false, garbled = false;
+    for (const qvoksb::exchange::ScanEntry &e : entries) {
+        answers = answers || e.presence == Presence::Answers;
+        garbled = garbled || e.presence == Presence::Garbled;
+    }
+    return garbled ? ExitDifferences : answers ? ExitDone : ExitLink;
+}
+
+std::string scanJson(const Report &report, const std::vector<qvoksb::exchange::ScanEntry> &entries,
+                     int exitCode)
+{
+    Json json;
+    json.open('{');
+    json.key("command").value("scan");
+    json.key("port").value(report.port);
+    json.key("exit").value(exitCode);
+    json.key("addresses").open('[');
+    for (const qvoksb::exchange::ScanEntry &e : entries) {
+        json.open('{');
+        json.key("address").value(int(e.address));
+        json.key("result").value(presenceName(e.presence));
+        json.key("tries").value(e.tries);
+        if (e.exceptionCode)
+            json.key("exception").value(int(e.exceptionCode));
+        if (!e.trouble.empty())
+            json.key("message").value(e.trouble);
+        if (e.state)
+            stateJson(json, *e.state);
+        if (e.lastTrip)
+            tripJson(json, *e.lastTrip);
         json.close('}');
     }
     json.close(']');

@@ -1,5 +1,6 @@
 #pragma once
 // ksb7ctl's output: readable UTF-8 text, or one JSON document for scripts.
+#include "core/exchange/scan.h"
 #include "operations.h"
 #include "core/settings/settings_diff.h"
 
@@ -59,5 +60,12 @@ std::string differenceLines(const std::vector<qvoksb::DifferenceRow> &rows,
 void differencesJson(Json &json, const std::vector<qvoksb::DifferenceRow> &rows,
                      const char *leftKey, const char *rightKey);
 std::string reportJson(const Report &report);
+
+// The scan: one line for each address that answers or gave garbled bytes (silent ones are left
+// out), the exit code of the whole, and the JSON of every address asked.
+std::string scanText(const qvoksb::exchange::ScanEntry &entry);
+int scanExitCode(const std::vector<qvoksb::exchange::ScanEntry> &entries);
+std::string scanJson(const Report &report, const std::vector<qvoksb::exchange::ScanEntry> &entries,
+                     int exitCode);
 
 } // namespace ksb7ctl

@@ -114,6 +114,8 @@ void UnitLink::onReceived(const uint8_t *data, size_t count)
     // Bytes between two exchanges answer nothing that is still asked.
     if (engine_)
         engine_->received({data, count}, lastByteAt_);
+    if (scan_)
+        scan_->received({data, count}, lastByteAt_);
 }
 
 void UnitLink::onLineError(uint32_t flags)
@@ -124,6 +126,8 @@ void UnitLink::onLineError(uint32_t flags)
     portLost_ = portLost_ || lost;
     if (engine_)
         engine_->lineError(message ? message : "", lost);
+    if (scan_)
+        scan_->lineError(message ? message : "", lost);
 }
 
 void UnitLink::discardInput()
@@ -200,6 +204,31 @@ exchange::Result UnitLink::run(exchange::Options options, const Progress &progre
     }
     engine_ = nullptr;
     return engine.result();
+}
+
+std::vector<exchange::ScanEntry> UnitLink::scan(const exchange::ScanOptions &options,
+                                                const Progress &progress)
+{
+    exchange::Scan scan(options, *this);
+    if (portLost_ || !port_.Active())
+        return {};
+    scan_ = &scan;
+    int reported = -1;
+    while (!scan.finished()) {
+        scan.poll(Clock::now());
+        if (progress && scan.done() != reported) {
+            reported = scan.done();
+            progress(reported, scan.inAll());
+        }
+        if (scan.finished())
+            break;
+        // Woken by the bytes of an answer, or at the time-out.
+        events_.runUntil(std::max(Clock::now(), scan.due()));
+        if (portLost_)
+            break;
+    }
+    scan_ = nullptr;
+    return scan.entries();
 }
 
 } // namespace ksb7ctl

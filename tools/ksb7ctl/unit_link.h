@@ -7,6 +7,7 @@
 // configurator, which has a person at hand to abort, a step gives up when no correct answer
 // came within the time-out.
 #include "core/exchange/exchange_engine.h"
+#include "core/exchange/scan.h"
 #include "core/link/serial_port.h"
 
 #include <chrono>
@@ -17,6 +18,7 @@
 #include <mutex>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace ksb7ctl
 {
@@ -81,6 +83,12 @@ public:
     // Runs one exchange to its end. The step time-out of the settings applies.
     qvoksb::exchange::Result run(qvoksb::exchange::Options options, const Progress &progress);
 
+    // Asks every address of the options for the state (and the last trip of those that answer)
+    // with the scan's own short time-out; the step time-out of the settings does not apply.
+    // `progress` hears of every request concluded. A lost port ends the scan.
+    std::vector<qvoksb::exchange::ScanEntry> scan(const qvoksb::exchange::ScanOptions &options,
+                                                  const Progress &progress);
+
     long requestsSent() const { return requestsSent_; }
     long long bytesSent() const { return bytesSent_; }
     long long bytesReceived() const { return bytesReceived_; }
@@ -98,6 +106,7 @@ private:
     EventQueue events_;
     qvoksb::SerialPort port_; // after events_: its threads stop before the queue goes
     qvoksb::exchange::Engine *engine_ = nullptr; // the exchange running now
+    qvoksb::exchange::Scan *scan_ = nullptr;     // or the scan
     bool portLost_ = false;
     Clock::time_point openedAt_{};
     long long ticksDone_ = 0;
