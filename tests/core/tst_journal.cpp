@@ -11,6 +11,14 @@
 #include <random>
 #include <sstream>
 
+#ifndef _WIN32
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 using namespace qvoksb;
 namespace fs = std::filesystem;
 
@@ -219,6 +227,105 @@ TEST_F(JournalFile, AppendsOneLinePerRecordAndSurvivesACutLine)
     EXPECT_FALSE(journal::read(dir_.string()).ok); // a folder is no journal
     EXPECT_FALSE(journal::append(dir_.string(), sample(7)));
 }
+
+// Junk lines, an endless line and a huge file cost only what is kept: the newest records, and of
+// an over-long line its start.
+TEST_F(JournalFile, ReadsWithinItsBounds)
+{
+    fs::create_directories(dir_ / "sub");
+    {
+        std::ofstream out(path_, std::ios::binary);
+        for (std::size_t i = 0; i < journal::MaxRecords + 50000; ++i)
+            out << "x\n";
+        out << std::string(journal::MaxLineBytes * 3, 'y') << "\n";
+        out << journal::recordLine(sample(7)) << "\n";
+    }
+    const journal::Reading junk = journal::read(path_);
+    ASSERT_TRUE(junk.ok);
+    ASSERT_EQ(junk.records.size(), journal::MaxRecords);
+    EXPECT_TRUE(junk.older);
+    const journal::Record &longLine = junk.records[journal::MaxRecords - 2];
+    EXPECT_TRUE(longLine.damaged);
+    EXPECT_EQ(longLine.line, int(journal::MaxRecords) + 50001);
+    EXPECT_EQ(longLine.raw, std::string(200, 'y'));
+    EXPECT_EQ(junk.records.back().address, 7);
+    EXPECT_EQ(junk.records.front().line, 50000 + 3); // the oldest kept: two more lines are newer
+    EXPECT_EQ(junk.damaged, int(journal::MaxRecords) - 1);
+
+#ifndef _WIN32
+    // A file larger than the byte bound (sparse, so it costs no disk) is read from the line after
+    // the cut; the cut line, here all of the file's zeros, is no record.
+    {
+        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    }
+    ASSERT_EQ(::truncate(path_.c_str(), off_t(journal::MaxReadBytes + (1 << 20))), 0);
+    {
+        std::ofstream out(path_, std::ios::binary | std::ios::app);
+        out << "\n" << journal::recordLine(sample(8)) << "\n";
+    }
+    const journal::Reading huge = journal::read(path_);
+    ASSERT_TRUE(huge.ok);
+    ASSERT_EQ(huge.records.size(), 1u);
+    EXPECT_EQ(huge.records[0].address, 8);
+    EXPECT_TRUE(huge.older);
+
+    // Only a regular file is read: not a device an endless link leads to, not a pipe.
+    fs::remove(path_);
+    fs::create_symlink("/dev/zero", path_);
+    EXPECT_FALSE(journal::read(path_).ok);
+    fs::remove(path_);
+    ASSERT_EQ(::mkfifo(path_.c_str(), 0600), 0);
+    EXPECT_FALSE(journal::read(path_).ok);
+#endif
+}
+
+// Bytes that start no character (a file name in another encoding) are kept as the text \xNN,
+// so the file stays UTF-8 whatever a record carries.
+TEST(Journal, TextIsValidUtf8)
+{
+    journal::Record r;
+    r.time = "2026-12-08T14:05:09+03:00";
+    r.kind = "write";
+    r.source = "файл /home/u/\xcf\xf0\xe8\xec\xe5\xf0.txt"; // "Пример" in code page 1251
+    r.message = "cut \xd0";
+    const std::string line = journal::recordLine(r);
+    EXPECT_EQ(journal::validUtf8(line), line);
+    const journal::Record back = journal::parseRecord(line);
+    EXPECT_EQ(back.source, "файл /home/u/\\xcf\\xf0\\xe8\\xec\\xe5\\xf0.txt");
+    EXPECT_EQ(back.message, "cut \\xd0");
+    // Such bytes written by another program, inside a record and in a damaged line.
+    EXPECT_EQ(journal::parseRecord("{\"time\":\"t\",\"kind\":\"read\",\"port\":\"\xff\"}").port,
+              "\\xff");
+    EXPECT_EQ(journal::parseRecord("\xc0\xafЖ").raw, "\\xc0\\xafЖ");
+}
+
+#ifndef _WIN32
+// A journal at the process's file size limit: the append fails and says so; the program is not
+// ended by SIGXFSZ and leaves no half record behind.
+TEST_F(JournalFile, AppendAtTheFileSizeLimitFails)
+{
+    ASSERT_TRUE(journal::append(path_, sample(1)));
+    const std::string before = contents();
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::signal(SIGXFSZ, SIG_DFL);
+        struct rlimit limit {
+        };
+        ::getrlimit(RLIMIT_FSIZE, &limit);
+        limit.rlim_cur = before.size() + 20;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::string why;
+        const bool written = journal::append(path_, sample(2), &why);
+        ::_exit(!written && why.find(path_) != std::string::npos ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(contents(), before);
+}
+#endif
 
 // The digest is that of the register bytes the seven write requests carry.
 TEST(Journal, ConfigurationDigestIsThatOfTheWrittenRegisters)

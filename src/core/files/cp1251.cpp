@@ -172,6 +172,13 @@ bool cp1251FromUnicode(char32_t cp, char *out)
     return true;
 }
 
+std::size_t utf8CharLength(std::string_view text, std::size_t at)
+{
+    char32_t cp = 0;
+    const int n = decodeUtf8(text, at, &cp);
+    return n > 0 ? std::size_t(n) : 0;
+}
+
 std::string cp1251FromUtf8(std::string_view utf8, bool *lossless)
 {
     std::string out;

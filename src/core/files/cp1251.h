@@ -23,6 +23,10 @@ std::string cp1251FromUtf8(std::string_view utf8, bool *lossless = nullptr);
 // The unassigned byte 0x98 becomes U+FFFD, and *lossless, when given, is then false.
 std::string cp1251ToUtf8(std::string_view cp1251, bool *lossless = nullptr);
 
+// The length of the well-formed UTF-8 character at text[at], 0 when a byte there starts none
+// (a stray continuation byte, an overlong form, a surrogate, beyond U+10FFFF, cut short).
+std::size_t utf8CharLength(std::string_view text, std::size_t at);
+
 char cp1251ToUpper(char c);
 char cp1251ToLower(char c);
 bool cp1251EqualNoCase(std::string_view a, std::string_view b);

@@ -1,9 +1,12 @@
 #include "core/records/journal.h"
 
+#include "core/files/cp1251.h"
+#include "core/files/sha256.h"
+#include "core/records/journal_read.h"
 #include "core/settings/register_map.h"
 #include "core/settings/settings_report.h"
-#include "core/files/sha256.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -20,8 +23,9 @@ std::string captionOf(std::string_view name, std::span<const Name> names)
     return std::string(name);
 }
 
-void appendString(std::string &out, std::string_view text)
+void appendString(std::string &out, std::string_view raw)
 {
+    const std::string text = validUtf8(raw);
     out += '"';
     for (char c : text) {
         const auto u = static_cast<unsigned char>(c);
@@ -299,11 +303,11 @@ std::string recordLine(const Record &r)
     return out + '}';
 }
 
-Record parseRecord(std::string_view line)
+namespace
 {
-    Record record;
-    if (LineParser(line).parse(record) && !record.time.empty() && !record.kind.empty())
-        return record;
+
+Record damagedRecord(std::string_view line)
+{
     Record damaged;
     damaged.damaged = true;
     // Enough of the line to recognise it, cut on a character boundary.
@@ -311,31 +315,128 @@ Record parseRecord(std::string_view line)
     while (keep < line.size() && keep > 0 &&
            (static_cast<unsigned char>(line[keep]) & 0xC0) == 0x80)
         --keep;
-    damaged.raw = std::string(line.substr(0, keep));
+    damaged.raw = validUtf8(line.substr(0, keep));
     return damaged;
+}
+
+} // namespace
+
+Record parseRecord(std::string_view line)
+{
+    Record record;
+    if (line.size() > MaxLineBytes || !LineParser(line).parse(record) || record.time.empty() ||
+        record.kind.empty())
+        return damagedRecord(line);
+    // A journal written by hand or by an older program may hold bytes that are no UTF-8.
+    for (std::string *text : {&record.time, &record.program, &record.port, &record.kind,
+                              &record.outcome, &record.message, &record.source, &record.sha256,
+                              &record.lastTrip})
+        if (std::any_of(text->begin(), text->end(), [](char c) { return c & 0x80; }))
+            *text = validUtf8(*text);
+    return record;
+}
+
+std::string validUtf8(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        const std::size_t length = utf8CharLength(text, i);
+        if (length > 0) {
+            out.append(text, i, length);
+            i += length;
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(text[i]));
+        out += escaped;
+        ++i;
+    }
+    return out;
+}
+
+// --- reading within bounds ----------------------------------------------------------------------
+
+LineCollector::LineCollector(bool startsInside)
+    : skipping_(startsInside), cutStart_(startsInside), older_(startsInside)
+{
+}
+
+void LineCollector::take(std::string_view line, int number)
+{
+    // A journal that went through a Windows editor ends its lines with CR LF.
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    if (line.find_first_not_of(" \t\r") == std::string_view::npos)
+        return;
+    Record record = parseRecord(line);
+    record.line = number;
+    if (kept_.size() < MaxRecords) {
+        kept_.push_back(std::move(record));
+        return;
+    }
+    kept_[next_] = std::move(record);
+    next_ = (next_ + 1) % MaxRecords;
+    older_ = true;
+}
+
+void LineCollector::feed(std::string_view bytes)
+{
+    while (!bytes.empty()) {
+        const std::size_t end = bytes.find('\n');
+        const std::string_view piece = bytes.substr(0, end);
+        if (end == std::string_view::npos) {
+            bytes = {};
+        } else {
+            bytes.remove_prefix(end + 1);
+        }
+        if (!skipping_) {
+            if (partial_.size() + piece.size() > MaxLineBytes) {
+                // Too long for a record: its start is kept as a damaged line, the rest skipped.
+                partial_.append(piece.substr(0, MaxLineBytes + 1 - partial_.size()));
+                take(partial_, lineNumber_ + 1);
+                partial_.clear();
+                skipping_ = true;
+            } else if (end != std::string_view::npos && partial_.empty()) {
+                take(piece, lineNumber_ + 1); // the usual case: a whole line within the chunk
+            } else {
+                partial_.append(piece);
+                if (end != std::string_view::npos) {
+                    take(partial_, lineNumber_ + 1);
+                    partial_.clear();
+                }
+            }
+        }
+        if (end != std::string_view::npos) {
+            // The line cut at the start of the bytes gets no number.
+            if (cutStart_)
+                cutStart_ = false;
+            else
+                ++lineNumber_;
+            skipping_ = false;
+        }
+    }
+}
+
+Reading LineCollector::finish()
+{
+    if (!skipping_ && !partial_.empty())
+        take(partial_, lineNumber_ + 1);
+    partial_.clear();
+    Reading reading;
+    std::rotate(kept_.begin(), kept_.begin() + std::ptrdiff_t(next_), kept_.end());
+    reading.records = std::move(kept_);
+    reading.older = older_;
+    reading.damaged = int(std::count_if(reading.records.begin(), reading.records.end(),
+                                        [](const Record &r) { return r.damaged; }));
+    return reading;
 }
 
 Reading parse(std::string_view bytes)
 {
-    Reading reading;
-    reading.records.reserve(bytes.size() / 256);
-    int lineNumber = 0;
-    while (!bytes.empty()) {
-        const std::size_t end = bytes.find('\n');
-        std::string_view line = bytes.substr(0, end);
-        bytes.remove_prefix(end == std::string_view::npos ? bytes.size() : end + 1);
-        // A journal that went through a Windows editor ends its lines with CR LF.
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        ++lineNumber;
-        if (line.find_first_not_of(" \t\r") == std::string_view::npos)
-            continue;
-        Record record = parseRecord(line);
-        record.line = lineNumber;
-        reading.damaged += record.damaged;
-        reading.records.push_back(std::move(record));
-    }
-    return reading;
+    LineCollector lines;
+    lines.feed(bytes);
+    return lines.finish();
 }
 
 std::string csvText(const std::vector<const Record *> &records)

@@ -9,8 +9,14 @@
 // append() returns; nothing is ever rewritten, so a crash costs at most the record being
 // written. A line that is not a record (cut short by a crash, edited by hand) is read as a damaged
 // record and the rest of the file is still read.
+//
+// Reading is bounded, whatever the file holds: only a regular file is read, at most its last
+// MaxReadBytes, and of those only the newest MaxRecords records are kept; a line longer than
+// MaxLineBytes is a damaged record of which only the start is kept.
 #include "core/settings/settings_set.h"
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -65,6 +71,10 @@ std::string timeNow();
 // A write and a read of the same settings give the same digest.
 std::string configurationDigest(const SettingsSet &set);
 
+// Text as the journal keeps it: well-formed UTF-8 as it stands, every byte that starts no
+// character (a file name in another encoding) as the visible text \xNN, as ksb7ctl prints it.
+std::string validUtf8(std::string_view text);
+
 // One record as its line, without the line end, and back. Unknown keys are skipped; a line that
 // is not one JSON object of strings, integers and nulls, or has no time or kind, is damaged.
 std::string recordLine(const Record &record);
@@ -72,17 +82,32 @@ Record parseRecord(std::string_view line);
 
 // Appends one record to the file, creating its folder and the file as needed; when the file
 // does not end in a line end (a record cut short), a line end comes first, so the new record is
-// a line of its own. False with *error (Russian) when it could not be written.
+// a line of its own. A record that would pass the process's file size limit is not begun, and
+// the limit's signal never ends the program. False with *error (Russian) when it could not be
+// written.
 bool append(const std::string &path, const Record &record, std::string *error = nullptr);
+
+inline constexpr std::size_t MaxRecords = 200000;
+inline constexpr std::uint64_t MaxReadBytes = std::uint64_t(256) << 20;
+inline constexpr std::size_t MaxLineBytes = std::size_t(64) << 10;
 
 struct Reading {
     bool ok = true;              // false when the file exists but could not be read
     std::string problem;         // then why
-    std::vector<Record> records; // in file order, damaged lines included
+    std::vector<Record> records; // the newest records, in file order, damaged lines included
     int damaged = 0;
+    // The file holds older lines than those read: more than MaxRecords records, or more than
+    // MaxReadBytes, of which only the end was read. Line numbers then count from the first
+    // line read.
+    bool older = false;
 };
-// A missing file is an empty journal.
-Reading read(const std::string &path);
+// Told now and then how many of the bytes to read have been read; false stops the reading,
+// which then returns what it has.
+using ReadProgress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+
+// A missing file is an empty journal; anything but a regular file (a folder, a device, a pipe)
+// is refused unread.
+Reading read(const std::string &path, const ReadProgress &progress = {});
 Reading parse(std::string_view bytes);
 
 // The records as a CSV table with a header line, as the settings export writes one.

@@ -1,14 +1,18 @@
 // The journal's file on POSIX: where it lives, appending a record, reading it whole.
 #include "core/records/journal.h"
 
+#include "core/platform/file_size_signal_posix.h"
 #include "core/platform/system_error.h"
 #include "core/platform/write_all_posix.h"
+#include "core/records/journal_read.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -89,6 +93,18 @@ bool append(const std::string &path, const Record &record, std::string *error)
     if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 &&
         last != '\n')
         line.insert(0, "\n");
+    // A record that would pass the file size limit is not begun: half a line would only be read
+    // back as a damaged one. What the limit still cuts (another program appending meanwhile)
+    // fails with EFBIG under the guard instead of ending the program.
+    const FileSizeSignalGuard signalGuard;
+    struct rlimit limit {
+    };
+    if (::getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY &&
+        std::uint64_t(st.st_size) + line.size() > std::uint64_t(limit.rlim_cur)) {
+        ::close(fd);
+        setError(error, "не удаётся записать журнал", path, EFBIG);
+        return false;
+    }
     // One write with O_APPEND: records of two programs appending at once do not interleave.
     const bool ok = writeAll(fd, line) && ::fdatasync(fd) == 0;
     const int err = errno;
@@ -101,40 +117,56 @@ bool append(const std::string &path, const Record &record, std::string *error)
     return ok;
 }
 
-Reading read(const std::string &path)
+Reading read(const std::string &path, const ReadProgress &progress)
 {
+    Reading failed;
+    failed.ok = false;
+    // Not blocking: a pipe or a terminal put where the journal should be does not hang the open.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
-        Reading reading;
-        if (errno != ENOENT) {
-            reading.ok = false;
-            setError(&reading.problem, "не удаётся открыть журнал", path, errno);
-        }
-        return reading;
+        if (errno == ENOENT)
+            return {};
+        setError(&failed.problem, "не удаётся открыть журнал", path, errno);
+        return failed;
     }
-    std::string bytes;
     struct stat st {
     };
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-        bytes.reserve(std::size_t(st.st_size));
-    char chunk[1 << 16];
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (::fstat(fd, &st) != 0) {
+        setError(&failed.problem, "не удаётся прочитать журнал", path, errno);
+        ::close(fd);
+        return failed;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        ::close(fd);
+        failed.problem = "журнал " + path + " не прочитан: это не обычный файл";
+        return failed;
+    }
+    // Only the end of a journal larger than the bound is read, from the line after the cut.
+    const std::uint64_t size = std::uint64_t(st.st_size);
+    const std::uint64_t start = size > MaxReadBytes ? size - MaxReadBytes : 0;
+    LineCollector lines(start > 0);
+    std::uint64_t done = 0;
+    std::string chunk(std::size_t(1) << 16, '\0');
+    // The size read at the start bounds the reading, however the file grows meanwhile.
+    while (done < size - start) {
+        const std::size_t room = std::size_t(std::min<std::uint64_t>(chunk.size(), size - start - done));
+        const ssize_t n = ::pread(fd, chunk.data(), room, off_t(start + done));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            Reading reading;
-            reading.ok = false;
-            setError(&reading.problem, "не удаётся прочитать журнал", path, errno);
+            setError(&failed.problem, "не удаётся прочитать журнал", path, errno);
             ::close(fd);
-            return reading;
+            return failed;
         }
         if (n == 0)
             break;
-        bytes.append(chunk, std::size_t(n));
+        lines.feed(std::string_view(chunk.data(), std::size_t(n)));
+        done += std::uint64_t(n);
+        if (progress && !progress(done, size - start))
+            break;
     }
     ::close(fd);
-    return parse(bytes);
+    return lines.finish();
 }
 
 } // namespace qvoksb::journal

@@ -5,7 +5,9 @@
 #include "core/link/port_directory.h"
 #include "core/platform/win_file.h"
 #include "core/platform/win_text.h"
+#include "core/records/journal_read.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -89,38 +91,55 @@ bool append(const std::string &path, const Record &record, std::string *error)
     return true;
 }
 
-Reading read(const std::string &path)
+Reading read(const std::string &path, const ReadProgress &progress)
 {
-    Reading reading;
+    Reading failed;
+    failed.ok = false;
     std::wstring wide;
     if (!toWide(path, &wide)) {
-        reading.ok = false;
-        reading.problem = "не удаётся открыть журнал " + path + ": имя не в кодировке UTF-8";
-        return reading;
+        failed.problem = "не удаётся открыть журнал " + path + ": имя не в кодировке UTF-8";
+        return failed;
     }
     FileHandle file(openForReading(wide));
     if (file.h == INVALID_HANDLE_VALUE) {
         const DWORD err = GetLastError();
-        if (!nothingThere(err)) {
-            reading.ok = false;
-            setError(&reading.problem, "не удаётся открыть журнал", path, err);
-        }
-        return reading;
+        if (nothingThere(err))
+            return {};
+        setError(&failed.problem, "не удаётся открыть журнал", path, err);
+        return failed;
     }
-    std::string bytes;
-    char chunk[1 << 16];
-    for (;;) {
+    // A disk file only: no device, pipe or console put where the journal should be.
+    LARGE_INTEGER fileSize{};
+    if (GetFileType(file.h) != FILE_TYPE_DISK || !GetFileSizeEx(file.h, &fileSize)) {
+        failed.problem = "журнал " + path + " не прочитан: это не обычный файл";
+        return failed;
+    }
+    // Only the end of a journal larger than the bound is read, from the line after the cut.
+    const std::uint64_t size = std::uint64_t(fileSize.QuadPart);
+    const std::uint64_t start = size > MaxReadBytes ? size - MaxReadBytes : 0;
+    LineCollector lines(start > 0);
+    std::uint64_t done = 0;
+    std::string chunk(std::size_t(1) << 16, '\0');
+    while (done < size - start) {
+        const DWORD room = DWORD(std::min<std::uint64_t>(chunk.size(), size - start - done));
+        OVERLAPPED at{};
+        at.Offset = DWORD(start + done);
+        at.OffsetHigh = DWORD((start + done) >> 32);
         DWORD got = 0;
-        if (!ReadFile(file.h, chunk, sizeof chunk, &got, nullptr)) {
-            reading.ok = false;
-            setError(&reading.problem, "не удаётся прочитать журнал", path, GetLastError());
-            return reading;
+        if (!ReadFile(file.h, chunk.data(), room, &got, &at)) {
+            if (GetLastError() == ERROR_HANDLE_EOF)
+                break;
+            setError(&failed.problem, "не удаётся прочитать журнал", path, GetLastError());
+            return failed;
         }
         if (got == 0)
             break;
-        bytes.append(chunk, got);
+        lines.feed(std::string_view(chunk.data(), got));
+        done += got;
+        if (progress && !progress(done, size - start))
+            break;
     }
-    return parse(bytes);
+    return lines.finish();
 }
 
 } // namespace qvoksb::journal
