@@ -1,6 +1,7 @@
 // Modbus RTU frames, the reply check and the last-trip record. The frames are checked against
 // known frames of the unit and against libmodbus, an independent Modbus implementation, running
 // as an RTU slave on a pseudo-terminal inside the test.
+#include "core/modbus/address_list.h"
 #include "core/modbus/modbus_rtu.h"
 #include "core/settings/trip_record.h"
 
@@ -377,4 +378,17 @@ TEST(LastTrip, UnknownCausesNameTheirCode)
                       std::string(UnknownTripCausePrefix) + std::to_string(code));
     }
     EXPECT_EQ(texts.size(), known.size()) << "two codes share a text";
+}
+
+// Numbers past the largest address, however many digits they have, are refused as out of range
+// (and never overflow while being read).
+TEST(AddressList, LargeNumbersAreOutOfRange)
+{
+    for (const char *text : {"F8", "FFFFFFFF", "0x7FFFFFFF", "100000000", "FFFFFFFFFFFFFFFFFFFF"}) {
+        const AddressList list = parseAddressList(text, 16);
+        EXPECT_TRUE(list.addresses.empty()) << text;
+        EXPECT_EQ(list.problem, std::string("адрес «") + text + "» вне диапазона 1..F7");
+    }
+    EXPECT_EQ(parseAddressList("4294967297", 10).problem, "адрес «4294967297» вне диапазона 1..247");
+    EXPECT_EQ(parseAddressList("F7", 16).addresses, std::vector<uint8_t>{0xF7});
 }

@@ -41,16 +41,21 @@ int parseOne(std::string_view s, int base)
     }
     if (base == 0)
         base = 10;
-    if (s.empty() || s.size() > 8)
+    if (s.empty())
         return -1;
+    // However many digits: past the largest address the number is out of range, and counting
+    // further would only overflow.
     int value = 0;
+    bool tooLarge = false;
     for (char c : s) {
         const int d = digitValue(c);
         if (d >= base)
             return -1;
-        value = value * base + d;
+        if (!tooLarge)
+            value = value * base + d;
+        tooLarge = tooLarge || value > modbus::MaxUnitAddress;
     }
-    return value >= modbus::MinUnitAddress && value <= modbus::MaxUnitAddress ? value : 0;
+    return !tooLarge && value >= modbus::MinUnitAddress ? value : 0;
 }
 
 } // namespace
