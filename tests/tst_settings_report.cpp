@@ -597,6 +597,9 @@ private slots:
              QStringLiteral("'@SUM(A1)\uFFFD[2J\uFFFD"), QStringLiteral("'\r\n'-3+3")},
             {QStringLiteral("+7 (495) 1;2\"3\u0085"), QStringLiteral("-12"),
              QStringLiteral("'+7 (495) 1;2\"3\uFFFD"), QStringLiteral("-12")},
+            // After the file's own separator, as after a comma.
+            {QStringLiteral("КЗ;=HYPERLINK(\"http://x\")"), QStringLiteral("1;@A1"),
+             QStringLiteral("КЗ;'=HYPERLINK(\"http://x\")"), QStringLiteral("1;'@A1")},
         };
         const QRegularExpression formula(QStringLiteral("^([\\t\\r]|[ \\t]*[=+\\-@])"));
         const QRegularExpression number(QStringLiteral("^[-+]?[0-9]+([.,][0-9]+)?$"));

@@ -270,11 +270,12 @@ std::string csvField(std::string_view text)
     if (text.empty() || isNumber(text))
         return std::string(text);
     std::string field = startsFormula(text) ? "'" : "";
-    // A spreadsheet that splits on commas starts a cell after each of them, and one that
-    // ignores the quotes a row after each line break: what follows them is guarded the same.
+    // A spreadsheet that splits on semicolons (the file's own separator) or commas starts a cell
+    // after each of them, and one that ignores the quotes a row after each line break: what
+    // follows them is guarded the same.
     for (std::size_t i = 0; i < text.size(); ++i) {
         field += text[i];
-        const bool cellStart = text[i] == ',' || text[i] == '\n' ||
+        const bool cellStart = text[i] == ',' || text[i] == ';' || text[i] == '\n' ||
                                (text[i] == '\r' && (i + 1 == text.size() || text[i + 1] != '\n'));
         if (cellStart && startsFormula(text.substr(i + 1)))
             field += '\'';
