@@ -135,6 +135,8 @@ void TFKsb::createFrame()
     StaticText1 = new QLabel(QStringLiteral("default.txt (заводская конфигурация)"), client);
     StaticText1->setObjectName(QStringLiteral("StaticText1"));
     StaticText1->setFixedHeight(statusHeightPx);
+    // A file's name is shown as it stands, even one that looks like HTML.
+    StaticText1->setTextFormat(Qt::PlainText);
     StaticText1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     StaticText1->setToolTip(QStringLiteral("имя текущего файла конфигурации"));
     QFont bold = StaticText1->font();
@@ -233,7 +235,9 @@ void TFKsb::createSpeedBar()
 {
     SpeedBar1 = new QToolBar(QStringLiteral("Меню"), this);
     SpeedBar1->setObjectName(QStringLiteral("SpeedBar1"));
-    SpeedBar1->setMovable(true);
+    // Fixed in place: a movable bar draws a grip before the buttons, which would move them off
+    // their offsets. An edge stored by an earlier run is still restored.
+    SpeedBar1->setMovable(false);
     SpeedBar1->setFloatable(false);
     SpeedBar1->setAllowedAreas(Qt::AllToolBarAreas);
     SpeedBar1->setContentsMargins(0, 0, 0, 0);

@@ -3,6 +3,7 @@
 // device each port stands for.
 #include "Main.h"
 
+#include "Messages.h"
 #include "PortChooser.h"
 #include "TrafficLog.h"
 #include "core/link/port_assignment.h"
@@ -36,7 +37,8 @@ void TFKsb::describePorts()
                                 .arg(n)
                                 .arg(QString::fromStdString(ports[static_cast<size_t>(n - 1)]));
         COM[n - 1]->setStatusTip(tip);
-        COM[n - 1]->setToolTip(tip);
+        // The description names the device a link leads to, whatever its name.
+        COM[n - 1]->setToolTip(Messages::plainToolTip(tip));
     }
 }
 

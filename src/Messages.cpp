@@ -15,6 +15,7 @@ bool show(QWidget *parent, Kind kind, const QString &text)
     if (hook)
         return hook(kind, text);
     QMessageBox box(parent);
+    box.setTextFormat(Qt::PlainText);
     box.setText(text);
     // By Kind: a question, a note, an error, and a message with no icon.
     static constexpr QMessageBox::Icon icons[] = {QMessageBox::Question, QMessageBox::Information,
@@ -30,6 +31,15 @@ bool show(QWidget *parent, Kind kind, const QString &text)
 }
 
 } // namespace
+
+QString plainToolTip(const QString &text)
+{
+    if (text.isEmpty())
+        return text;
+    // Rich text that keeps the line breaks and spaces of the plain text it carries.
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() +
+           QStringLiteral("</p>");
+}
 
 bool Confirm(QWidget *parent, const QString &text)
 {

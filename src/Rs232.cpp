@@ -27,6 +27,8 @@ TFrs232::TFrs232(QWidget *owner) : QDialog(owner)
     Label1->setGeometry(0, 0, clientWidthPx, clientHeightPx);
     Label1->setAlignment(Qt::AlignCenter);
     Label1->setWordWrap(true);
+    // Outcomes name ports and repeat what the system said: plain text.
+    Label1->setTextFormat(Qt::PlainText);
     Label1->setAutoFillBackground(true);
     QPalette colours = Label1->palette();
     colours.setColor(QPalette::Window, Qt::gray);

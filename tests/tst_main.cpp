@@ -143,6 +143,18 @@ private slots:
         QCOMPARE(w.SIExit->text(), QStringLiteral("Ex"));
     }
 
+    // The bar has no grip: its buttons stand at their offsets from the window's left edge.
+    void toolBarFixedAtItsOffsets()
+    {
+        ShownMainWindow w;
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(!w.SpeedBar1->isMovable());
+        const int lefts[] = {3, 27, 91, 115, 171};
+        const QList<QToolButton *> buttons = w.speedBarButtons();
+        for (int i = 0; i < 5; ++i)
+            QCOMPARE(buttons[i]->mapTo(&w, QPoint(0, 0)).x(), lefts[i]);
+    }
+
     void firstRunWithoutProfile()
     {
         QVERIFY(!QFile::exists(iniPath()));
