@@ -4,9 +4,13 @@
 #include "Messages.h"
 #include "core/files/profile_file.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QFile>
+#include <QFileInfo>
+#include <QPointer>
+#include <QThreadPool>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -106,8 +110,9 @@ QVariant JournalModel::data(const QModelIndex &index, int role) const
     const journal::Record &r = records_[std::size_t(rows_[std::size_t(index.row())])];
     if (role == Qt::ForegroundRole && r.damaged)
         return QColor(Qt::darkRed);
+    // Messages, file names and damaged lines are outside text: the tip shows them as they stand.
     if (role == Qt::ToolTipRole && (index.column() == Message || index.column() == Source))
-        return data(index, Qt::DisplayRole);
+        return Messages::plainToolTip(data(index, Qt::DisplayRole).toString());
     if (role != Qt::DisplayRole)
         return {};
     if (r.damaged) {
@@ -234,6 +239,7 @@ JournalWindow::JournalWindow(QString path, QWidget *parent)
     Summary = new QLabel(this);
     Summary->setObjectName(QStringLiteral("Summary"));
     Summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    Summary->setTextFormat(Qt::PlainText);
 
     auto *layout = new QVBoxLayout(this);
     layout->addLayout(filters);
@@ -250,9 +256,64 @@ JournalWindow::JournalWindow(QString path, QWidget *parent)
     connect(ExportButton, &QPushButton::clicked, this, [this] { exportClick(); });
 }
 
+JournalWindow::~JournalWindow()
+{
+    if (job_)
+        job_->stop = true;
+}
+
 void JournalWindow::reload()
 {
-    journal::Reading reading = journal::read(coreFileName(path_));
+    if (job_)
+        job_->stop = true;
+    job_.reset();
+    const std::string path = coreFileName(path_);
+    const QFileInfo file(path_);
+    if (!file.isFile() || file.size() < quickReadBytes) {
+        showReading(journal::read(path));
+        return;
+    }
+    auto job = std::make_shared<ReadJob>();
+    job_ = job;
+    ReloadButton->setEnabled(false);
+    ExportButton->setEnabled(false);
+    Summary->setText(QStringLiteral("Чтение журнала ...  Файл: ") + path_);
+    QPointer<JournalWindow> self(this);
+    // The thread hands the window how far it has come and then the records; a window closed or
+    // reloaded meanwhile stops the thread and takes nothing from it.
+    QThreadPool::globalInstance()->start([job, path, self] {
+        auto reading = std::make_shared<journal::Reading>(
+            journal::read(path, [&](std::uint64_t done, std::uint64_t total) {
+                const int percent = total ? int(done * 100 / total) : 100;
+                if (job->percent.exchange(percent) != percent)
+                    QMetaObject::invokeMethod(
+                        qApp,
+                        [job, self, percent] {
+                            if (self && self->job_ == job)
+                                self->Summary->setText(
+                                    QStringLiteral("Чтение журнала: %1 %  Файл: %2")
+                                        .arg(percent)
+                                        .arg(self->path_));
+                        },
+                        Qt::QueuedConnection);
+                return !job->stop;
+            }));
+        QMetaObject::invokeMethod(
+            qApp,
+            [job, self, reading] {
+                if (!self || self->job_ != job)
+                    return;
+                self->job_.reset();
+                self->ReloadButton->setEnabled(true);
+                self->ExportButton->setEnabled(true);
+                self->showReading(std::move(*reading));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void JournalWindow::showReading(journal::Reading reading)
+{
     // The filter's choices are what the journal holds: its addresses and the span of its dates.
     std::set<int> addresses;
     QString first, last;
@@ -297,6 +358,10 @@ void JournalWindow::reload()
                                  : qs(reading.problem);
     if (reading.damaged)
         summary += QStringLiteral(", повреждённых строк: %1").arg(reading.damaged);
+    if (reading.older)
+        summary += QStringLiteral(" (показаны последние %1 записей; более старые записи файла не "
+                                  "прочитаны)")
+                       .arg(reading.records.size());
     Summary->setText(summary + QStringLiteral(".  Файл: ") + path_);
     Model.setRecords(std::move(reading.records));
     applyFilter();

@@ -1,13 +1,17 @@
 #pragma once
 // "Журнал работ": the journal of every exchange with a unit, of this program and of ksb7ctl,
 // newest first, filtered by address, action and date, and exported as a CSV table. A window of
-// its own beside the main one; it reads the journal when opened and on "Обновить".
+// its own beside the main one; it reads the journal when opened and on "Обновить". A journal
+// large enough to take a noticeable time is read on a thread of its own, the window showing how
+// far it has come; only the newest records are read (journal.h), and the window says so.
 #include "FileDialog.h"
 #include "core/records/journal.h"
 
 #include <QAbstractTableModel>
 #include <QWidget>
 
+#include <atomic>
+#include <memory>
 #include <vector>
 
 class QComboBox;
@@ -66,10 +70,17 @@ class JournalWindow : public QWidget
 {
     Q_OBJECT
 public:
-    explicit JournalWindow(QString path, QWidget *parent = nullptr);
+    // A journal smaller than this reads within about a tenth of a second; a larger one is read
+    // off the window's thread.
+    static constexpr qint64 quickReadBytes = 4 << 20;
 
-    // Reads the journal again and keeps the filter.
+    explicit JournalWindow(QString path, QWidget *parent = nullptr);
+    ~JournalWindow() override;
+
+    // Reads the journal again and keeps the filter; a large journal is still being read on return.
     void reload();
+    // True while a large journal is read.
+    bool reading() const { return job_ != nullptr; }
     // Writes the rows shown as CSV; false with *problem when the file could not be written.
     bool exportTo(const QString &path, QString *problem);
 
@@ -85,9 +96,15 @@ public:
     FileDialog ExportDialog;
 
 private:
+    struct ReadJob {
+        std::atomic<bool> stop{false};
+        std::atomic<int> percent{-1};
+    };
+    void showReading(qvoksb::journal::Reading reading);
     void applyFilter();
     void exportClick();
 
     QString path_;
     bool loaded_ = false;
+    std::shared_ptr<ReadJob> job_;
 };

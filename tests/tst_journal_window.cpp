@@ -136,6 +136,31 @@ private slots:
                  qPrintable(lines[1]));
     }
 
+    // Megabytes of junk lines: read off the window's thread, only the newest records kept, and
+    // the window says that older ones were left out.
+    void largeJournalReadInTheBackgroundWithinBounds()
+    {
+        const std::string file = QFile::encodeName(path_).toStdString();
+        {
+            std::ofstream out(file, std::ios::binary | std::ios::app);
+            std::string lines;
+            for (int i = 0; i < 3 << 20; ++i)
+                lines += "x\n";
+            out << lines;
+        }
+        QVERIFY(journal::append(file, record("2026-12-10T08:00:00+03:00", 3, "read", "последняя")));
+        JournalWindow w(path_);
+        QVERIFY(w.reading());
+        QVERIFY(!w.ExportButton->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.reading(), 120000);
+        QVERIFY(w.ExportButton->isEnabled());
+        QCOMPARE(w.Model.rowCount(), int(journal::MaxRecords));
+        QCOMPARE(column(w, JournalModel::Message).first(), QStringLiteral("последняя"));
+        QVERIFY2(w.Summary->text().contains(
+                     QStringLiteral("показаны последние %1 записей").arg(journal::MaxRecords)),
+                 qPrintable(w.Summary->text()));
+    }
+
     void openedOnceFromTheServiceMenu()
     {
         pointKeptDataAt(dir_.path());
