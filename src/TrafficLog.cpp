@@ -3,15 +3,42 @@
 #include "Messages.h"
 #include "core/modbus/frame_describer.h"
 
+#include <QClipboard>
 #include <QFontDatabase>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHideEvent>
-#include <QPlainTextEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QSaveFile>
+#include <QScrollBar>
+#include <QShortcut>
 #include <QShowEvent>
-#include <QTextBlock>
+#include <QStyledItemDelegate>
 #include <QVBoxLayout>
+
+#include <algorithm>
+
+// Every row as wide as the longest line: with rows of one size the view asks one row for its
+// size, and a long frame must still be reachable with the horizontal scroll bar.
+class TrafficLineDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    int widthPx = 0;
+
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setWidth(std::max(size.width(), widthPx));
+        return size;
+    }
+    void widen(int px, const QModelIndex &any)
+    {
+        widthPx = px;
+        emit sizeHintChanged(any);
+    }
+};
 
 namespace
 {
@@ -28,10 +55,73 @@ QString fromStd(const std::string &s)
 
 } // namespace
 
+// --- the lines ---------------------------------------------------------------------------------
+
+TrafficLogModel::TrafficLogModel(int capacity, QObject *parent)
+    : QAbstractListModel(parent), ring_(std::size_t(capacity))
+{
+}
+
+void TrafficLogModel::append(const QStringList &batch)
+{
+    const std::size_t capacity = ring_.size();
+    const std::size_t n = std::min<std::size_t>(std::size_t(batch.size()), capacity);
+    if (n == 0)
+        return;
+    if (const std::size_t drop = count_ + n > capacity ? count_ + n - capacity : 0; drop > 0) {
+        beginRemoveRows({}, 0, int(drop) - 1);
+        first_ = (first_ + drop) % capacity;
+        count_ -= drop;
+        endRemoveRows();
+    }
+    beginInsertRows({}, int(count_), int(count_ + n) - 1);
+    for (qsizetype i = batch.size() - qsizetype(n); i < batch.size(); ++i)
+        ring_[(first_ + count_++) % capacity] = batch.at(i);
+    endInsertRows();
+}
+
+void TrafficLogModel::clear()
+{
+    beginResetModel();
+    for (QString &line : ring_)
+        line.clear();
+    first_ = count_ = 0;
+    endResetModel();
+}
+
+const QString &TrafficLogModel::line(int row) const
+{
+    return ring_[(first_ + std::size_t(row)) % ring_.size()];
+}
+
+QStringList TrafficLogModel::lines() const
+{
+    QStringList out;
+    out.reserve(qsizetype(count_));
+    for (std::size_t row = 0; row < count_; ++row)
+        out.append(line(int(row)));
+    return out;
+}
+
+int TrafficLogModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(count_);
+}
+
+QVariant TrafficLogModel::data(const QModelIndex &index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= int(count_))
+        return {};
+    return line(index.row());
+}
+
+// --- the window --------------------------------------------------------------------------------
+
 TrafficLogWindow::TrafficLogWindow(QWidget *parent)
     : QWidget(parent, Qt::Window),
       SaveDialog(FileDialog::Save, QStringLiteral("Сохранение журнала обмена"),
-                 QStringLiteral("текстовый файл"), QStringLiteral("*.txt"), QStringLiteral("txt"))
+                 QStringLiteral("текстовый файл"), QStringLiteral("*.txt"), QStringLiteral("txt")),
+      model_(maxLines)
 {
     setObjectName(QStringLiteral("TrafficLog"));
     setWindowTitle(QStringLiteral("Журнал обмена"));
@@ -39,15 +129,23 @@ TrafficLogWindow::TrafficLogWindow(QWidget *parent)
     setAttribute(Qt::WA_QuitOnClose, false);
     resize(760, 360);
 
-    Lines = new QPlainTextEdit(this);
+    Lines = new QListView(this);
     Lines->setObjectName(QStringLiteral("Lines"));
-    Lines->setReadOnly(true);
-    Lines->setUndoRedoEnabled(false); // appended text is no edit to undo: keep no history of it
-    Lines->setMaximumBlockCount(maxLines);
-    // Long frames wrap at the window's edge. Without wrapping the view measures every new line
-    // for its horizontal scroll bar, which makes each batch about three times as dear to show.
-    Lines->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+    Lines->setAccessibleName(QStringLiteral("Кадры обмена"));
     Lines->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    Lines->setUniformItemSizes(true);
+    Lines->setWordWrap(false);
+    Lines->setTextElideMode(Qt::ElideNone);
+    Lines->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Lines->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    Lines->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    delegate_ = new TrafficLineDelegate(Lines);
+    Lines->setItemDelegate(delegate_);
+    Lines->setModel(&model_);
+    // The selected lines as text, as a text view would copy them.
+    auto *copy = new QShortcut(QKeySequence::Copy, Lines);
+    copy->setContext(Qt::WidgetShortcut);
+    connect(copy, &QShortcut::activated, this, [this] { copySelection(); });
 
     SaveButton = new QPushButton(QStringLiteral("Сохранить ..."), this);
     SaveButton->setObjectName(QStringLiteral("SaveButton"));
@@ -130,20 +228,37 @@ void TrafficLogWindow::flush()
     batch_.stop();
     if (pending_.isEmpty())
         return;
-    // One append for the whole batch: the view lays out and trims once.
-    Lines->appendPlainText(pending_.join(QLatin1Char('\n')));
+    // The view follows the newest line unless the user has scrolled away from it.
+    QScrollBar *bar = Lines->verticalScrollBar();
+    const bool following = bar->value() == bar->maximum();
+    const auto longest = std::max_element(
+        pending_.cbegin(), pending_.cend(),
+        [](const QString &a, const QString &b) { return a.size() < b.size(); });
+    // One insertion for the whole batch.
+    model_.append(pending_);
+    if (longest->size() > longest_) {
+        longest_ = longest->size();
+        delegate_->widen(Lines->fontMetrics().horizontalAdvance(*longest) + 8, model_.index(0));
+    }
     pending_.clear();
+    if (following)
+        Lines->scrollToBottom();
+}
+
+void TrafficLogWindow::copySelection()
+{
+    QModelIndexList rows = Lines->selectionModel()->selectedRows();
+    std::sort(rows.begin(), rows.end());
+    QStringList text;
+    for (const QModelIndex &row : rows)
+        text << model_.line(row.row());
+    if (!text.isEmpty())
+        QGuiApplication::clipboard()->setText(text.join(QLatin1Char('\n')));
 }
 
 QStringList TrafficLogWindow::lines() const
 {
-    QStringList out;
-    const QTextDocument *doc = Lines->document();
-    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next())
-        out.append(b.text());
-    // An empty view is one empty block.
-    if (out.size() == 1 && out.constFirst().isEmpty())
-        out.clear();
+    QStringList out = model_.lines();
     out.append(pending_);
     if (out.size() > maxLines)
         out.erase(out.begin(), out.begin() + (out.size() - maxLines));
@@ -165,7 +280,9 @@ void TrafficLogWindow::clearLines()
 {
     pending_.clear();
     batch_.stop();
-    Lines->clear();
+    model_.clear();
+    longest_ = 0;
+    delegate_->widthPx = 0;
 }
 
 void TrafficLogWindow::saveClick()

@@ -7,9 +7,11 @@
 // Recording happens only while the window is open: the exchange window, handed the log by whoever
 // creates it, asks recording(), so a closed log costs one test per frame. Lines are collected and
 // put on screen in batches by a timer, so that neither a fast exchange nor a flood of noise waits
-// for the text view.
+// for the view. The view is a list of rows of one height over a ring of the lines kept: a batch
+// costs its own lines, whatever the log holds, and only the rows in sight are painted.
 #include "FileDialog.h"
 
+#include <QAbstractListModel>
 #include <QDateTime>
 #include <QStringList>
 #include <QTimer>
@@ -17,9 +19,31 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
-class QPlainTextEdit;
+class QListView;
 class QPushButton;
+class TrafficLineDelegate;
+
+// The lines on screen, oldest first: a ring that drops the oldest line for each one past its
+// capacity.
+class TrafficLogModel : public QAbstractListModel
+{
+public:
+    explicit TrafficLogModel(int capacity, QObject *parent = nullptr);
+    void append(const QStringList &batch);
+    void clear();
+    QStringList lines() const;
+    const QString &line(int row) const;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+
+private:
+    std::vector<QString> ring_;
+    std::size_t first_ = 0;
+    std::size_t count_ = 0;
+};
 
 class TrafficLogWindow : public QWidget
 {
@@ -52,7 +76,7 @@ public:
     // Puts the waiting lines on screen now.
     void flush();
 
-    QPlainTextEdit *Lines;
+    QListView *Lines;
     QPushButton *SaveButton;  // "Сохранить ..."
     QPushButton *ClearButton; // "Очистить"
     FileDialog SaveDialog;
@@ -64,8 +88,12 @@ protected:
 private:
     void add(QString line);
     void saveClick();
+    void copySelection();
 
     bool recording_ = false;
     QStringList pending_;
     QTimer batch_;
+    TrafficLogModel model_;
+    TrafficLineDelegate *delegate_;
+    qsizetype longest_ = 0; // characters of the longest line shown since the last clearing
 };

@@ -5,7 +5,7 @@
 #include "exchange_harness.h"
 
 #include <QFile>
-#include <QPlainTextEdit>
+#include <QListView>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -157,7 +157,7 @@ private slots:
         QCOMPARE(lines.size(), TrafficLogWindow::maxLines);
         QVERIFY(lines.first().endsWith(QStringLiteral(" строка 700")));
         QVERIFY(lines.last().endsWith(QStringLiteral(" строка %1").arg(total - 1)));
-        QTRY_COMPARE(log.Lines->document()->blockCount(), TrafficLogWindow::maxLines);
+        QTRY_COMPARE(log.Lines->model()->rowCount(), TrafficLogWindow::maxLines);
 
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("журнал.txt"));
