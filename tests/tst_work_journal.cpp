@@ -9,8 +9,13 @@
 #include "core/files/sha256.h"
 
 #include <QAction>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTest>
+
+#include <fstream>
+
+#include <sys/resource.h>
 
 using namespace exchangetest;
 namespace journal = qvoksb::journal;
@@ -131,6 +136,32 @@ private slots:
                  QStringLiteral("ksb7ctl"));
         QCOMPARE(list->Model.index(4, JournalModel::Kind).data().toString(),
                  QStringLiteral("запись"));
+    }
+
+    // A journal at the file size limit: the exchanges go on, the failure is told once, and the
+    // program is not ended by the limit's signal on the writer's thread.
+    void journalAtTheFileSizeLimitIsReportedOnce()
+    {
+        const std::string file = journal::journalPath();
+        QVERIFY(journal::append(file, journal::parseRecord("{}")));
+        std::ofstream(file, std::ios::app) << std::string(20000, 'x') << "\n";
+        const qint64 size = QFileInfo(QFile::decodeName(file.c_str())).size();
+        struct rlimit saved {
+        };
+        QCOMPARE(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+        struct rlimit small = saved;
+        small.rlim_cur = rlim_t(size + 10);
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+        w().Button2->click();
+        w().Button2->click();
+        waitForJournal();
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+        QTest::qWait(100); // the report is posted to the window's thread
+        QCOMPARE(h_.boxes.size(), 1);
+        QCOMPARE(h_.boxes[0].first, Messages::Kind::Error);
+        QVERIFY2(h_.boxes[0].second.startsWith(QStringLiteral("Журнал работ не записан:")),
+                 qPrintable(h_.boxes[0].second));
+        QCOMPARE(QFileInfo(QFile::decodeName(file.c_str())).size(), size);
     }
 };
 

@@ -17,6 +17,7 @@
 #include <spawn.h>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -522,4 +523,31 @@ TEST_F(Ksb7ctlTest, ScanFindsTheUnitsOnTheLine)
     const Outcome nobody = ksb7ctl({"scan", "--address", "10-12", "--timeout", "0.2"});
     EXPECT_EQ(nobody.code, 2) << nobody.err;
     EXPECT_EQ(nobody.out, "");
+}
+
+// A journal at the file size limit: the exchanges go on and are reported, the journal's failure
+// once on standard error and in the JSON; the journal keeps no half record.
+TEST_F(Ksb7ctlTest, JournalAtTheFileSizeLimitIsReportedOnce)
+{
+    startUnits({1, 2});
+    const std::string journalFile = dir_ + "/data/QvoKsb/journal.jsonl";
+    ASSERT_TRUE(qvoksb::journal::append(journalFile, qvoksb::journal::parseRecord("{}")));
+    std::ofstream(journalFile, std::ios::app) << std::string(20000, 'x') << "\n";
+    const std::string before = slurp(journalFile);
+    struct rlimit saved {
+    };
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    struct rlimit small = saved;
+    small.rlim_cur = before.size() + 10;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const Outcome run = ksb7ctl({"--address", "1,2", "--json", "status"});
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.out.find("\"journalError\":\"не удаётся записать журнал " + journalFile),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find(R"({"address":2,"result":"ok")"), std::string::npos) << run.out;
+    EXPECT_EQ(lineCount(run.err), 1u) << run.err;
+    EXPECT_NE(run.err.find("журнал работ не записан"), std::string::npos) << run.err;
+    EXPECT_EQ(slurp(journalFile), before);
 }

@@ -449,7 +449,6 @@ int main(int argc, char **systemArgv)
         return code;
     }
     const std::string journalPath = qvoksb::journal::journalPath();
-    bool journalFailed = false;
     for (uint8_t address : addresses.addresses) {
         UnitResult result;
         result.address = address;
@@ -502,13 +501,14 @@ int main(int argc, char **systemArgv)
         }
         // One record per unit, written as soon as its exchange is over; a journal that cannot be
         // written is reported once and does not change the result.
-        if (o.journal && !journalFailed) {
+        if (o.journal && report.journalError.empty()) {
             std::string why;
             if (!qvoksb::journal::append(
                     journalPath, journalRecord(report, result, cmd == "write" ? &fileSet : nullptr),
                     &why)) {
-                std::fprintf(stderr, "ksb7ctl: журнал работ не записан: %s\n", why.c_str());
-                journalFailed = true;
+                std::fprintf(stderr, "ksb7ctl: журнал работ не записан: %s\n",
+                             visibleText(why).c_str());
+                report.journalError = why;
             }
         }
         report.exitCode = std::max(report.exitCode, exitCodeOf(result.status));

@@ -306,6 +306,8 @@ std::string reportJson(const Report &report)
     if (report.commandRow)
         json.key("name").value(report.commandRow->name).key("code").value(report.commandRow->code);
     json.key("exit").value(report.exitCode);
+    if (!report.journalError.empty())
+        json.key("journalError").value(report.journalError);
     json.key("units").open('[');
     for (const UnitResult &u : report.units) {
         json.open('{');

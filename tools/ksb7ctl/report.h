@@ -48,6 +48,7 @@ struct Report {
     const CommandRow *commandRow = nullptr;
     std::vector<UnitResult> units;
     int exitCode = 0;
+    std::string journalError; // why the journal of work was not written; empty when it was
 };
 
 // A unit's result in words, for standard output (failures go to standard error separately).
