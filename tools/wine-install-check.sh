@@ -70,10 +70,13 @@ fi
 "$WINESERVER" -k 2>/dev/null || true
 "$WINESERVER" -w 2>/dev/null || true
 
-# The uninstaller, silent and waited for (_? keeps it from copying itself away first).
-"$WINE64" "$folder/Uninstall.exe" /S "_?=C:\\Program Files\\QvoKsb" >/dev/null 2>&1 || true
+# The uninstaller, silent. It copies itself out of the folder and runs from there, so that it
+# can delete itself and the folder too; the Wine server's wait covers that copy's run.
+"$WINE64" "$folder/Uninstall.exe" /S >/dev/null 2>&1 || true
 "$WINESERVER" -w
-[ ! -e "$folder/qvoksb.exe" ] || fail "the uninstaller left qvoksb.exe"
+if [ -e "$folder" ]; then
+    fail "the uninstaller left the folder with: $(cd "$folder" && find . -mindepth 1 | head -n 20 | tr '\n' ' ')"
+fi
 [ -z "$(find "$WINEPREFIX/drive_c" -path '*Start Menu*' -name '*.lnk' | head -n 1)" ] ||
     fail "the uninstaller left the Start-menu entry"
 echo "uninstalled"
