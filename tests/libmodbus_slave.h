@@ -104,3 +104,98 @@ private:
     uint16_t *ownInput_ = nullptr;
     bool ok_ = false;
 };
+
+// libmodbus's own Modbus TCP server on 127.0.0.1, on a port the system picks: the peer that
+// checks a master's MBAP framing. It serves one connection on its thread until the master
+// closes it; requests libmodbus could not take count in rejected().
+#include <arpa/inet.h>
+#include <atomic>
+#include <sys/socket.h>
+#include <thread>
+
+class LibmodbusTcpServer
+{
+public:
+    explicit LibmodbusTcpServer()
+    {
+        ctx_ = modbus_new_tcp("127.0.0.1", 0);
+        if (!ctx_)
+            return;
+        listener_ = modbus_tcp_listen(ctx_, 1);
+        sockaddr_in a{};
+        socklen_t length = sizeof a;
+        if (listener_ < 0 || ::getsockname(listener_, reinterpret_cast<sockaddr *>(&a), &length) != 0)
+            return;
+        port_ = ntohs(a.sin_port);
+        mapping_ = modbus_mapping_new_start_address(0, 0, 0, 0, 0, LibmodbusSlave::Registers, 0,
+                                                    LibmodbusSlave::Registers);
+        if (!mapping_)
+            return;
+        ownInput_ = mapping_->tab_input_registers;
+        mapping_->tab_input_registers = mapping_->tab_registers;
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~LibmodbusTcpServer()
+    {
+        if (listener_ >= 0)
+            ::shutdown(listener_, SHUT_RDWR);
+        if (thread_.joinable())
+            thread_.join();
+        if (mapping_) {
+            mapping_->tab_input_registers = ownInput_;
+            modbus_mapping_free(mapping_);
+        }
+        if (listener_ >= 0)
+            ::close(listener_);
+        if (ctx_) {
+            modbus_close(ctx_);
+            modbus_free(ctx_);
+        }
+    }
+    int port() const { return port_; }
+    // Set before the master connects; the thread owns the registers afterwards.
+    uint16_t &reg(int address) { return mapping_->tab_registers[address]; }
+    int served() const { return served_; }
+    int rejected() const { return rejected_; }
+    // The unit ids of the requests served, in order.
+    std::vector<int> unitIds() const { return unitIds_; }
+    void join()
+    {
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    void serve()
+    {
+        if (modbus_tcp_accept(ctx_, &listener_) < 0)
+            return;
+        modbus_set_indication_timeout(ctx_, 5, 0);
+        uint8_t query[MODBUS_TCP_MAX_ADU_LENGTH];
+        for (;;) {
+            const int length = modbus_receive(ctx_, query);
+            if (length == 0)
+                continue; // for another unit id than libmodbus's own: ignored
+            if (length < 0) {
+                if (errno == EMBBADDATA || errno == EMBBADCRC)
+                    ++rejected_;
+                else
+                    break; // the master closed the connection
+                continue;
+            }
+            unitIds_.push_back(query[6]);
+            modbus_reply(ctx_, query, length, mapping_);
+            ++served_;
+        }
+    }
+
+    modbus_t *ctx_ = nullptr;
+    int listener_ = -1;
+    int port_ = 0;
+    modbus_mapping_t *mapping_ = nullptr;
+    uint16_t *ownInput_ = nullptr;
+    std::thread thread_;
+    std::atomic<int> served_{0};
+    std::atomic<int> rejected_{0};
+    std::vector<int> unitIds_;
+};
