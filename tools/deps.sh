@@ -2,12 +2,13 @@
 # Sourced, not executed.
 # The second line serves the install and packaging test (validators, man, dpkg-shlibdeps), the
 # third the accessibility test (a virtual X display, the session bus, the AT-SPI registry), the
-# fourth the report test (pdftotext reads the PDFs back).
+# fourth the report test (pdftotext reads the PDFs back) and socat, a transparent gateway in
+# ksb7ctl's test (a TCP port passed on to a unit's pseudo-terminal).
 QVOKSB_PACKAGES="build-essential cmake pkg-config qt6-base-dev qt6-base-dev-tools qt6-svg-dev \
 qt6-serialport-dev qt6-translations-l10n libmodbus-dev libgtest-dev fonts-dejavu-core \
 desktop-file-utils appstream man-db dpkg-dev \
 xvfb dbus at-spi2-core python3-pyatspi \
-poppler-utils"
+poppler-utils socat"
 # The Windows build of the core and its tests under Wine (tools/wine-tests.sh); Qt for Windows
 # from Debian's source (tools/build-qt-windows.sh: dpkg-dev unpacks it, Ninja builds it) and the
 # installer (nsis).

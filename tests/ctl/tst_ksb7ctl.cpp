@@ -1,15 +1,20 @@
-// ksb7ctl run as a program against simulated units on a pseudo-terminal: what reaches the
-// units' registers, what it prints and how it ends.
+// ksb7ctl run as a program against simulated units on a pseudo-terminal, directly or through a
+// simulated Ethernet gateway: what reaches the units' registers, what it prints and how it ends.
 #include "core/records/config_file.h"
 #include "core/records/journal.h"
 #include "core/modbus/modbus_rtu.h"
 #include "scratch_folder.h"
 #include "core/files/sha256.h"
+#include "gateway.h"
+#include "loopback_listener.h"
 #include "simulated_unit.h"
 #include "unit_registers.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
@@ -75,10 +80,10 @@ protected:
     }
     SimulatedUnit &unit(size_t i) { return *units_[i]; }
 
-    // Runs ksb7ctl on the units' port, reply-paced unless the arguments say otherwise.
+    // Runs ksb7ctl on the units' port (or port_), reply-paced unless the arguments say otherwise.
     Outcome ksb7ctl(std::vector<std::string> args, bool fast = true)
     {
-        args.insert(args.begin(), {KSB7CTL_PATH, "--port", "COM" + std::to_string(Port)});
+        args.insert(args.begin(), {KSB7CTL_PATH, "--port", port_});
         if (fast)
             args.insert(args.begin() + 3, {"--pace", "reply"});
         std::vector<char *> argv;
@@ -117,6 +122,7 @@ protected:
     ScratchFolder scratch_{"ksb7ctl-test"};
     const std::string &dir_ = scratch_.path();
     std::vector<std::unique_ptr<SimulatedUnit>> units_;
+    std::string port_ = "COM" + std::to_string(Port);
 };
 
 // A set every register carries exactly, unlike the factory values in several places.
@@ -550,4 +556,232 @@ TEST_F(Ksb7ctlTest, JournalAtTheFileSizeLimitIsReportedOnce)
     EXPECT_EQ(lineCount(run.err), 1u) << run.err;
     EXPECT_NE(run.err.find("журнал работ не записан"), std::string::npos) << run.err;
     EXPECT_EQ(slurp(journalFile), before);
+}
+
+// --- through a gateway on the network -----------------------------------------------------------
+
+namespace
+{
+
+using GatewayMode = ksb7sim::TcpGateway::Mode;
+
+// A gateway in front of the first unit's line; the tool is pointed at it.
+struct GatewayCase {
+    GatewayMode mode;
+    const char *scheme;
+};
+constexpr GatewayCase gatewayCases[] = {{GatewayMode::RtuOverTcp, "tcp://"},
+                                        {GatewayMode::ModbusTcp, "modbus-tcp://"}};
+
+} // namespace
+
+class Ksb7ctlGatewayTest : public Ksb7ctlTest
+{
+protected:
+    void startGateway(const GatewayCase &c)
+    {
+        gateway_ = std::make_unique<ksb7sim::TcpGateway>(c.mode,
+                                                         [this] { return unit(0).devicePath(); });
+        std::string error;
+        ASSERT_TRUE(gateway_->start(0, &error)) << error;
+        port_ = c.scheme + gateway_->name();
+    }
+    void TearDown() override
+    {
+        gateway_.reset();
+        Ksb7ctlTest::TearDown();
+    }
+    std::unique_ptr<ksb7sim::TcpGateway> gateway_;
+};
+
+TEST_F(Ksb7ctlGatewayTest, BothKindsOfGatewayCarryEveryExchangeAsTheSerialLineDoes)
+{
+    startUnits({1, 2});
+    setKnownTrip(unit(0));
+    qvoksb::SettingsSet set = changedSet();
+    set.setText(Setting::EEvent, "СОБЫТИЯ ОТСУТСТВУЮТ");
+    set.setText(Setting::EDt, "8.12.2026 9:5:12");
+    const std::string file = writeFile("feeder.txt", set);
+    for (const GatewayCase &c : gatewayCases) {
+        SCOPED_TRACE(c.scheme);
+        startGateway(c);
+        unit(0).setReg(258, 100);
+        unit(1).setReg(258, 100);
+        // Two units polled in turn on one connection.
+        const Outcome wrote = ksb7ctl({"--address", "1,2", "write", file, "--verify"});
+        EXPECT_EQ(wrote.code, 0) << wrote.err;
+        EXPECT_EQ(unit(0).reg(258), 200);
+        EXPECT_EQ(unit(1).reg(258), 200);
+        const Outcome read = ksb7ctl({"read", "-o", path("back.txt")});
+        EXPECT_EQ(read.code, 0) << read.err;
+        EXPECT_EQ(slurp(path("back.txt")), slurp(file));
+        EXPECT_EQ(ksb7ctl({"diff", file}).code, 0);
+        unit(0).setInputs(0x5);
+        const Outcome status = ksb7ctl({"status", "--json"});
+        EXPECT_NE(status.out.find(R"("in1":true,"in2":false,"in3":true)"), std::string::npos)
+            << status.out << status.err;
+        EXPECT_EQ(ksb7ctl({"trip"}).out, "8.12.2026 9:5:12  СОБЫТИЯ ОТСУТСТВУЮТ\n");
+        unit(0).clearReceivedFrames();
+        // On the configurator's ticks too; a command goes exactly once.
+        const Outcome command = ksb7ctl({"command", "out2", "--yes"}, false);
+        EXPECT_EQ(command.code, 0) << command.err;
+        EXPECT_EQ(unit(0).lastCommand(), 21);
+        EXPECT_EQ(unit(0).receivedFrames().size(), 1u);
+    }
+    // The journal names the gateway as the port.
+    const qvoksb::journal::Reading journal =
+        qvoksb::journal::read(dir_ + "/data/QvoKsb/journal.jsonl");
+    ASSERT_TRUE(journal.ok) << journal.problem;
+    ASSERT_FALSE(journal.records.empty());
+    EXPECT_EQ(journal.records.back().port, gateway_->name());
+}
+
+TEST_F(Ksb7ctlGatewayTest, AGatewayAnswering800MsLateStillGetsEveryStepOnce)
+{
+    startUnits({1});
+    ASSERT_EQ(ksb7ctl({"read", "-o", path("clean.txt")}).code, 0);
+    Faults late;
+    late.delayMs = 800;
+    unit(0).setFaults(late);
+    // The commands first, on a quiet line: a command unanswered for 900 ms goes again, and the
+    // copies a slow read leaves in the unit's queue would delay it past that.
+    for (const GatewayCase &c : gatewayCases) {
+        SCOPED_TRACE(c.scheme);
+        startGateway(c);
+        unit(0).clearReceivedFrames();
+        EXPECT_EQ(ksb7ctl({"command", "out1", "--yes"}).code, 0);
+        EXPECT_EQ(unit(0).receivedFrames().size(), 1u);
+        EXPECT_EQ(unit(0).lastCommand(), 20);
+    }
+    for (const GatewayCase &c : gatewayCases) {
+        SCOPED_TRACE(c.scheme);
+        startGateway(c);
+        const Outcome read = ksb7ctl({"read", "-o", path("late.txt")});
+        EXPECT_EQ(read.code, 0) << read.err;
+        EXPECT_EQ(slurp(path("late.txt")), slurp(path("clean.txt")));
+    }
+}
+
+TEST_F(Ksb7ctlGatewayTest, AGatewayClosingMidReplyEndsTheExchangeAndSparesTheNextUnits)
+{
+    startUnits({1, 2});
+    for (const GatewayCase &c : gatewayCases) {
+        SCOPED_TRACE(c.scheme);
+        Faults vanish;
+        vanish.vanishAtRequest = 3; // half of the third reply, then the unit's line is gone
+        unit(0).setFaults(vanish);
+        startGateway(c);
+        const Outcome read = ksb7ctl({"--address", "1,2", "read"});
+        EXPECT_EQ(read.code, 2);
+        EXPECT_NE(read.err.find("адрес 01: связь со шлюзом пропала на"), std::string::npos)
+            << read.err;
+        EXPECT_NE(read.err.find("закрыл соединение посреди ответа"), std::string::npos)
+            << read.err;
+        EXPECT_NE(read.err.find("адрес 02: связь со шлюзом пропала (" + gateway_->name() +
+                                "), блок не опрошен"),
+                  std::string::npos)
+            << read.err;
+        // The unit's terminal comes back after its downtime.
+        unit(0).setFaults({});
+        for (int i = 0; i < 200 && unit(0).devicePath().empty(); ++i)
+            ::usleep(20000);
+        ASSERT_FALSE(unit(0).devicePath().empty());
+    }
+}
+
+TEST_F(Ksb7ctlGatewayTest, ConnectionFailuresAndBadAddressesAreToldAndNothingIsSent)
+{
+    LoopbackListener watch;
+    const std::string watched = std::to_string(watch.port());
+    const std::pair<const char *, const char *> badInput[] = {
+        {"tcp://127.0.0.1", "порт обязателен"},
+        {"modbus-tcp://:502", "не указан адрес шлюза"},
+        {"tcp://127.0.0.1:70000", "вне пределов 1..65535"},
+        {"tcp://127.0.0.1:5x", "число от 1 до 65535"},
+        {"ftp://127.0.0.1:21", "ожидается tcp://"},
+    };
+    for (const auto &[port, says] : badInput) {
+        port_ = port;
+        const Outcome run = ksb7ctl({"read"});
+        EXPECT_EQ(run.code, 3) << port;
+        EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+    }
+    EXPECT_FALSE(watch.connectionPending(50));
+
+    LoopbackListener closed;
+    port_ = "tcp://127.0.0.1:" + std::to_string(closed.closeListening());
+    Outcome run = ksb7ctl({"--address", "1,2", "status"});
+    EXPECT_EQ(run.code, 2);
+    EXPECT_NE(run.err.find("адрес 01: шлюз 127.0.0.1:"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("отказал в соединении"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("адрес 02: "), std::string::npos) << run.err;
+
+    port_ = "modbus-tcp://ksb7-gateway.invalid";
+    run = ksb7ctl({"status"});
+    EXPECT_EQ(run.code, 2);
+    EXPECT_NE(run.err.find("«ksb7-gateway.invalid» не найден"), std::string::npos) << run.err;
+
+    // A listener whose queue of connections is full leaves the connection unanswered, as an
+    // unreachable host does; the time-out is the step's.
+    LoopbackListener full(0);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(uint16_t(full.port()));
+        ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+        fillers.push_back(fd);
+    }
+    port_ = "tcp://127.0.0.1:" + std::to_string(full.port());
+    run = ksb7ctl({"--timeout", "0.5", "status"});
+    EXPECT_EQ(run.code, 2);
+    EXPECT_NE(run.err.find("не ответил на соединение за 500 мс"), std::string::npos) << run.err;
+    for (int fd : fillers)
+        ::close(fd);
+}
+
+// RTU over TCP against a gateway that is not ours: socat passing a TCP port to the unit's
+// pseudo-terminal, as a transparent gateway passes it to the RS-485 line. One socat serves one
+// connection, so that no second reader is ever left on the terminal.
+TEST_F(Ksb7ctlTest, RtuOverTcpThroughSocat)
+{
+    startUnits({1});
+    LoopbackListener free;
+    const int tcp = free.closeListening();
+    char listenHex[32];
+    std::snprintf(listenHex, sizeof listenHex, "0100007F:%04X 00000000:0000 0A", tcp);
+    const std::string listen = "TCP-LISTEN:" + std::to_string(tcp) + ",bind=127.0.0.1,reuseaddr";
+    const std::string line = "FILE:" + unit(0).devicePath() + ",raw,echo=0";
+    port_ = "tcp://127.0.0.1:" + std::to_string(tcp);
+    // Starts socat and runs ksb7ctl through it once socat listens.
+    const auto throughSocat = [&](std::vector<std::string> args) {
+        const char *argv[] = {"socat", listen.c_str(), line.c_str(), nullptr};
+        pid_t socat = 0;
+        Outcome run;
+        if (posix_spawnp(&socat, "socat", nullptr, nullptr, const_cast<char **>(argv),
+                         environ) != 0) {
+            ADD_FAILURE() << "socat is needed: tools/deps.sh installs it";
+            return run;
+        }
+        // Listening shows in the kernel's table of sockets without connecting to it.
+        bool listening = false;
+        for (int i = 0; i < 250 && !listening; ++i) {
+            listening = slurp("/proc/net/tcp").find(listenHex) != std::string::npos;
+            if (!listening)
+                ::usleep(20000);
+        }
+        EXPECT_TRUE(listening);
+        run = ksb7ctl(std::move(args));
+        ::kill(socat, SIGTERM);
+        ::waitpid(socat, nullptr, 0);
+        return run;
+    };
+    const std::string file = writeFile("f.txt", changedSet());
+    const Outcome wrote = throughSocat({"write", file, "--verify"});
+    EXPECT_EQ(wrote.code, 0) << wrote.err;
+    EXPECT_EQ(unit(0).reg(258), 200);
+    const Outcome diff = throughSocat({"diff", file});
+    EXPECT_EQ(diff.code, 0) << diff.out << diff.err;
 }

@@ -1,6 +1,7 @@
 // ksb7-sim: a simulated KSB-7 on a pseudo-terminal, for running the configurator without a unit.
 #include "core/modbus/address_list.h"
 #include "core/link/port_directory.h"
+#include "gateway.h"
 #include "simulated_unit.h"
 #include "unit_registers.h"
 
@@ -13,6 +14,7 @@
 #include <memory>
 #include <pthread.h>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -52,6 +54,13 @@ Options:
   --set REG=VALUE     start with VALUE in configuration register REG instead of a fresh
                       unit's value (any number of times), e.g. --set 385=120 for another
                       phase time-overcurrent threshold; the unit must accept the value
+  --tcp PORT          also answer through a simulated Ethernet gateway in its transparent
+                      mode: RTU frames unchanged in a TCP stream on 127.0.0.1:PORT
+                      (the configurator's "Сетевой шлюз", ksb7ctl --port tcp://127.0.0.1:PORT)
+  --modbus-tcp PORT   also answer through a simulated converting gateway: Modbus TCP on
+                      127.0.0.1:PORT, the MBAP unit id addressing the unit; one request on
+                      the line at a time, none answered after 1500 ms of silence
+                      (ksb7ctl --port modbus-tcp://127.0.0.1:PORT)
   --quiet             no traffic print
   --help              this text
 
@@ -139,6 +148,8 @@ int main(int argc, char **argv)
         OptVanishDowntime,
         OptSet,
         OptAlter,
+        OptTcp,
+        OptModbusTcp,
     };
     static const option options[] = {
         {"port", required_argument, nullptr, OptPort},
@@ -158,10 +169,12 @@ int main(int argc, char **argv)
         {"vanish-downtime", required_argument, nullptr, OptVanishDowntime},
         {"set", required_argument, nullptr, OptSet},
         {"alter", required_argument, nullptr, OptAlter},
+        {"tcp", required_argument, nullptr, OptTcp},
+        {"modbus-tcp", required_argument, nullptr, OptModbusTcp},
         {nullptr, 0, nullptr, 0},
     };
 
-    int port = 1, inputs = 0;
+    int port = 1, inputs = 0, tcpPort = 0, modbusTcpPort = 0;
     std::vector<uint8_t> addresses = {1};
     bool quiet = false;
     std::vector<std::pair<int, uint16_t>> startValues;
@@ -183,6 +196,8 @@ int main(int argc, char **argv)
         {OptBurst, 1, 256, &faults.burstBytes},
         {OptVanish, 1, 1000000, &faults.vanishAtRequest},
         {OptVanishDowntime, -1, maxMs, &faults.vanishDowntimeMs},
+        {OptTcp, 1, 65535, &tcpPort},
+        {OptModbusTcp, 1, 65535, &modbusTcpPort},
     };
     for (int opt; (opt = getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
         const char *name = nullptr;
@@ -301,10 +316,32 @@ int main(int argc, char **argv)
     std::printf("ksb7-sim: unit%s %s on %s -> %s; Ctrl+C ends\n", units.size() > 1 ? "s" : "",
                 list.c_str(), units.front()->linkPath().c_str(),
                 units.front()->devicePath().c_str());
+    // The gateways open the first unit's terminal as any client of the line does.
+    std::vector<std::unique_ptr<ksb7sim::TcpGateway>> gateways;
+    for (const auto &[mode, tcp, scheme] :
+         {std::tuple{ksb7sim::TcpGateway::Mode::RtuOverTcp, tcpPort, "tcp"},
+          std::tuple{ksb7sim::TcpGateway::Mode::ModbusTcp, modbusTcpPort, "modbus-tcp"}}) {
+        if (tcp == 0)
+            continue;
+        ksb7sim::SimulatedUnit *first = units.front().get();
+        gateways.push_back(std::make_unique<ksb7sim::TcpGateway>(
+            mode, [first] { return first->devicePath(); }));
+        if (!quiet)
+            gateways.back()->setPrinter([](const std::string &line) { std::puts(line.c_str()); });
+        std::string error;
+        if (!gateways.back()->start(tcp, &error)) {
+            std::fprintf(stderr, "ksb7-sim: %s\n", error.c_str());
+            for (auto it = units.rbegin(); it != units.rend(); ++it)
+                (*it)->stop();
+            return 1;
+        }
+        std::printf("ksb7-sim: gateway %s://%s\n", scheme, gateways.back()->name().c_str());
+    }
     std::fflush(stdout);
 
     int received = 0;
     sigwait(&endSignals, &received);
+    gateways.clear();
     for (auto it = units.rbegin(); it != units.rend(); ++it)
         (*it)->stop();
     std::printf("ksb7-sim: %s, link removed\n", strsignal(received));

@@ -1,5 +1,6 @@
 // ksb7ctl: the KSB-7 from the command line, in the unit's own terms, for one unit or a whole
 // line of them.
+#include "core/link/net_link.h"
 #include "core/modbus/address_list.h"
 #include "core/records/board_plan.h"
 #include "core/platform/command_line.h"
@@ -26,8 +27,9 @@ namespace
 
 const char helpText[] = R"(Использование: ksb7ctl [ключи] КОМАНДА ...
 
-Обмен с блоком KSB-7 по Modbus RTU через последовательный порт, теми же запросами, в том же
-порядке и с тем же шагом 300 мс, что и у конфигуратора; файлы конфигурации те же.
+Обмен с блоком KSB-7 по Modbus RTU через последовательный порт или сетевой шлюз, теми же
+запросами, в том же порядке и с тем же шагом 300 мс, что и у конфигуратора; файлы конфигурации
+те же.
 
 Команды:
   read [-o ФАЙЛ]         прочитать семь блоков параметров и последнее отключение; с -o записать
@@ -44,7 +46,10 @@ const char helpText[] = R"(Использование: ksb7ctl [ключи] КО
                          out1, out2, out3; без --yes только показывает, что было бы отправлено
 
 Ключи:
-  --port COMn|ПУТЬ       порт (по умолчанию COM1): COMn из папки портов, или путь к устройству
+  --port COMn|ПУТЬ|URL   порт (по умолчанию COM1): COMn из папки портов, путь к устройству,
+                         или шлюз Ethernet: tcp://УЗЕЛ:ПОРТ (кадры RTU как есть, «RTU поверх
+                         TCP»), modbus-tcp://УЗЕЛ[:ПОРТ] (Modbus TCP, порт по умолчанию 502);
+                         адрес IPv6 в скобках: tcp://[::1]:4001
   --address СПИСОК       адреса блоков в шестнадцатеричном виде, как на странице «УПРАВЛЕНИЕ»:
                          1, F7, 1,2,5-9 (по умолчанию 1); блоки опрашиваются по очереди
   --json                 результат одним документом JSON на стандартный вывод
@@ -65,7 +70,7 @@ const char helpText[] = R"(Использование: ksb7ctl [ключи] КО
 Коды завершения:
   0  выполнено
   1  найдены различия (diff, write --verify)
-  2  сбой связи: порт недоступен, блок не отвечает или порт пропал
+  2  сбой связи: порт или шлюз недоступен, блок не отвечает, порт или связь пропали
   3  неверные входные данные: файл, ключи, список адресов; ничего не отправлено
   4  блок отклонил запрос (исключение Modbus)
   5  прочитано, но файл read -o не записан
@@ -110,8 +115,12 @@ bool parseTimeout(const char *text, double &seconds)
 }
 
 // COMn, n in 1..16, or a device path.
-bool parsePort(const std::string &text, LinkSettings &link)
+bool parsePort(const std::string &text, LinkSettings &link, std::string &problem)
 {
+    if (qvoksb::looksLikeGatewayUrl(text)) {
+        link.gateway = qvoksb::parseGatewayUrl(text, &problem);
+        return link.gateway.has_value();
+    }
     if (text.find('/') != std::string::npos) {
         link.devicePath = text;
         return true;
@@ -322,8 +331,11 @@ int main(int argc, char **systemArgv)
         return badInput("ключ --yes только для команды command");
 
     LinkSettings link;
-    if (!parsePort(o.port, link))
-        return badInput("неверный порт «" + o.port + "»: COM1..COM16 или путь к устройству");
+    if (std::string problem; !parsePort(o.port, link, problem))
+        return badInput(!problem.empty() ? problem
+                                         : "неверный порт «" + o.port +
+                                               "»: COM1..COM16, путь к устройству, "
+                                               "tcp://УЗЕЛ:ПОРТ или modbus-tcp://УЗЕЛ[:ПОРТ]");
     link.dtr = o.dtr;
     link.rts = o.rts;
     link.pacing = o.pace == "reply" ? Pacing::Reply : Pacing::Ticks;
@@ -347,7 +359,9 @@ int main(int argc, char **systemArgv)
     Report report;
     report.command = cmd;
     report.pace = o.pace;
-    report.port = link.devicePath.empty() ? "COM" + std::to_string(link.portNum) : link.devicePath;
+    report.port = link.gateway ? qvoksb::gatewayName(*link.gateway)
+                  : link.devicePath.empty() ? "COM" + std::to_string(link.portNum)
+                                            : link.devicePath;
 
     qvoksb::SettingsSet fileSet;
     if (cmd == "write" || cmd == "diff") {
@@ -434,7 +448,7 @@ int main(int argc, char **systemArgv)
         line.close();
         int code = lost ? ExitLink : scanExitCode(entries);
         if (lost)
-            std::fprintf(stderr, "ksb7ctl: порт %s пропал, опрос прерван\n",
+            std::fprintf(stderr, "ksb7ctl: %s (%s), опрос прерван\n", line.lostWords().c_str(),
                          line.portName().c_str());
         size_t answering = 0;
         for (const qvoksb::exchange::ScanEntry &e : entries) {
@@ -458,7 +472,7 @@ int main(int argc, char **systemArgv)
         } else if (!report.units.empty() && (report.units.back().status == Status::PortLost ||
                                              report.units.back().status == Status::PortFailed)) {
             result.status = Status::PortFailed;
-            result.message = "порт " + line.portName() + " пропал, блок не опрошен";
+            result.message = line.lostWords() + " (" + line.portName() + "), блок не опрошен";
         } else {
             UnitOperations unit(line, address,
                                 [&](int done, int steps) { progress.show(address, done, steps); });

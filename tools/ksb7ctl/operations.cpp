@@ -105,7 +105,7 @@ std::optional<exchange::Result> UnitOperations::run(exchange::Options options, U
         break;
     case exchange::Outcome::PortLost:
         result.status = Status::PortLost;
-        result.message = "порт пропал на " + stepName(stepNumber) +
+        result.message = link_.lostWords() + " на " + stepName(stepNumber) +
                          (done.trouble.empty() ? "" : " (" + done.trouble + ")") + acceptedText;
         break;
     default:

@@ -1,8 +1,7 @@
 #include "unit_link.h"
 
-#include "core/link/line_errors.h"
 #include "core/link/port_directory.h"
-#include "core/platform/system_error.h"
+#include "core/link/serial_link.h"
 
 #include <algorithm>
 
@@ -57,14 +56,23 @@ void EventQueue::shut()
     // Dropped outside the lock: a task's end tells the port's event thread it was not taken.
 }
 
-UnitLink::UnitLink(const LinkSettings &settings) : settings_(settings), port_(&events_)
+UnitLink::UnitLink(const LinkSettings &settings) : settings_(settings)
 {
-    port_.PortNum = settings.portNum;
-    port_.DevicePath = settings.devicePath;
-    port_.ControlDtr = settings.dtr ? qvoksb::dtrEnabled : qvoksb::dtrDisabled;
-    port_.ControlRts = settings.rts ? qvoksb::rtsEnabled : qvoksb::rtsDisabled;
-    port_.OnRxBuf = [this](const uint8_t *data, size_t count) { onReceived(data, count); };
-    port_.OnError = [this](uint32_t flags) { onLineError(flags); };
+    if (settings.gateway) {
+        auto net = std::make_unique<qvoksb::NetLink>(*settings.gateway, &events_);
+        net->connectTimeoutMs = settings.timeoutMs;
+        link_ = std::move(net);
+    } else {
+        serial_ = std::make_unique<qvoksb::SerialPort>(&events_);
+        serial_->PortNum = settings.portNum;
+        serial_->DevicePath = settings.devicePath;
+        serial_->ControlDtr = settings.dtr ? qvoksb::dtrEnabled : qvoksb::dtrDisabled;
+        serial_->ControlRts = settings.rts ? qvoksb::rtsEnabled : qvoksb::rtsDisabled;
+        link_ = std::make_unique<qvoksb::SerialLink>(*serial_);
+    }
+    link_->onOpen = [this] { opened_ = true; };
+    link_->onReceived = [this](std::span<const uint8_t> bytes) { onReceived(bytes); };
+    link_->onFault = [this](const qvoksb::LinkFault &fault) { onFault(fault); };
 }
 
 UnitLink::~UnitLink()
@@ -74,21 +82,30 @@ UnitLink::~UnitLink()
 
 std::string UnitLink::portName() const
 {
+    if (settings_.gateway)
+        return qvoksb::gatewayName(*settings_.gateway);
     return settings_.devicePath.empty() ? qvoksb::portEntryName(settings_.portNum)
                                         : settings_.devicePath;
 }
 
 bool UnitLink::open(std::string *problem)
 {
+    opened_ = false;
+    openFailure_.clear();
     try {
-        port_.Open();
-    } catch (const qvoksb::SerialPortError &e) {
-        if (problem) {
-            // The real cause: missing, a folder, not a terminal, held by another program, ...
-            *problem = "порт " + portName() + " не открыт: " +
-                       (e.systemError() ? qvoksb::errnoText(e.systemError())
-                                        : std::string("устройство не принимает 9600 бит/с 8N1"));
-        }
+        link_->open();
+    } catch (const qvoksb::LinkError &e) {
+        if (problem)
+            *problem = e.what(); // the real cause: missing, held by another program, no address
+        return false;
+    }
+    // A gateway answers the connection in its own time; the link gives up at its time-out.
+    while (!opened_ && openFailure_.empty())
+        events_.runUntil(Clock::now() + std::chrono::milliseconds(TickMs));
+    if (!opened_) {
+        if (problem)
+            *problem = openFailure_;
+        link_->close();
         return false;
     }
     openedAt_ = Clock::now();
@@ -101,52 +118,50 @@ bool UnitLink::open(std::string *problem)
 
 void UnitLink::close()
 {
-    if (port_.Active())
-        port_.Close();
+    if (link_ && link_->active())
+        link_->close();
     events_.shut();
 }
 
-void UnitLink::onReceived(const uint8_t *data, size_t count)
+void UnitLink::onReceived(std::span<const uint8_t> bytes)
 {
-    bytesReceived_ += static_cast<long long>(count);
+    bytesReceived_ += static_cast<long long>(bytes.size());
     lastByteAt_ = Clock::now();
     quietFrom_ = lastByteAt_ + FrameSilence;
     // Bytes between two exchanges answer nothing that is still asked.
     if (engine_)
-        engine_->received({data, count}, lastByteAt_);
+        engine_->received(bytes, lastByteAt_);
     if (scan_)
-        scan_->received({data, count}, lastByteAt_);
+        scan_->received(bytes, lastByteAt_);
 }
 
-void UnitLink::onLineError(uint32_t flags)
+void UnitLink::onFault(const qvoksb::LinkFault &fault)
 {
-    const char *message = qvoksb::lineErrorMessage(flags);
-    // A device error means the port has gone (an adapter pulled out): nothing more can be sent.
-    const bool lost = (flags & qvoksb::CE_IOE) != 0;
-    portLost_ = portLost_ || lost;
+    if (!opened_) {
+        openFailure_ = fault.message.empty() ? "нет связи с " + portName() : fault.message;
+        return;
+    }
+    // A lost link (an adapter pulled out, a gateway gone): nothing more can be sent.
+    portLost_ = portLost_ || fault.lost;
     if (engine_)
-        engine_->lineError(message ? message : "", lost);
+        engine_->lineError(fault.message, fault.lost);
     if (scan_)
-        scan_->lineError(message ? message : "", lost);
+        scan_->lineError(fault.message, fault.lost);
 }
 
 void UnitLink::discardInput()
 {
-    port_.PurgeRead();
+    link_->discardInput();
 }
 
 bool UnitLink::send(std::span<const uint8_t> frame)
 {
-    port_.PurgeWrite();
-    try {
-        port_.WriteBuf(frame.data(), int(frame.size()));
-        ++requestsSent_;
-        bytesSent_ += static_cast<long long>(frame.size());
-        return true;
-    } catch (const qvoksb::SerialPortError &) {
-        // The queue cannot take the frame, or the port has gone: the line error says which.
+    // The queue cannot take the frame, or the link has gone: the fault says which.
+    if (!link_->send(frame))
         return false;
-    }
+    ++requestsSent_;
+    bytesSent_ += static_cast<long long>(frame.size());
+    return true;
 }
 
 // Ticks: the configurator's, counted from the opening of the port, so that one line serves
@@ -167,8 +182,8 @@ exchange::Result UnitLink::run(exchange::Options options, const Progress &progre
 {
     options.stepTimeout = exchange::Milliseconds(settings_.timeoutMs);
     exchange::Engine engine(options, *this);
-    if (portLost_ || !port_.Active()) {
-        engine.lineError("порт недоступен", true);
+    if (portLost_ || !link_->active()) {
+        engine.lineError(settings_.gateway ? "нет связи со шлюзом" : "порт недоступен", true);
         return engine.result();
     }
     engine_ = &engine;
@@ -210,7 +225,7 @@ std::vector<exchange::ScanEntry> UnitLink::scan(const exchange::ScanOptions &opt
                                                 const Progress &progress)
 {
     exchange::Scan scan(options, *this);
-    if (portLost_ || !port_.Active())
+    if (portLost_ || !link_->active())
         return {};
     scan_ = &scan;
     int reported = -1;

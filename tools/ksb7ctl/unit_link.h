@@ -1,6 +1,6 @@
 #pragma once
-// The line to the units: the core's serial port, a queue that hands its events to the one
-// thread of the tool, and the pacing of the core's exchange engine on it.
+// The line to the units: the core's serial port or a network gateway, a queue that hands their
+// events to the one thread of the tool, and the pacing of the core's exchange engine on it.
 //
 // The engine does what the configurator's exchange window does (the requests, which reply
 // counts, repeats, the command's care); this link only decides when its ticks come. Unlike the
@@ -8,6 +8,8 @@
 // came within the time-out.
 #include "core/exchange/exchange_engine.h"
 #include "core/exchange/scan.h"
+#include "core/link/link.h"
+#include "core/link/net_link.h"
 #include "core/link/serial_port.h"
 
 #include <chrono>
@@ -15,7 +17,9 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -40,6 +44,7 @@ inline constexpr auto ReplyGap = std::chrono::milliseconds(20);
 struct LinkSettings {
     int portNum = 1;
     std::string devicePath; // opened instead of port portNum when not empty
+    std::optional<qvoksb::Gateway> gateway; // a gateway on the network instead of a port
     bool dtr = false;
     bool rts = false;
     Pacing pacing = Pacing::Ticks;
@@ -74,11 +79,17 @@ public:
     UnitLink(const UnitLink &) = delete;
     UnitLink &operator=(const UnitLink &) = delete;
 
-    // Opens the port; false with the reason (Russian, one line) when it cannot be opened.
+    // Opens the port, or connects to the gateway; false with the reason (Russian, one line) when
+    // it cannot be opened.
     bool open(std::string *problem);
     void close();
-    std::string portName() const; // "COM3" or the device path
+    std::string portName() const; // "COM3", the device path or the gateway's host:port
     bool lost() const { return portLost_; }
+    // How a lost link is told: "порт пропал", or the gateway's twin of it.
+    std::string lostWords() const
+    {
+        return settings_.gateway ? "связь со шлюзом пропала" : "порт пропал";
+    }
 
     // Runs one exchange to its end. The step time-out of the settings applies.
     qvoksb::exchange::Result run(qvoksb::exchange::Options options, const Progress &progress);
@@ -99,12 +110,16 @@ private:
 
     // When the next tick comes.
     Clock::time_point nextTick(const qvoksb::exchange::Engine &engine) const;
-    void onReceived(const uint8_t *data, size_t count);
-    void onLineError(uint32_t flags);
+    void onReceived(std::span<const uint8_t> bytes);
+    void onFault(const qvoksb::LinkFault &fault);
 
     LinkSettings settings_;
     EventQueue events_;
-    qvoksb::SerialPort port_; // after events_: its threads stop before the queue goes
+    // After events_: their threads stop before the queue goes.
+    std::unique_ptr<qvoksb::SerialPort> serial_;
+    std::unique_ptr<qvoksb::Link> link_;
+    bool opened_ = false;
+    std::string openFailure_;
     qvoksb::exchange::Engine *engine_ = nullptr; // the exchange running now
     qvoksb::exchange::Scan *scan_ = nullptr;     // or the scan
     bool portLost_ = false;
