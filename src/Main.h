@@ -9,6 +9,7 @@
 #include "LedIndicator.h"
 #include "PageControl.h"
 #include "PortChooser.h"
+#include "core/link/net_link.h"
 #include "RadioGroup.h"
 #include "SpinEdit.h"
 #include "Tag.h"
@@ -77,6 +78,14 @@ public:
     // Our own commands: the port chooser ("Выбор порта ...") and the exchange log
     // ("Журнал обмена"), and the hints of the port items naming their devices.
     void choosePort();
+    // The gateway item: shows the gateway chosen last (hidden while there is none) and makes it
+    // the current link when checked, in the one radio group with the port items.
+    void GatewayItemClick();
+    void showGatewayItem();
+    // Whether the next exchange goes through the gateway, and the link's name: "COMn" or the
+    // gateway's host:port.
+    bool gatewayChosen() const;
+    std::string currentLinkName() const;
     // Where the port chooser's list comes from: the system's ports unless a test gives its own.
     PortChooser::Lister ListPorts;
     void showTrafficLog();
@@ -221,6 +230,7 @@ public:
     QAction *addServiceCommand(const QString &caption);
     QAction *N1, *N2, *N6, *NExit, *DTR1, *RTS1, *N4;
     std::array<QAction *, 16> COM{};    // COM[0] is the menu item COM1 ... COM[15] is COM16
+    QAction *GatewayItem = nullptr;     // the gateway "host:port", below COM 16
     QAction *PortChooserItem = nullptr; // "Выбор порта ...", below the port items
     QAction *TrafficLogItem = nullptr;  // "Журнал обмена" in "Сервис"
     // A window of its own beside the exchange window while open; made at the first showing.
@@ -235,6 +245,8 @@ public:
     int FComPort = 1;
     int FDtrOn = 0;
     int FRtsOn = 0;
+    // The gateway on the network the port chooser was given last; kept in QvoKsb.ini.
+    std::optional<qvoksb::Gateway> FGateway;
 
     // Every spin edit, list and check box by its number (RxSpinEdit1 is spinEdit(1)).
     SpinEdit *spinEdit(int n) const { return spinEdits_.at(n - 1); }

@@ -86,7 +86,7 @@ void TFKsb::setOriginUnit()
 {
     Origin = qvoksb::SettingsOrigin();
     Origin.kind = qvoksb::SettingsOrigin::Kind::Unit;
-    Origin.port = "COM" + std::to_string(FComPort);
+    Origin.port = currentLinkName();
     Origin.address = RxSpinEdit26->value();
     Origin.time =
         QDateTime::currentDateTime().toString(QStringLiteral("dd.MM.yyyy HH:mm")).toStdString();

@@ -37,6 +37,8 @@ std::optional<exchange::Result> TFKsb::StartExchange(int tag,
     Frs232->VaComm1.PortNum = FComPort;
     Frs232->VaComm1.ControlDtr = FDtrOn ? qvoksb::dtrEnabled : qvoksb::dtrDisabled;
     Frs232->VaComm1.ControlRts = FRtsOn ? qvoksb::rtsEnabled : qvoksb::rtsDisabled;
+    if (gatewayChosen())
+        Frs232->Gateway = FGateway;
     Frs232->UnitAddress = uint8_t(RxSpinEdit26->value());
     Frs232->Settings = currentSettings();
     Frs232->Log = TrafficLog.get();

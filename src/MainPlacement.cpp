@@ -132,6 +132,11 @@ bool PlacementStore::Save()
         page ? page->objectName().toStdString() : std::string());
     putInt(formSection, "RxSpinEdit26_Value", w.RxSpinEdit26->value());
     put(formSection, QStringLiteral("VerifyWrite_Checked"), truth(w.VerifyWrite->isChecked()));
+    // The gateway as its URL ("tcp://host:port", "modbus-tcp://host:port"), empty when none was
+    // chosen, and whether it is the current link.
+    put(formSection, QStringLiteral("Gateway_Url"),
+        w.FGateway ? qvoksb::gatewayUrl(*w.FGateway) : std::string());
+    put(formSection, QStringLiteral("GatewayItem_Checked"), truth(w.gatewayChosen()));
 
     // The tool bar rewrites its own section whole.
     ini.eraseSection(speedBarSection);
@@ -236,6 +241,14 @@ bool PlacementStore::Restore()
     if (const auto v = text(formSection, QStringLiteral("VerifyWrite_Checked")))
         if (const auto b = parseBoolean(*v))
             w.VerifyWrite->setChecked(*b);
+    // A URL that names no gateway (edited by hand) is dropped: the ports stay as they are.
+    if (const auto url = text(formSection, QStringLiteral("Gateway_Url")); url && !url->empty()) {
+        w.FGateway = qvoksb::parseGatewayUrl(*url);
+        w.showGatewayItem();
+        if (const auto v = text(formSection, QStringLiteral("GatewayItem_Checked")))
+            if (const auto b = parseBoolean(*v); b && *b && w.FGateway)
+                w.GatewayItem->setChecked(true); // clears the port items
+    }
 
     // The tool bar: its edge when the layout version is known, its buttons only at this screen's
     // resolution.

@@ -10,10 +10,21 @@
 #include "core/link/port_directory.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QMenu>
 
 void TFKsb::createPortCommands()
 {
+    // The gateway joins the ports' radio group: checking it unchecks the port, and a port
+    // checked afterwards unchecks it.
+    GatewayItem = MenuItem2->addAction(QString());
+    GatewayItem->setObjectName(QStringLiteral("GatewayItem"));
+    GatewayItem->setCheckable(true);
+    if (QActionGroup *ports = COM[0]->actionGroup())
+        ports->addAction(GatewayItem);
+    connect(GatewayItem, &QAction::triggered, this, [this] { GatewayItemClick(); });
+    showGatewayItem();
+
     MenuItem2->addSeparator();
     PortChooserItem = MenuItem2->addAction(QStringLiteral("Выбор порта ..."));
     PortChooserItem->setObjectName(QStringLiteral("PortChooserItem"));
@@ -45,10 +56,50 @@ void TFKsb::describePorts()
 void TFKsb::choosePort()
 {
     PortChooser dialog(FComPort, this, ListPorts);
+    dialog.setGateway(FGateway, gatewayChosen());
     if (dialog.exec() != QDialog::Accepted)
         return;
+    if (dialog.chosenGateway()) {
+        FGateway = dialog.chosenGateway();
+        showGatewayItem();
+        GatewayItemClick();
+        return;
+    }
     COM16Click(COM[dialog.chosenPort() - 1]);
     describePorts();
+}
+
+void TFKsb::GatewayItemClick()
+{
+    // Like a port item: a click on the checked item keeps it checked.
+    if (FGateway)
+        GatewayItem->setChecked(true);
+}
+
+void TFKsb::showGatewayItem()
+{
+    GatewayItem->setVisible(FGateway.has_value());
+    if (!FGateway) {
+        GatewayItem->setChecked(false);
+        return;
+    }
+    const QString name = QString::fromStdString(qvoksb::gatewayName(*FGateway));
+    GatewayItem->setText(name);
+    const std::string_view mode = qvoksb::gatewayModeName(FGateway->mode);
+    const QString tip = QStringLiteral("Сетевой шлюз %1, %2")
+                            .arg(name, QString::fromUtf8(mode.data(), qsizetype(mode.size())));
+    GatewayItem->setStatusTip(tip);
+    GatewayItem->setToolTip(tip);
+}
+
+bool TFKsb::gatewayChosen() const
+{
+    return FGateway && GatewayItem && GatewayItem->isChecked();
+}
+
+std::string TFKsb::currentLinkName() const
+{
+    return gatewayChosen() ? qvoksb::gatewayName(*FGateway) : "COM" + std::to_string(FComPort);
 }
 
 void TFKsb::showTrafficLog()

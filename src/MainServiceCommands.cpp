@@ -42,7 +42,8 @@ ReportHeader TFKsb::reportHeader() const
     h.origin = Origin;
     h.addressCaption = Label1->text().toStdString();
     h.addressText = RxSpinEdit26->text().toStdString();
-    h.portText = FComPort >= 1 && FComPort <= int(COM.size())
+    h.portText = gatewayChosen()                               ? currentLinkName()
+                 : FComPort >= 1 && FComPort <= int(COM.size())
                      ? COM[std::size_t(FComPort - 1)]->text().remove(QLatin1Char('&')).toStdString()
                      : std::string("не выбран");
     // The CT secondaries and the tolerance chosen in the characteristics window.

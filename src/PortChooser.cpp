@@ -6,9 +6,11 @@
 #include "core/link/port_directory.h"
 #include "core/link/port_list.h"
 
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -82,10 +84,40 @@ PortChooser::PortChooser(int portNum, QWidget *parent, const Lister &lister) : Q
     connect(buttons, &QDialogButtonBox::accepted, this, &PortChooser::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &PortChooser::reject);
 
+    GatewayBox = new QGroupBox(QStringLiteral("Сетевой шлюз"), this);
+    GatewayBox->setObjectName(QStringLiteral("GatewayBox"));
+    GatewayBox->setCheckable(true);
+    GatewayBox->setChecked(false);
+    GatewayHost = new QLineEdit(GatewayBox);
+    GatewayHost->setObjectName(QStringLiteral("GatewayHost"));
+    GatewayHost->setPlaceholderText(QStringLiteral("192.168.1.50, gw-feeder7, fe80::1 ..."));
+    GatewayPort = new QSpinBox(GatewayBox);
+    GatewayPort->setObjectName(QStringLiteral("GatewayPort"));
+    GatewayPort->setRange(1, 65535);
+    GatewayPort->setValue(qvoksb::modbus::ModbusTcpPort);
+    GatewayMode = new QComboBox(GatewayBox);
+    GatewayMode->setObjectName(QStringLiteral("GatewayMode"));
+    // In the order of qvoksb::GatewayMode.
+    for (const auto mode : {qvoksb::GatewayMode::RtuOverTcp, qvoksb::GatewayMode::ModbusTcp}) {
+        const std::string_view name = qvoksb::gatewayModeName(mode);
+        GatewayMode->addItem(QString::fromUtf8(name.data(), qsizetype(name.size())));
+    }
+    auto *gatewayForm = new QFormLayout(GatewayBox);
+    gatewayForm->addRow(QStringLiteral("Узел:"), GatewayHost);
+    gatewayForm->addRow(QStringLiteral("Порт TCP:"), GatewayPort);
+    gatewayForm->addRow(QStringLiteral("Режим:"), GatewayMode);
+    // The serial port's part means nothing while the gateway is chosen.
+    connect(GatewayBox, &QGroupBox::toggled, this, [this](bool gateway) {
+        Ports->setEnabled(!gateway);
+        Path->setEnabled(!gateway);
+        Number->setEnabled(!gateway);
+    });
+
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(Ports, 1);
     layout->addWidget(none);
     layout->addLayout(form);
+    layout->addWidget(GatewayBox);
     layout->addWidget(buttons);
     resize(720, 320);
 }
@@ -95,8 +127,42 @@ int PortChooser::chosenPort() const
     return Number->value();
 }
 
+void PortChooser::setGateway(const std::optional<qvoksb::Gateway> &gateway, bool chosen)
+{
+    if (gateway) {
+        GatewayHost->setText(QString::fromStdString(gateway->host));
+        GatewayPort->setValue(gateway->port);
+        GatewayMode->setCurrentIndex(gateway->mode == qvoksb::GatewayMode::ModbusTcp ? 1 : 0);
+    }
+    GatewayBox->setChecked(gateway && chosen);
+}
+
+bool PortChooser::acceptGateway()
+{
+    qvoksb::Gateway gateway;
+    gateway.host = GatewayHost->text().trimmed().toStdString();
+    // An IPv6 address may come with the brackets of a URL.
+    if (gateway.host.size() > 2 && gateway.host.front() == '[' && gateway.host.back() == ']')
+        gateway.host = gateway.host.substr(1, gateway.host.size() - 2);
+    gateway.port = GatewayPort->value();
+    gateway.mode = GatewayMode->currentIndex() == 1 ? qvoksb::GatewayMode::ModbusTcp
+                                                    : qvoksb::GatewayMode::RtuOverTcp;
+    if (const std::string problem = qvoksb::gatewayProblem(gateway); !problem.empty()) {
+        Messages::Error(this, QString::fromStdString(problem));
+        return false;
+    }
+    chosenGateway_ = gateway;
+    return true;
+}
+
 void PortChooser::accept()
 {
+    chosenGateway_.reset();
+    if (GatewayBox->isChecked()) {
+        if (acceptGateway())
+            QDialog::accept();
+        return;
+    }
     if (!linkFolder_) {
         const int row = Ports->currentRow();
         if (row >= 0 && row < listed_.size()) {

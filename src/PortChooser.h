@@ -5,12 +5,20 @@
 // on. A path can be typed too: a pseudo-terminal, for one, is never listed.
 // On Windows, which has no port folder, a picked port COMn gives its own number, and OK makes it
 // the current port.
+// Below, "Сетевой шлюз": a unit behind a serial-to-Ethernet gateway, by host (a name, an IPv4 or
+// IPv6 address), TCP port and mode. Checked, OK makes the gateway the current link and leaves
+// the port folder alone.
+#include "core/link/net_link.h"
+
 #include <QDialog>
 #include <QList>
 #include <QString>
 
 #include <functional>
+#include <optional>
 
+class QComboBox;
+class QGroupBox;
 class QLineEdit;
 class QSpinBox;
 class QTableWidget;
@@ -36,6 +44,10 @@ public:
     explicit PortChooser(int portNum, QWidget *parent = nullptr, const Lister &lister = {});
 
     int chosenPort() const;
+    // The gateway offered at first, and whether it is the current link.
+    void setGateway(const std::optional<qvoksb::Gateway> &gateway, bool chosen);
+    // Once accepted with "Сетевой шлюз" checked: the gateway; otherwise empty.
+    const std::optional<qvoksb::Gateway> &chosenGateway() const { return chosenGateway_; }
     // What the entry was pointed at, once accepted ("COMn" on Windows).
     QString linkTarget() const { return linkTarget_; }
 
@@ -46,8 +58,14 @@ public:
     QTableWidget *Ports;
     QLineEdit *Path;
     QSpinBox *Number;
+    QGroupBox *GatewayBox; // checkable: the gateway rather than a serial port
+    QLineEdit *GatewayHost;
+    QSpinBox *GatewayPort;
+    QComboBox *GatewayMode; // "RTU поверх TCP", "Modbus TCP"
 
 private:
+    bool acceptGateway();
+    std::optional<qvoksb::Gateway> chosenGateway_;
     QList<PortListing> listed_;
     QString linkTarget_;
     bool linkFolder_ = true;

@@ -5,6 +5,8 @@
 // port, runs the exchange engine of the core on its 300 ms ticks and shows the engine's label and
 // step counter; it never touches the main window's controls: the main window applies the result.
 #include "core/exchange/exchange_engine.h"
+#include "core/link/link.h"
+#include "core/link/net_link.h"
 #include "core/link/serial_port.h"
 #include "core/settings/settings_set.h"
 
@@ -54,6 +56,12 @@ public:
     uint16_t CommandCode = 0; // the command's value for register 128
     // The exchange log; the window records into it while it is open.
     QPointer<TrafficLogWindow> Log;
+    // When set, the exchange goes through this gateway on the network instead of the port.
+    std::optional<qvoksb::Gateway> Gateway;
+    // The name the user knows the link by: "COM3", or the gateway's host:port.
+    QString linkName() const;
+    // The port (or the connection to the gateway) is open.
+    bool linkActive() const { return link_ && link_->active(); }
 
     // --- after the window closed -------------------------------------------------------------
     // The exchange's result; empty when the port never opened.
@@ -71,7 +79,7 @@ private:
 
 public:
     // The port: its number and lines are set by the main window before showing; the window
-    // opens it when shown and closes it when it closes.
+    // opens it (or the gateway) when shown and closes it when it closes.
     qvoksb::SerialPort VaComm1;
 
     QLabel *Label1;
@@ -86,6 +94,9 @@ public:
     void VaComm1Open();
     void VaComm1RxBuf(const uint8_t *data, size_t count);
     void VaComm1Error(uint32_t flags);
+    // A fault of the link: the port's line errors go to VaComm1Error; the network's come here.
+    void linkFault(const qvoksb::LinkFault &fault);
+    void linkTraffic(const qvoksb::LinkTraffic &traffic);
     void Timer1Timer();
     void Label1MouseDown();
 
@@ -121,11 +132,15 @@ private:
     void showEngine();
     void afterEngine();
     void showError(const QString &text);
+    void openGateway();
     void fitLabel();
     void logNote(const QString &text, bool problem = false);
     TrafficLogWindow *recordingLog() const;
 
     PortLine line_{*this};
+    // The port, or the gateway, as the exchange uses it; made when the window is shown.
+    std::unique_ptr<qvoksb::Link> link_;
+    bool linkOpen_ = false;
     std::unique_ptr<qvoksb::exchange::Engine> engine_;
     std::optional<qvoksb::exchange::Result> result_;
     bool shown_ = false;

@@ -8,6 +8,8 @@
 #include "TrafficLog.h"
 #include "core/link/line_errors.h"
 #include "core/link/port_assignment.h"
+#include "core/link/serial_link.h"
+#include "core/modbus/frame_describer.h"
 
 #include <QEventLoop>
 #include <QFontMetrics>
@@ -39,19 +41,14 @@ QString fromStd(std::string_view s)
 
 void TFrs232::PortLine::discardInput()
 {
-    w.VaComm1.PurgeRead();
+    if (w.link_)
+        w.link_->discardInput();
 }
 
 bool TFrs232::PortLine::send(std::span<const uint8_t> frame)
 {
-    w.VaComm1.PurgeWrite();
-    try {
-        w.VaComm1.WriteBuf(frame.data(), int(frame.size()));
-        return true;
-    } catch (const qvoksb::SerialPortError &) {
-        // The port has gone or cannot take the frame; the line error says why when it knows.
-        return false;
-    }
+    // The link has gone or cannot take the frame; its fault says why when it knows.
+    return w.link_ && w.link_->send(frame);
 }
 
 void TFrs232::PortLine::logSent(std::span<const uint8_t> frame)
@@ -99,9 +96,6 @@ void TFrs232::setupExchange()
 {
     handOff_.window = this;
     VaComm1.setGuiHandOff(&handOff_);
-    VaComm1.OnOpen = [this] { VaComm1Open(); };
-    VaComm1.OnRxBuf = [this](const uint8_t *data, size_t count) { VaComm1RxBuf(data, count); };
-    VaComm1.OnError = [this](uint32_t flags) { VaComm1Error(flags); };
 
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -147,9 +141,17 @@ void TFrs232::FormShow()
     setWindowOpacity(translucentOpacity);
     // A fresh engine: nothing an earlier exchange left behind is taken as an answer to this one.
     engine_ = std::make_unique<exchange::Engine>(options(), line_);
+    if (Gateway) {
+        openGateway();
+        return;
+    }
+    link_ = std::make_unique<qvoksb::SerialLink>(VaComm1);
+    link_->onOpen = [this] { VaComm1Open(); };
+    link_->onReceived = [this](std::span<const uint8_t> b) { VaComm1RxBuf(b.data(), b.size()); };
+    link_->onFault = [this](const qvoksb::LinkFault &fault) { VaComm1Error(fault.lineFlags); };
     try {
-        VaComm1.Open();
-    } catch (const qvoksb::SerialPortError &e) {
+        link_->open();
+    } catch (const qvoksb::LinkError &e) {
         engine_.reset();
         Timer1->stop();
         // A link in the port folder names the device the user chose; that is what to look for.
@@ -179,7 +181,77 @@ void TFrs232::FormShow()
 
 void TFrs232::VaComm1Open()
 {
+    linkOpen_ = true;
     Timer1->start();
+}
+
+QString TFrs232::linkName() const
+{
+    return Gateway ? QString::fromStdString(qvoksb::gatewayName(*Gateway))
+                   : QStringLiteral("COM%1").arg(VaComm1.PortNum);
+}
+
+void TFrs232::openGateway()
+{
+    const QString mode = fromStd(qvoksb::gatewayModeName(Gateway->mode));
+    auto net = std::make_unique<qvoksb::NetLink>(*Gateway, &handOff_);
+    net->onOpen = [this, mode] {
+        logNote(QStringLiteral("шлюз %1 (%2): соединение установлено").arg(linkName(), mode));
+        VaComm1Open();
+    };
+    net->onReceived = [this](std::span<const uint8_t> b) { VaComm1RxBuf(b.data(), b.size()); };
+    net->onFault = [this](const qvoksb::LinkFault &fault) { linkFault(fault); };
+    net->onTraffic = [this](const qvoksb::LinkTraffic &traffic) { linkTraffic(traffic); };
+    link_ = std::move(net);
+    try {
+        link_->open();
+    } catch (const qvoksb::LinkError &e) {
+        linkFault({e.what(), true, 0});
+        return;
+    }
+    logNote(QStringLiteral("шлюз %1 (%2): соединение ...").arg(linkName(), mode));
+    showEngine();
+}
+
+void TFrs232::linkFault(const qvoksb::LinkFault &fault)
+{
+    const QString message = QString::fromStdString(fault.message);
+    if (!linkOpen_) {
+        // The connection could not be made: as with a port that does not open, nothing was
+        // sent and the reason stays until the user closes.
+        engine_.reset();
+        Timer1->stop();
+        showError(QStringLiteral("Сетевой шлюз %1\r\nнедоступен!\n%2").arg(linkName(), message));
+        logNote(QStringLiteral("шлюз %1 недоступен: %2").arg(linkName(), message), true);
+        return;
+    }
+    logNote(message, true);
+    if (!engine_)
+        return;
+    engine_->lineError(fault.message, fault.lost);
+    showEngine();
+    if (engine_->finished())
+        afterEngine();
+}
+
+void TFrs232::linkTraffic(const qvoksb::LinkTraffic &traffic)
+{
+    TrafficLogWindow *log = recordingLog();
+    if (!log)
+        return;
+    const QString bytes = QString::fromStdString(qvoksb::modbus::hexBytes(traffic.bytes));
+    const QString meaning = QString::fromStdString(traffic.meaning);
+    switch (traffic.kind) {
+    case qvoksb::LinkTraffic::Sent:
+        log->note(QStringLiteral("→ %1  %2").arg(bytes, meaning));
+        break;
+    case qvoksb::LinkTraffic::Received:
+        log->note(QStringLiteral("← %1  %2").arg(bytes, meaning));
+        break;
+    case qvoksb::LinkTraffic::Dropped:
+        log->discarded(traffic.bytes, meaning, QTime::currentTime());
+        break;
+    }
 }
 
 void TFrs232::VaComm1RxBuf(const uint8_t *data, size_t count)
@@ -331,11 +403,12 @@ void TFrs232::FormClose()
         engine_->abort();
         result_ = engine_->result();
     }
-    if (!VaComm1.Active())
+    if (!link_ || !link_->active())
         return;
     // Bytes that came after the last examining tick are in the log too.
     if (engine_ && !engine_->held().empty())
         line_.logDiscarded(engine_->held(), "после конца обмена");
-    VaComm1.Close();
-    logNote(QStringLiteral("порт COM%1 закрыт").arg(VaComm1.PortNum));
+    link_->close();
+    logNote(Gateway ? QStringLiteral("соединение со шлюзом %1 закрыто").arg(linkName())
+                    : QStringLiteral("порт COM%1 закрыт").arg(VaComm1.PortNum));
 }

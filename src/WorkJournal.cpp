@@ -68,7 +68,7 @@ void recordExchange(const TFrs232 &done, const qvoksb::SettingsSet &current,
     journal::Record r;
     r.time = journal::timeNow();
     r.program = "qvoksb";
-    r.port = "COM" + std::to_string(done.VaComm1.PortNum);
+    r.port = done.linkName().toStdString(); // "COMn", or the gateway's host:port
     r.address = done.UnitAddress;
     r.kind = kindOf(tag);
     const std::optional<exchange::Result> &result = done.result();

@@ -112,7 +112,7 @@ public:
             l.text = x->Label1->text();
             l.red = x->labelIsRed();
             l.step = x->ProgressBar1->value();
-            l.portOpen = x->VaComm1.Active();
+            l.portOpen = x->linkActive();
             l.timerRunning = x->Timer1 && x->Timer1->isActive();
         }
         if (looks_.isEmpty() || !looks_.last().sameAs(l))

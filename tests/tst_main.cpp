@@ -235,7 +235,9 @@ private slots:
                  << "RTS1_Checked"
                  << "PageControl1_ActivePage"
                  << "RxSpinEdit26_Value"
-                 << "VerifyWrite_Checked"; // ours, after the documents' keys
+                 << "VerifyWrite_Checked" // ours, after the documents' keys
+                 << "Gateway_Url"
+                 << "GatewayItem_Checked";
         QCOMPARE(keys, expected);
 
         // The tool bar's own section.
