@@ -270,7 +270,9 @@ void TFrs232::VaComm1Error(uint32_t flags)
                 .arg(flags, 4, 16, QLatin1Char('0'))
                 .arg(message ? QString::fromUtf8(message) : QStringLiteral("без описания")),
             true);
-    if (!engine_)
+    // After the outcome (in the closing pause) the exchange is over: an error then changes
+    // nothing and opens no second pause.
+    if (!engine_ || engine_->finished())
         return;
     // A device error means the port has gone (an adapter pulled out): no later request can
     // reach the unit, so the exchange stops and the message stays until the user closes.

@@ -5,7 +5,7 @@
 // unit's, never the program's own codec.
 #include "core/exchange/exchange_engine.h"
 
-#include "../frame_bytes.h"
+#include "hand_unit.h"
 
 #include <gtest/gtest.h>
 
@@ -19,62 +19,6 @@ using qvoksb::SettingsSet;
 
 namespace
 {
-
-// The unit: registers written by function 16 are read by function 4; function 6 to register
-// 128 is a command; a request to a refused block gets exception 3.
-struct HandUnit {
-    uint8_t address = 1;
-    std::map<int, uint16_t> regs;
-    std::vector<Bytes> requests;
-    std::vector<uint16_t> commands;
-    std::set<int> refused; // blocks refused to every request
-    bool refuseWritesOnly = false;
-    int alterRegister = -1; // a write to it stores alterValue
-    uint16_t alterValue = 0;
-
-    static int word(const Bytes &f, size_t at) { return f[at] << 8 | f[at + 1]; }
-
-    Bytes answer(const Bytes &req)
-    {
-        requests.push_back(req);
-        if (req.size() < 8 || req[0] != address ||
-            referenceCrc(req, req.size() - 2) != (req[req.size() - 2] | req.back() << 8))
-            return {};
-        const uint8_t function = req[1];
-        const int first = word(req, 2);
-        const int count = word(req, 4);
-        if (refused.count(first) && (function == 16 || !refuseWritesOnly))
-            return withCrc({address, uint8_t(function | 0x80), 3, 0, 0});
-        if (function == 16) {
-            for (int k = 0; k < count; ++k)
-                regs[first + k] = first + k == alterRegister
-                                      ? alterValue
-                                      : uint16_t(word(req, size_t(7 + 2 * k)));
-            return withCrc({address, 16, req[2], req[3], req[4], req[5], 0, 0});
-        }
-        if (function == 6) {
-            commands.push_back(uint16_t(count));
-            return withCrc({address, 6, req[2], req[3], req[4], req[5], 0, 0});
-        }
-        Bytes reply{address, 4, uint8_t(2 * count)};
-        for (int k = 0; k < count; ++k) {
-            reply.push_back(uint8_t(regs[first + k] >> 8));
-            reply.push_back(uint8_t(regs[first + k] & 0xFF));
-        }
-        reply.resize(reply.size() + 2);
-        return withCrc(reply);
-    }
-
-    // The first registers of the requests received, one entry per run of copies.
-    std::vector<int> steps() const
-    {
-        std::vector<int> out;
-        for (const Bytes &r : requests)
-            if (out.empty() || out.back() != word(r, 2))
-                out.push_back(word(r, 2));
-        return out;
-    }
-};
 
 // What goes on the line for the n-th reply (counted from 0): pieces at a delay after the reply
 // is due. None: the reply is lost.
@@ -100,6 +44,8 @@ struct Session : Line {
     std::vector<std::string> labels;
     std::vector<std::string> discarded;
     int finishedAt = -1;
+    bool echo = false;
+    int outageFrom = -1, outageTo = -1;
 
     Session(HandUnit &u, const Options &o, int latency = 20, Shape s = {})
         : unit(u), engine(o, *this), latencyMs(latency), shape(std::move(s))
@@ -112,13 +58,20 @@ struct Session : Line {
     {
         const Bytes request(frame.begin(), frame.end());
         sent.push_back({now, request});
-        // The unit takes one request at a time: a copy sent while it is busy waits its turn.
-        const int answeredAt =
-            std::max(now, unitFreeAt) + (latencyOf ? latencyOf(request) : latencyMs);
-        unitFreeAt = answeredAt;
+        // Frames take their time on the wire, ten bits a character at 9600 bit/s; a two-wire
+        // adapter hands our own request back as it goes out.
+        const auto wireMs = [](const Bytes &f) { return int(f.size() * 10 * 1000 / 9600) + 1; };
+        if (echo)
+            due.insert({now + wireMs(request) + 5, request});
+        if (now >= outageFrom && now < outageTo)
+            return true; // the cable is out: the unit hears nothing
         const Bytes reply = unit.answer(request);
         if (reply.empty())
             return true;
+        // The unit takes one request at a time: a copy sent while it is busy waits its turn.
+        const int answeredAt = std::max(now + wireMs(request), unitFreeAt) +
+                               (latencyOf ? latencyOf(request) : latencyMs) + wireMs(reply);
+        unitFreeAt = answeredAt;
         const int n = replies++;
         for (const auto &[delay, bytes] :
              shape ? shape(n, reply) : std::vector<std::pair<int, Bytes>>{{0, reply}})
@@ -156,22 +109,6 @@ Options optionsOf(Kind kind, SettingsSet set = {})
     o.kind = kind;
     o.settings = std::move(set);
     return o;
-}
-
-// A unit whose every configuration register holds a value of its own, in range for its
-// setting, with blocks 4 and 5 (of equal length) telling each other apart.
-HandUnit distinctUnit()
-{
-    HandUnit u;
-    u.regs = {{257, 0x0641}, {258, 1995},   {259, 4005},   {267, 77},    {277, 0x0E}, {278, 5},
-              {279, 0x03},   {280, 9},      {281, 0x05},   {282, 12},    {384, 0x07}, {385, 120},
-              {386, 3},      {387, 250},    {388, 60},     {389, 0x01},  {390, 900},  {391, 7},
-              {392, 0x02},   {393, 15},     {394, 30},     {395, 0x0B},  {396, 12},   {397, 5},
-              {398, 31},     {399, 11},     {400, 0x09},   {401, 444},   {402, 8},    {403, 0x04},
-              {404, 25},     {405, 35},     {262, 0x15},   {263, 3},     {264, 4},    {265, 5},
-              {266, 6},      {269, 0x03},   {270, 2},      {271, 5},     {272, 1},    {517, 0x05},
-              {518, 0x0A},   {529, 0x1409}, {530, 0x1967}, {531, 0x4995}};
-    return u;
 }
 
 const std::vector<int> writeOrder = {257, 267, 277, 384, 395, 262, 269};
@@ -482,4 +419,169 @@ TEST(ExchangeEngine, RefusalsStopTheExchangeAndAreNeverSuccess)
     EXPECT_EQ(a.outcome, Outcome::Differences);
     EXPECT_EQ(a.message, "ОШИБКА: Блок хранит другие значения (1)");
     EXPECT_EQ(a.differences, std::vector<Setting>{Setting::RxSpinEdit8});
+}
+
+// A two-wire adapter hears its own request. A function-6 echo is byte for byte the unit's reply,
+// so without a unit an echoing line must never make a command succeed; with one, the unit's
+// reply is the second copy and every kind goes as on a quiet line.
+TEST(ExchangeEngine, AnEchoingAdapterIsNeverTheUnit)
+{
+    Options o = optionsOf(Kind::Command);
+    o.commandCode = 20;
+    HandUnit absent;
+    absent.address = 9;
+    Session alone(absent, o);
+    alone.echo = true;
+    EXPECT_EQ(alone.run().outcome, Outcome::NoAnswer);
+    EXPECT_EQ(alone.engine.label(), "Исполнение команды прервано!");
+    EXPECT_EQ(alone.sent.size(), 1u); // a command that may have been heard is never repeated
+    EXPECT_EQ(std::count(alone.discarded.begin(), alone.discarded.end(), "эхо адаптера"), 1);
+
+    HandUnit unit = distinctUnit();
+    Session command(unit, o);
+    command.echo = true;
+    EXPECT_EQ(command.run().outcome, Outcome::Done);
+    EXPECT_EQ(unit.commands, std::vector<uint16_t>{20});
+    EXPECT_EQ(command.finishedAt, 600);
+
+    HandUnit reference = distinctUnit();
+    const SettingsSet held = *Session(reference, optionsOf(Kind::Read)).run().settings;
+    Session read(unit, optionsOf(Kind::Read));
+    read.echo = true;
+    const Result &r = read.run();
+    ASSERT_EQ(r.outcome, Outcome::Done);
+    EXPECT_EQ(r.settings->differences(held), std::vector<Setting>{});
+    EXPECT_EQ(read.sent.size(), 8u);
+    EXPECT_EQ(read.finishedAt, 17 * 300);
+
+    Options verified = optionsOf(Kind::Write, held);
+    verified.verify = true;
+    HandUnit target;
+    Session write(target, verified);
+    write.echo = true;
+    EXPECT_EQ(write.run().outcome, Outcome::Done);
+    EXPECT_EQ(write.sent.size(), 14u);
+}
+
+// Noise, another unit's frames and stray bytes while a block answers late; the cable pulled out
+// for half a minute. Whatever comes, a block's reply is decoded for that block only, and once
+// the line is back the exchange ends in seconds.
+TEST(ExchangeEngine, NoiseLateBlocksAndOutagesNeverShiftAReplyToAnotherStep)
+{
+    HandUnit reference = distinctUnit();
+    const SettingsSet held = *Session(reference, optionsOf(Kind::Read)).run().settings;
+    const Bytes noise = hex("FF 00 13 01 04 16");
+    const Bytes foreign = withCrc(hex("05 04 16 00 01 00 02 00 03 00 04 00 05 00 06 00 07 00 08 "
+                                      "00 09 00 0A 00 0B 00 00"));
+    for (const Bytes &burst : {noise, foreign}) {
+        // Block 4 answers 650 ms late, so its copies are answered while block 5 (as long) would
+        // be waiting; the burst comes at every moment of that stretch in turn.
+        for (int t = 2100; t <= 5400; t += 50) {
+            SCOPED_TRACE(t);
+            HandUnit unit = distinctUnit();
+            Session read(unit, optionsOf(Kind::Read));
+            read.latencyOf = [](const Bytes &r) { return HandUnit::word(r, 2) == 384 ? 650 : 20; };
+            read.due.insert({t, burst});
+            const Result &r = read.run();
+            ASSERT_EQ(r.outcome, Outcome::Done);
+            EXPECT_EQ(r.settings->differences(held), std::vector<Setting>{});
+        }
+    }
+
+    // A stray byte before every reply (a turnaround glitch): each reply is still taken, on the
+    // documented ticks.
+    for (uint8_t stray : {uint8_t(0x00), uint8_t(0x01), uint8_t(0xFF)}) {
+        HandUnit unit = distinctUnit();
+        const Shape glitch = [stray](int, const Bytes &r) {
+            return std::vector<std::pair<int, Bytes>>{{-1, Bytes{stray}}, {0, r}};
+        };
+        Session read(unit, optionsOf(Kind::Read), 20, glitch);
+        const Result &r = read.run();
+        ASSERT_EQ(r.outcome, Outcome::Done);
+        EXPECT_EQ(r.settings->differences(held), std::vector<Setting>{});
+        EXPECT_EQ(read.sent.size(), 8u);
+    }
+
+    // The cable out for 30 s from the second step on: the window keeps asking and ends a few
+    // seconds after the cable is back; ksb7ctl's step gives up after its time-out.
+    HandUnit unit = distinctUnit();
+    Session read(unit, optionsOf(Kind::Read));
+    read.outageFrom = 800;
+    read.outageTo = 30800;
+    const Result &r = read.run(120000);
+    ASSERT_EQ(r.outcome, Outcome::Done);
+    EXPECT_EQ(r.settings->differences(held), std::vector<Setting>{});
+    EXPECT_LT(read.finishedAt, 30800 + 8000);
+    Options timed = optionsOf(Kind::Read);
+    timed.stepTimeout = Milliseconds(3000);
+    Session given(unit, timed);
+    given.outageFrom = 800;
+    given.outageTo = 30800;
+    EXPECT_EQ(given.run(120000).outcome, Outcome::NoAnswer);
+    EXPECT_EQ(given.engine.result().failedStep, 2);
+    EXPECT_LE(given.finishedAt, 900 + 3300);
+}
+
+// A write refused part-way stays refused whatever its read-back meets, and the refusal stays on
+// show; a refusal of an extra copy never beats the answer to another in the same buffer; a
+// command goes again only 900 ms after it went.
+TEST(ExchangeEngine, RefusalsStandAndCommandsWaitTheirTime)
+{
+    HandUnit unit = distinctUnit();
+    unit.refused = {277};
+    unit.refuseWritesOnly = true;
+    Options verified = optionsOf(Kind::Write);
+    verified.verify = true;
+    verified.stepTimeout = Milliseconds(3000);
+    Session write(unit, verified);
+    // The unit stops answering once it has refused block 3.
+    write.outageFrom = 1600;
+    write.outageTo = 1 << 30;
+    const Result &w = write.run();
+    EXPECT_EQ(w.outcome, Outcome::Refused);
+    EXPECT_EQ(w.failedStep, 3);
+    EXPECT_FALSE(w.failedInReadBack);
+    EXPECT_EQ(w.exceptionCode, 3);
+    EXPECT_EQ(write.engine.label(), w.message);
+    EXPECT_EQ(std::count_if(write.labels.begin(), write.labels.end(),
+                            [](const std::string &l) { return l.starts_with("Чтение"); }),
+              0);
+
+    // Aborted during the read-back: still the refusal.
+    verified.stepTimeout = Milliseconds(0);
+    Session aborted(unit, verified);
+    aborted.outageFrom = 1600;
+    aborted.outageTo = 1 << 30;
+    aborted.run(2400);
+    aborted.engine.abort();
+    EXPECT_EQ(aborted.engine.result().outcome, Outcome::Refused);
+    EXPECT_EQ(aborted.engine.label(), aborted.engine.result().message);
+
+    // The unit refuses the first copy (busy) and answers the second; both wait in one buffer.
+    HandUnit reference = distinctUnit();
+    const SettingsSet held = *Session(reference, optionsOf(Kind::Read)).run().settings;
+    const Shape busyFirst = [](int n, const Bytes &r) {
+        if (n != 0)
+            return std::vector<std::pair<int, Bytes>>{{0, r}};
+        return std::vector<std::pair<int, Bytes>>{
+            {0, withCrc({r[0], uint8_t(r[1] | 0x80), 6, 0, 0})}, {2, r}};
+    };
+    HandUnit busy = distinctUnit();
+    Session read(busy, optionsOf(Kind::Read), 20, busyFirst);
+    const Result &r = read.run();
+    ASSERT_EQ(r.outcome, Outcome::Done);
+    EXPECT_EQ(r.settings->differences(held), std::vector<Setting>{});
+
+    // Ticks at any moment (ksb7ctl paces by replies): 800 ms after the command went is not
+    // yet 900.
+    Options c = optionsOf(Kind::Command);
+    c.commandCode = 2;
+    HandUnit silent;
+    silent.address = 9;
+    Session command(silent, c);
+    command.engine.tick(at(300));
+    command.engine.tick(at(1100));
+    EXPECT_EQ(command.sent.size(), 1u);
+    command.engine.tick(at(1200));
+    EXPECT_EQ(command.sent.size(), 2u);
 }

@@ -247,8 +247,12 @@ bool Line::readChunk(std::vector<uint8_t> &chunk)
     uint8_t buffer[maxChunkBytes];
     for (;;) {
         const ssize_t got = ::read(master, buffer, maxChunkBytes - chunk.size());
-        if (got > 0)
+        if (got > 0) {
             chunk.insert(chunk.end(), buffer, buffer + got);
+            // A two-wire adapter hears its own transmission as it goes out.
+            if (host.echoes())
+                send(buffer, size_t(got), "echo of the request");
+        }
         else if (got < 0 && errno != EAGAIN && errno != EINTR)
             return false; // EIO: the client has closed the port
         if (chunk.size() >= maxChunkBytes)
@@ -289,6 +293,8 @@ void Line::deliver(const Outgoing &out)
         return;
     if (out.delayMs > 0 && !pause(out.delayMs))
         return;
+    if (!out.noise.empty())
+        send(out.noise.data(), out.noise.size(), "noise (fault)");
     const size_t half = out.bytes.size() / 2;
     if (out.vanish) {
         send(out.bytes.data(), half, "first half of: " + out.note);

@@ -17,6 +17,7 @@ namespace ksb7sim
 
 // What a unit sends back for one request, and how.
 struct Outgoing {
+    std::vector<uint8_t> noise; // sent just before the reply
     std::vector<uint8_t> bytes; // nothing: no reply
     std::string note;           // printed after the bytes
     int delayMs = 0;
@@ -34,6 +35,8 @@ public:
     // unit, and says what to send back and what to print. Returns what follows the request.
     virtual std::vector<uint8_t> take(const std::vector<uint8_t> &chunk, Outgoing &out,
                                       std::vector<std::string> &lines) = 0;
+    // The line hands every byte sent on it straight back to the sender.
+    virtual bool echoes() const { return false; }
 
 protected:
     virtual ~Station() = default;

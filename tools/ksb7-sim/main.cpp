@@ -83,6 +83,16 @@ Fault modes (any combination; "every N-th" counts requests, or replies, from the
   --alter REG:VALUE   a write to configuration register REG is acknowledged, but the unit
                       stores VALUE there instead of what was sent (a unit that does not keep
                       what it was told), e.g. --alter 385:150
+  --echo              the line hands every request straight back, as a two-wire RS-485
+                      adapter that hears its own transmission
+  --noise N           N random bytes on the line just before each reply (a turnaround glitch)
+  --delay-block ADDR:MS
+                      answer requests touching the block that starts at ADDR MS ms late, e.g.
+                      384:650 for a unit slow on its phase time-overcurrent settings
+  --silent-for N:MS   from the N-th request on, the cable is out for MS ms: nothing is heard
+                      and nothing answered; then the unit answers again
+
+Every reply takes on the line the time the request and the reply would need at 9600 bit/s.
 
 Traffic print: one line per frame, "HH:MM:SS.mmm <- request" or "-> reply", the bytes in hex,
 then what they mean, worded as the configurator's exchange log words them: ф.4 чтение
@@ -150,6 +160,10 @@ int main(int argc, char **argv)
         OptAlter,
         OptTcp,
         OptModbusTcp,
+        OptEcho,
+        OptNoise,
+        OptDelayBlock,
+        OptSilentFor,
     };
     static const option options[] = {
         {"port", required_argument, nullptr, OptPort},
@@ -171,6 +185,10 @@ int main(int argc, char **argv)
         {"alter", required_argument, nullptr, OptAlter},
         {"tcp", required_argument, nullptr, OptTcp},
         {"modbus-tcp", required_argument, nullptr, OptModbusTcp},
+        {"echo", no_argument, nullptr, OptEcho},
+        {"noise", required_argument, nullptr, OptNoise},
+        {"delay-block", required_argument, nullptr, OptDelayBlock},
+        {"silent-for", required_argument, nullptr, OptSilentFor},
         {nullptr, 0, nullptr, 0},
     };
 
@@ -198,6 +216,7 @@ int main(int argc, char **argv)
         {OptVanishDowntime, -1, maxMs, &faults.vanishDowntimeMs},
         {OptTcp, 1, 65535, &tcpPort},
         {OptModbusTcp, 1, 65535, &modbusTcpPort},
+        {OptNoise, 1, 256, &faults.noiseBytes},
     };
     for (int opt; (opt = getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
         const char *name = nullptr;
@@ -233,17 +252,32 @@ int main(int argc, char **argv)
         case OptSilent:
             faults.silent = true;
             break;
-        case OptExceptionBlock: {
+        case OptEcho:
+            faults.echo = true;
+            break;
+        case OptExceptionBlock:
+        case OptDelayBlock:
+        case OptSilentFor: {
+            // FIRST:SECOND: a block or request number, then a code or milliseconds.
             const char *colon = std::strchr(optarg, ':');
             if (!colon)
                 return usageError(name, optarg);
             const std::string first(optarg, static_cast<size_t>(colon - optarg));
-            long block = 0;
-            if (!parseNumber(first.c_str(), 0, 65535, block) ||
-                !parseNumber(colon + 1, 1, 255, value))
+            long number = 0;
+            if (!parseNumber(first.c_str(), opt == OptSilentFor ? 1 : 0,
+                             opt == OptSilentFor ? 1000000 : 65535, number) ||
+                !parseNumber(colon + 1, 1, opt == OptExceptionBlock ? 255 : maxMs, value))
                 return usageError(name, optarg);
-            faults.exceptionBlockStart = static_cast<int>(block);
-            faults.exceptionCode = static_cast<int>(value);
+            if (opt == OptExceptionBlock) {
+                faults.exceptionBlockStart = static_cast<int>(number);
+                faults.exceptionCode = static_cast<int>(value);
+            } else if (opt == OptDelayBlock) {
+                faults.delayBlockStart = static_cast<int>(number);
+                faults.delayBlockMs = static_cast<int>(value);
+            } else {
+                faults.silentFromRequest = static_cast<int>(number);
+                faults.silentForMs = static_cast<int>(value);
+            }
             break;
         }
         case OptMalformed:

@@ -81,6 +81,33 @@ std::string ordinal(long n)
     return "#" + std::to_string(n);
 }
 
+// The unit takes this long from the end of a request to the start of its reply.
+constexpr int unitAnswersMs = 10;
+
+// How long bytes take on a 9600 bit/s line, ten bits a character, in whole milliseconds.
+int wireMs(size_t bytes)
+{
+    return static_cast<int>(bytes * 10 * 1000 / 9600) + 1;
+}
+
+// Whether a request touches the block that starts at blockFirst (or, when no block starts
+// there, that register).
+bool touches(const uint8_t *request, int blockFirst)
+{
+    if (blockFirst < 0)
+        return false;
+    const unsigned function = request[1];
+    const int first = static_cast<int>(word(request + 2));
+    const int count =
+        function == FunctionWriteSingleRegister ? 1 : static_cast<int>(word(request + 4));
+    int blockCount = 1;
+    for (const Block &block : blocks()) {
+        if (block.first == blockFirst)
+            blockCount = block.count;
+    }
+    return first < blockFirst + blockCount && blockFirst < first + count;
+}
+
 } // namespace
 
 // The unit: its registers, which libmodbus reads and writes as the requests say, the values it
@@ -97,6 +124,11 @@ struct SimulatedUnit::Impl final : Station {
 
     // Station, on the line's thread.
     int address() const override { return unitAddress; }
+    bool echoes() const override
+    {
+        std::lock_guard lock(mutex);
+        return faults.echo;
+    }
     std::vector<uint8_t> take(const std::vector<uint8_t> &chunk, Outgoing &out,
                               std::vector<std::string> &lines) override;
 
@@ -118,6 +150,7 @@ struct SimulatedUnit::Impl final : Station {
     Faults faults;
     long requestCount = 0;
     long replyCount = 0;
+    std::optional<Clock::time_point> silentUntil; // the cable is out until then
     std::vector<std::vector<uint8_t>> frames;
     std::array<std::optional<Clock::time_point>, 4> outputOffAt;
     int lastCommand = 0;
@@ -285,6 +318,14 @@ std::vector<uint8_t> SimulatedUnit::Impl::process(const std::vector<uint8_t> &ch
         lines.push_back(line + "; silent, no reply");
         return rest;
     }
+    if (faults.silentForMs > 0 && requestCount >= faults.silentFromRequest) {
+        if (!silentUntil)
+            silentUntil = Clock::now() + std::chrono::milliseconds(faults.silentForMs);
+        if (Clock::now() < *silentUntil) {
+            lines.push_back(line + "; cable out, not heard (fault)");
+            return rest;
+        }
+    }
     if (faults.dropEvery > 0 && requestCount % faults.dropEvery == 0) {
         lines.push_back(line + "; no reply to request " + ordinal(requestCount) + " (fault)");
         return rest;
@@ -347,7 +388,16 @@ std::vector<uint8_t> SimulatedUnit::Impl::process(const std::vector<uint8_t> &ch
                                             at(LastTripRegister + 2)));
     shapeReply(reply, function, out);
     out.bytes = std::move(reply);
-    out.delayMs = std::max(0, faults.delayMs);
+    // A pseudo-terminal has no bit rate: the reply comes no sooner than the request and the
+    // reply take on a 9600 bit/s line, and the unit's own few milliseconds to answer.
+    out.delayMs = std::max(0, faults.delayMs) + wireMs(size_t(length)) + unitAnswersMs +
+                  wireMs(out.bytes.size());
+    if (faults.delayBlockMs > 0 && touches(request, faults.delayBlockStart)) {
+        out.delayMs += faults.delayBlockMs;
+        out.note += "; " + std::to_string(faults.delayBlockMs) + " ms late (fault)";
+    }
+    for (int k = 0; k < faults.noiseBytes; ++k)
+        out.noise.push_back(static_cast<uint8_t>(random()));
     out.splitPauseMs = std::max(0, faults.splitPauseMs);
     return rest;
 }
@@ -411,19 +461,7 @@ int SimulatedUnit::Impl::refuse(const uint8_t *request, int length, std::string 
 
 bool SimulatedUnit::Impl::faultException(const uint8_t *request) const
 {
-    if (faults.exceptionCode <= 0 || faults.exceptionBlockStart < 0)
-        return false;
-    const unsigned function = request[1];
-    const int first = static_cast<int>(word(request + 2));
-    const int count =
-        function == FunctionWriteSingleRegister ? 1 : static_cast<int>(word(request + 4));
-    int blockFirst = faults.exceptionBlockStart;
-    int blockCount = 1;
-    for (const Block &block : blocks()) {
-        if (block.first == blockFirst)
-            blockCount = block.count;
-    }
-    return first < blockFirst + blockCount && blockFirst < first + count;
+    return faults.exceptionCode > 0 && touches(request, faults.exceptionBlockStart);
 }
 
 void SimulatedUnit::Impl::shapeReply(std::vector<uint8_t> &reply, unsigned requestFunction,
@@ -577,6 +615,7 @@ void SimulatedUnit::setFaults(const Faults &f)
     d->faults = f;
     d->requestCount = 0;
     d->replyCount = 0;
+    d->silentUntil.reset();
 }
 
 Faults SimulatedUnit::faults() const

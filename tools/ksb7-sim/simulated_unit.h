@@ -29,6 +29,13 @@ struct Faults {
     int vanishDowntimeMs = 500;       // a new terminal and link appear after this; < 0: never
     int alterRegister = -1;           // a write to this register stores alterValue instead of
     uint16_t alterValue = 0;          // what was sent, and the write is still acknowledged
+    bool echo = false;                // the line hands every request straight back, as a
+                                      // two-wire adapter that hears itself (the host's only)
+    int noiseBytes = 0;               // this many random bytes just before each reply
+    int delayBlockStart = -1;         // requests touching the block that starts here (or this
+    int delayBlockMs = 0;             // register) are answered this much later
+    int silentFromRequest = 0;        // from the n-th request on, for silentForMs, the cable is
+    int silentForMs = 0;              // out: nothing is heard and nothing answered
 };
 
 class SimulatedUnit

@@ -26,6 +26,10 @@ constexpr size_t replyWaitingBytes = modbus::MinimumFrameBytes;
 constexpr Milliseconds timerSlack{100};
 // However slow the unit, a step is repeated at least this often.
 constexpr int mostResendTicks = 10;
+// The quiet wait lasts this much longer than the slowest answer: the unit's answers wander too.
+constexpr Milliseconds quietMargin{200};
+// One character at 9600 bit/s, 8N1: ten bits.
+constexpr std::chrono::microseconds characterTime{10 * 1000000 / 9600};
 
 constexpr unsigned stepBit(int step)
 {
@@ -67,6 +71,24 @@ std::vector<std::span<const uint8_t>> framesIn(std::span<const uint8_t> bytes, s
     if (junk)
         *junk = skipped + (bytes.size() - std::min(at, bytes.size()));
     return frames;
+}
+
+// Whether bytes can be the start of an answer to request: its address, its function (or the
+// refusal of it), the byte count of a read, the register and count or value a write echoes.
+bool couldBeginAnswer(std::span<const uint8_t> request, std::span<const uint8_t> bytes)
+{
+    if (bytes.empty() || request.size() < modbus::ReadRequestBytes || bytes[0] != request[0])
+        return false;
+    if (bytes.size() < 2 || bytes[1] == (request[1] | modbus::ExceptionBit))
+        return true;
+    if (bytes[1] != request[1])
+        return false;
+    if (request[1] == modbus::FunctionReadInputRegisters)
+        return bytes.size() < 3 || bytes[2] == uint8_t(2 * (request[4] << 8 | request[5]));
+    for (size_t i = 2; i < std::min<size_t>(bytes.size(), 6); ++i)
+        if (bytes[i] != request[i])
+            return false;
+    return true;
 }
 
 bool answers(std::span<const uint8_t> request, std::span<const uint8_t> frame)
@@ -231,10 +253,28 @@ bool Engine::answerWaiting() const
     return false;
 }
 
+bool Engine::repeatDue() const
+{
+    // A command that had any answer is never sent again; a configuration step goes again only
+    // once the line has been quiet.
+    return awaitingReply() && answeredSinceSend_ && !settling_ && options_.kind != Kind::Command;
+}
+
+Milliseconds Engine::quietNeeded() const
+{
+    return std::min(slowest_ + quietMargin, LongestQuietWait);
+}
+
+TimePoint Engine::quietUntil() const
+{
+    return std::max(lastByteAt_, lastSentAt_) + quietNeeded();
+}
+
 void Engine::received(std::span<const uint8_t> bytes, TimePoint now)
 {
     if (bytes.empty())
         return;
+    lastByteAt_ = now;
     if (held_.empty())
         heldSince_ = now;
     // One reply's worth and a good deal more; a flood of noise beyond it is dropped, and what is
@@ -242,6 +282,50 @@ void Engine::received(std::span<const uint8_t> bytes, TimePoint now)
     constexpr size_t capacity = 4096;
     const size_t room = capacity - std::min(held_.size(), capacity);
     held_.insert(held_.end(), bytes.begin(), bytes.begin() + std::min(bytes.size(), room));
+    if (echoWatched_)
+        watchEcho(now);
+}
+
+void Engine::watchEcho(TimePoint now)
+{
+    // Our own request heard back whole within its own time on the wire and the adapter's
+    // latency (noise may come before it) is the adapter's echo: the unit's reply cannot come as
+    // soon, and a function-6 echo is exactly that reply.
+    if (now > echoUntil_) {
+        echoWatched_ = false;
+        return;
+    }
+    const auto echo = std::search(held_.begin(), held_.end(), request_.begin(), request_.end());
+    if (echo == held_.end())
+        return;
+    echoWatched_ = false;
+    if (!echoNamed_)
+        line_.logDiscarded(std::span(&*echo, request_.size()), "эхо адаптера");
+    echoNamed_ = true;
+    held_.erase(echo, echo + std::ptrdiff_t(request_.size()));
+    heldSince_ = now;
+    // A command that may have been taken for its own echo is never sent again.
+    if (options_.kind == Kind::Command)
+        answeredSinceSend_ = true;
+}
+
+void Engine::resynchronise()
+{
+    if (echoWatched_ || request_.empty())
+        return;
+    // Bytes that cannot begin an answer (a turnaround glitch, noise, the tail of another
+    // frame) go one at a time, until what is held could be the answer's start.
+    size_t drop = 0;
+    while (drop < held_.size() && !couldBeginAnswer(request_, std::span(held_).subspan(drop)))
+        ++drop;
+    if (drop == 0)
+        return;
+    line_.logDiscarded(std::span(held_).first(drop), "шум на линии");
+    held_.erase(held_.begin(), held_.begin() + std::ptrdiff_t(drop));
+    disturbed_ = true;
+    // They may have been the unit's answer to a command, garbled: it is not sent again.
+    if (options_.kind == Kind::Command)
+        answeredSinceSend_ = true;
 }
 
 void Engine::lineError(std::string_view message, bool portLost)
@@ -272,6 +356,18 @@ void Engine::abort()
 
 void Engine::finish(Outcome outcome, std::string message, bool error, Closing closing)
 {
+    if (!refusal_.empty()) {
+        // A write the unit refused stays refused, however its read-back ends.
+        result_.failedStep = refusedStep_;
+        result_.exceptionCode = refusedCode_;
+        result_.failedInReadBack = false;
+        showError(refusal_);
+        outcome = Outcome::Refused;
+        message = refusal_;
+        error = true;
+        if (closing != Closing::AtOnce)
+            closing = Closing::WaitForUser;
+    }
     result_.outcome = outcome;
     result_.message = std::move(message);
     result_.error = error;
@@ -305,8 +401,13 @@ void Engine::noAnswerHint(bool show)
 
 bool Engine::timedOut(TimePoint now) const
 {
-    return options_.stepTimeout.count() > 0 && copies_ > 0 &&
-           now - firstSentAt_ >= options_.stepTimeout;
+    // A step has its give-up from its first request on; the quiet wait before it, a give-up of
+    // its own (a line that never falls quiet).
+    if (options_.stepTimeout.count() <= 0)
+        return false;
+    if (copies_ > 0)
+        return now - firstSentAt_ >= options_.stepTimeout;
+    return settling_ && now - stepSince_ >= options_.stepTimeout;
 }
 
 std::vector<uint8_t> Engine::buildRequest() const
@@ -341,11 +442,12 @@ bool Engine::sendStep(TimePoint now)
     if (request_.empty()) {
         request_ = buildRequest();
         copies_ = 0;
-        spoiltAnswers_ = 0;
     }
     if (request_.empty())
         return false;
-    setLabel(stepLabel(phase_ == Phase::Writing ? Kind::Write : Kind::Read, step));
+    // After a refused write the refusal stays on show while the unit is read back.
+    if (refusal_.empty())
+        setLabel(stepLabel(phase_ == Phase::Writing ? Kind::Write : Kind::Read, step));
     // The label keeps its own text; the hint is a second line below it.
     if (phase_ != Phase::Single) {
         if (requestsSinceReply_ >= unansweredBeforeHint)
@@ -357,9 +459,13 @@ bool Engine::sendStep(TimePoint now)
     discardHeld("отброшено перед запросом");
     if (copies_ == 0)
         firstSentAt_ = now;
+    settling_ = false;
     ++copies_;
     lastSentAt_ = now;
     answeredSinceSend_ = false;
+    echoWatched_ = true;
+    echoUntil_ = now + std::chrono::duration_cast<Milliseconds>(characterTime * request_.size()) +
+                 AdapterLatency;
     ++result_.requestsSent;
     if (line_.send(request_))
         line_.logSent(request_);
@@ -373,33 +479,41 @@ bool Engine::sendStep(TimePoint now)
 Engine::Found Engine::examine()
 {
     Found found;
-    if (held_.size() < replyWaitingBytes)
+    if (held_.size() < replyWaitingBytes) {
+        resynchronise();
         return found;
-    const std::span<const uint8_t> held(held_);
+    }
     if (!request_.empty()) {
-        const size_t expected = expectedReplyBytes();
-        for (size_t at = 0; at + replyWaitingBytes <= held.size(); ++at) {
-            for (size_t length : {expected, modbus::ExceptionReplyBytes}) {
-                if (at + length > held.size())
-                    continue;
+        const std::span<const uint8_t> held(held_);
+        // The answer, wherever it stands, before a refusal: an extra copy may have been
+        // refused while another was answered.
+        for (const auto &[length, kind] :
+             {std::pair{expectedReplyBytes(), modbus::ReplyKind::Correct},
+              std::pair{modbus::ExceptionReplyBytes, modbus::ReplyKind::Exception}}) {
+            for (size_t at = 0; at + length <= held.size(); ++at) {
                 const std::span<const uint8_t> frame = held.subspan(at, length);
-                const modbus::ReplyCheck check = modbus::classifyReply(request_, frame);
-                if (check.kind != modbus::ReplyKind::Correct &&
-                    check.kind != modbus::ReplyKind::Exception)
+                if (modbus::classifyReply(request_, frame).kind != kind)
                     continue;
                 if (at > 0)
                     line_.logDiscarded(held.first(at), "устаревший ответ");
                 line_.logExamined(request_, frame);
                 if (at + length < held.size())
                     line_.logDiscarded(held.subspan(at + length), "лишние байты после ответа");
-                found.what =
-                    check.kind == modbus::ReplyKind::Correct ? Found::Answer : Found::Refusal;
+                disturbed_ = disturbed_ || at > 0 || at + length < held.size();
+                found.what = kind == modbus::ReplyKind::Correct ? Found::Answer : Found::Refusal;
                 found.frame = frame;
                 return found;
             }
         }
     }
     size_t junk = 0;
+    if (framesIn(held_, &junk).empty() && junk > 0) {
+        // No whole frame, only noise and perhaps the start of the answer after it.
+        resynchronise();
+        if (held_.empty())
+            return found;
+    }
+    const std::span<const uint8_t> held(held_);
     const auto frames = framesIn(held, &junk);
     bool unrelated = false;
     for (const auto &frame : frames) {
@@ -411,6 +525,7 @@ Engine::Found Engine::examine()
     if (junk == 0 && !unrelated) {
         // Only late answers to requests that have been answered already: no reply to this one.
         discardHeld("устаревший ответ");
+        disturbed_ = true;
         return found;
     }
     // The start of the answer still arriving: left for the next tick, once.
@@ -420,8 +535,7 @@ Engine::Found Engine::examine()
         for (const auto &frame : frames)
             start = size_t(frame.data() + frame.size() - held.data());
         const std::span<const uint8_t> tail = held.subspan(start);
-        if (!tail.empty() && tail.size() < expected && tail[0] == request_[0] &&
-            (tail.size() < 2 || (tail[1] & ~modbus::ExceptionBit) == request_[1])) {
+        if (!tail.empty() && tail.size() < expected && couldBeginAnswer(request_, tail)) {
             found.what = Found::Partial;
             return found;
         }
@@ -436,9 +550,11 @@ void Engine::spoilt(bool unrelated)
     setLabel(unrelated ? wrongReplyText : crcErrorText);
     result_.trouble = unrelated ? "неверный ответ блока" : "ошибка CRC в ответе";
     answeredSinceSend_ = true;
-    spoiltAnswers_ = std::min(spoiltAnswers_ + 1, copies_);
     held_.clear();
     line_.discardInput();
+    // What else is on its way must pass before the step goes again.
+    if (phase_ != Phase::Single)
+        settling_ = true;
 }
 
 void Engine::refuse(uint8_t code)
@@ -456,6 +572,10 @@ void Engine::refuse(uint8_t code)
     const bool partial = phase_ == Phase::Writing && step > 1;
     if (partial)
         text += "\r\nБлок хранит частично записанную конфигурацию!";
+    if (refusal_.empty()) {
+        refusedStep_ = step;
+        refusedCode_ = code;
+    }
     held_.clear();
     line_.discardInput();
     result_.exceptionCode = code;
@@ -471,7 +591,7 @@ void Engine::refuse(uint8_t code)
     finish(Outcome::Refused, text, true, Closing::WaitForUser);
 }
 
-void Engine::accept(std::span<const uint8_t> frame)
+void Engine::accept(std::span<const uint8_t> frame, TimePoint now)
 {
     const int step = stepAt(options_.kind, bar_);
     if (phase_ != Phase::Writing && step != modbus::CommandStep) {
@@ -493,22 +613,26 @@ void Engine::accept(std::span<const uint8_t> frame)
             }
         }
     }
-    // A unit slower than a tick: its answers to the extra copies are still to come, and they
-    // must not meet the next step's request. The next request waits for them; once one of them
-    // has come (the unit is slow rather than a reply lost), a step is repeated only after as
-    // long as this one took to be answered. (A copy answered with a spoilt reply has had its
-    // answer.)
-    if (copies_ - spoiltAnswers_ > 1) {
-        const auto took = std::chrono::duration_cast<Milliseconds>(heldSince_ - firstSentAt_);
-        learntResendTicks_ = std::clamp(int(took / TickInterval) + 1, 1, mostResendTicks);
-        quietExtras_ = copies_ - 1 - spoiltAnswers_;
-        quietTicks_ = 0;
-        quietLimit_ = std::max(1, quietExtras_ * std::max(resendTicks_, learntResendTicks_));
+    // How long the unit took, counted from the first copy: never less than it really took.
+    const Milliseconds took = std::clamp(
+        std::chrono::duration_cast<Milliseconds>(lastByteAt_ - firstSentAt_), Milliseconds(0),
+        LongestQuietWait);
+    slowest_ = std::max(slowest_, took);
+    // Answers to the extra copies of a slow step, or whatever disturbed this one, may still be
+    // on their way: the next request waits until the line has been quiet.
+    if (copies_ > 1 || disturbed_) {
+        settling_ = true;
+        stepSince_ = now;
     }
+    // A step that needed copies: the unit is slow, or lost what came while it was busy. From
+    // now on copies go no faster than it took.
+    if (copies_ > 1)
+        resendTicks_ = std::clamp(int(took / TickInterval) + 1, 1, mostResendTicks);
+    disturbed_ = false;
     earlier_.push_back(request_);
     request_.clear();
     copies_ = 0;
-    spoiltAnswers_ = 0;
+    echoWatched_ = false;
     held_.clear();
     line_.discardInput();
     ++stepsDone_;
@@ -518,16 +642,19 @@ void Engine::accept(std::span<const uint8_t> frame)
         result_.lastAccepted = step;
 }
 
-void Engine::absorbQuiet()
+bool Engine::settle(TimePoint now)
 {
-    if (held_.size() >= replyWaitingBytes) {
-        size_t junk = 0;
-        const int frames = int(framesIn(held_, &junk).size());
-        quietExtras_ = std::max(0, quietExtras_ - frames);
-        if (frames > 0)
-            resendTicks_ = std::max(resendTicks_, learntResendTicks_);
-    }
+    if (!settling_)
+        return true;
+    if (request_.empty() || held_.size() >= replyWaitingBytes)
+        discardHeld("устаревший ответ");
+    if (now < quietUntil())
+        return false;
     discardHeld("устаревший ответ");
+    line_.discardInput();
+    settling_ = false;
+    disturbed_ = false;
+    return true;
 }
 
 void Engine::startReadBack()
@@ -538,6 +665,7 @@ void Engine::startReadBack()
     readSet_ = options_.settings;
     request_.clear();
     copies_ = 0;
+    echoWatched_ = false;
     if (refusal_.empty())
         label_ = "Проверка записи чтением ...";
 }
@@ -611,20 +739,14 @@ void Engine::tickConfiguration(TimePoint now)
         finishConfiguration();
         return;
     }
-    if (quietExtras_ > 0) {
-        // Late answers to the extra copies of the last step are let in and thrown away; the
-        // first tick after such a step never sends.
-        absorbQuiet();
-        if (quietTicks_ == 0 || (quietExtras_ > 0 && quietTicks_ < quietLimit_)) {
-            ++quietTicks_;
-            if (quietExtras_ == 0)
-                quietExtras_ = -1; // the compulsory tick is spent; send on the next
-            return;
+    if (request_.empty() && settling_ && !settle(now)) {
+        // Between steps: answers to the step before are let in and thrown away.
+        if (timedOut(now)) {
+            result_.failedStep = stepAt(options_.kind, bar_);
+            result_.failedInReadBack = phase_ == Phase::ReadingBack;
+            finish(Outcome::NoAnswer, "Блок не отвечает", true, Closing::AfterPause);
         }
-        quietExtras_ = 0;
-    } else if (quietExtras_ < 0) {
-        absorbQuiet();
-        quietExtras_ = 0;
+        return;
     }
     const Found found = examine();
     if (found.what != Found::Nothing && found.what != Found::Partial) {
@@ -634,7 +756,7 @@ void Engine::tickConfiguration(TimePoint now)
         requestsSinceReply_ = 0;
     }
     if (found.what == Found::Answer) {
-        accept(found.frame);
+        accept(found.frame, now);
         ++bar_;
         return;
     }
@@ -648,7 +770,7 @@ void Engine::tickConfiguration(TimePoint now)
     }
     const bool due = copies_ == 0 || answeredSinceSend_ ||
                      now - lastSentAt_ >= resendTicks_ * TickInterval - timerSlack;
-    if (due)
+    if (due && settle(now))
         sendStep(now);
 }
 
@@ -684,7 +806,7 @@ void Engine::tickSingle(TimePoint now)
     bar_ = std::min(bar_ + 1, lastBar);
     const Found found = examine();
     if (found.what == Found::Answer) {
-        accept(found.frame);
+        accept(found.frame, now);
         bar_ = lastBar;
         if (command) {
             setLabel("Команда успешно выполнена!");
@@ -696,11 +818,12 @@ void Engine::tickSingle(TimePoint now)
     }
     if (settled(found))
         return;
-    // A command acts on the switchgear: once the unit has answered it, however garbled, it is
-    // never sent again, and without an answer only after CommandResendAfter.
+    // A command acts on the switchgear: once anything has come back, however garbled or short,
+    // it is never sent again, and without an answer only after CommandResendAfter.
     const bool due =
         copies_ == 0 ||
-        (command ? !answeredSinceSend_ && now - lastSentAt_ >= CommandResendAfter - timerSlack
+        (command ? !answeredSinceSend_ && held_.empty() &&
+                       now - lastSentAt_ >= CommandResendAfter
                  : answeredSinceSend_ || now - lastSentAt_ >= TickInterval - timerSlack);
     if (due)
         sendStep(now);

@@ -10,15 +10,21 @@
 // moves on. Only a frame that answers the request now outstanding counts: the unit address and
 // function of the request; for function 16 the echoed first register and count, for function 6
 // the echoed register and value, for function 4 the byte count of this step's block; or the
-// unit's refusal (the function with bit 7 set). Anything else is discarded and never decoded.
-// Input is discarded before every send, so that only what came after the request is examined.
+// unit's refusal (the function with bit 7 set). Anything else is discarded and never decoded;
+// bytes that cannot begin such a frame are dropped one at a time until one could.
 //
 // A unit that answers within a tick sees exactly one request per step and a step every two
-// ticks. A slower unit gets the request again on a later tick; its late answers to those extra
-// copies must not be taken for the next step (the replies of two configuration blocks of equal
-// length look alike), so after a step that needed more than one copy the exchange lets at least
-// one tick pass without sending, until the extra copies have been answered, and from then on
-// waits as long as the unit took before sending a step again.
+// ticks. A slower unit gets the request again on a later tick, and a line may carry noise,
+// another unit's frames or the adapter's echo of our own request. The replies of two
+// configuration blocks of equal length look alike, so before a step follows one that needed
+// more than one copy, or after any bytes were thrown away, the exchange waits until the line
+// has been quiet for as long as the slowest answer seen in this exchange and a margin (at most
+// LongestQuietWait), and then discards what came: whatever arrives after that answers the
+// request sent after it. The wait has a give-up of its own, as long as a step's. After a step
+// that needed copies, copies go no faster than that step took to be answered.
+//
+// A two-wire adapter hears its own transmission: bytes equal to the request just sent that are
+// all in within the request's own transmission time and AdapterLatency are its echo, dropped.
 #include "core/modbus/modbus_rtu.h"
 #include "core/settings/settings_set.h"
 #include "core/settings/trip_record.h"
@@ -42,8 +48,14 @@ using Milliseconds = std::chrono::milliseconds;
 inline constexpr Milliseconds TickInterval{300};
 // The outcome stays readable this long before the exchange window closes.
 inline constexpr Milliseconds OutcomePause{1500};
-// A command that got no answer goes again only after this long: sent twice, it would act twice.
+// A command that got no answer goes again only after this long since it was sent: sent twice,
+// it would act twice.
 inline constexpr Milliseconds CommandResendAfter{900};
+// How late an adapter that echoes our transmission hands the echo over, after the last byte
+// left; a unit's reply cannot come as early, as it begins only after the request has ended.
+inline constexpr Milliseconds AdapterLatency{20};
+// The longest the line has to stay quiet before a step goes after a disturbed one.
+inline constexpr Milliseconds LongestQuietWait{2000};
 
 // --- the unit's commands and lamps ----------------------------------------------------------
 
@@ -202,8 +214,11 @@ public:
     bool awaitingReply() const;
     bool answerWaiting() const;
     // A reply to the outstanding request came spoilt: the request may go again at once.
-    bool repeatDue() const { return awaitingReply() && answeredSinceSend_; }
-    bool quiet() const { return quietExtras_ != 0; }
+    bool repeatDue() const;
+    // The exchange waits for the line to fall quiet before it sends again; if no byte comes,
+    // the wait is over at quietUntil().
+    bool quiet() const { return settling_; }
+    TimePoint quietUntil() const;
     std::span<const uint8_t> held() const { return held_; }
     // The length of the correct answer to the outstanding request (0 when none is).
     size_t expectedReplyBytes() const;
@@ -223,13 +238,17 @@ private:
     bool sendStep(TimePoint now);
     std::vector<uint8_t> buildRequest() const;
     Found examine();
-    void accept(std::span<const uint8_t> frame);
+    void accept(std::span<const uint8_t> frame, TimePoint now);
     void refuse(uint8_t code);
     void spoilt(bool unrelated);
     // Deals with a refusal, a spoilt or unrelated frame and an answer still arriving; false for
     // an answer and for nothing, which are the tick's own.
     bool settled(const Found &found);
-    void absorbQuiet();
+    // The quiet wait before the next request: false while it lasts.
+    bool settle(TimePoint now);
+    Milliseconds quietNeeded() const;
+    void watchEcho(TimePoint now);
+    void resynchronise();
     void discardHeld(std::string_view why);
     void startReadBack();
     void finishConfiguration();
@@ -253,24 +272,29 @@ private:
 
     std::vector<uint8_t> held_; // received since the last discard
     TimePoint heldSince_{};     // when the first of them came
+    TimePoint lastByteAt_{};    // when the last byte of all came
     size_t heldAtLastTick_ = 0;
     std::vector<uint8_t> request_;              // the outstanding request, empty when none
     std::vector<std::vector<uint8_t>> earlier_; // requests of this exchange answered already
     int copies_ = 0;                            // copies of the current step's request sent
-    int spoiltAnswers_ = 0;                     // ... of them answered with a spoilt reply
     TimePoint firstSentAt_{};
     TimePoint lastSentAt_{};
+    TimePoint stepSince_{};          // the quiet wait before a step began here
     bool answeredSinceSend_ = false; // a spoilt reply came after the last copy
-    int learntResendTicks_ = 1;      // as long as the last step with extra copies took
-    int resendTicks_ = 1;            // ticks without an answer before a copy goes again
-    // Extra copies whose answers are still awaited; -1 once the quiet tick after a step is spent.
-    int quietExtras_ = 0;
-    int quietTicks_ = 0;
-    int quietLimit_ = 0;
+    // The adapter's echo of the last request may come until then.
+    TimePoint echoUntil_{};
+    bool echoWatched_ = false;
+    bool echoNamed_ = false;
+    bool settling_ = false;            // the quiet wait before the next request
+    bool disturbed_ = false;           // bytes were thrown away during this step
+    Milliseconds slowest_{0};          // the slowest answer of this exchange
+    int resendTicks_ = 1;              // ticks without an answer before a copy goes again
     int requestsSinceReply_ = 0;
     unsigned decoded_ = 0; // bit n: read step n decoded
     SettingsSet readSet_;
     std::string refusal_; // a refused write being read back keeps this as its outcome
+    int refusedStep_ = 0;
+    uint8_t refusedCode_ = 0;
 };
 
 } // namespace qvoksb::exchange
