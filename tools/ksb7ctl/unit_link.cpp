@@ -167,13 +167,16 @@ bool UnitLink::send(std::span<const uint8_t> frame)
 // Ticks: the configurator's, counted from the opening of the port, so that one line serves
 // several units at an even pace; a caller that comes back late does not make up the ticks it
 // missed. Reply: as soon as the answer is in, or the line has been silent after a spoilt one;
-// a request without any answer is looked at again a tick after it went.
+// when the engine waits for the line to fall quiet, at the end of that wait; a request without
+// any answer is looked at again a tick after it went.
 Clock::time_point UnitLink::nextTick(const exchange::Engine &engine) const
 {
     const auto tick = std::chrono::milliseconds(TickMs);
     if (settings_.pacing == Pacing::Ticks)
         return openedAt_ + tick * (ticksDone_ + 1);
-    if ((engine.awaitingReply() && !engine.repeatDue()) || engine.quiet())
+    if (engine.quiet())
+        return std::max({Clock::now(), engine.quietUntil(), quietFrom_});
+    if (engine.awaitingReply() && !engine.repeatDue())
         return lastTickAt_ + tick;
     return std::max(Clock::now(), quietFrom_);
 }
@@ -189,6 +192,7 @@ exchange::Result UnitLink::run(exchange::Options options, const Progress &progre
     engine_ = &engine;
     const auto tick = std::chrono::milliseconds(TickMs);
     int reported = 0;
+    long long receivedAtTick = bytesReceived_;
     while (!engine.finished()) {
         if (settings_.pacing == Pacing::Ticks && Clock::now() - nextTick(engine) >= tick)
             ticksDone_ = (Clock::now() - openedAt_) / tick - 1;
@@ -198,8 +202,9 @@ exchange::Result UnitLink::run(exchange::Options options, const Progress &progre
             if (settings_.pacing == Pacing::Reply && engine.awaitingReply()) {
                 if (engine.answerWaiting())
                     break;
-                // Whatever came has stopped coming: look at it now.
-                if (!engine.held().empty()) {
+                // Whatever came since the last look has stopped coming: look at it now. Bytes
+                // already looked at wait for the tick; looking again would only spin.
+                if (!engine.held().empty() && bytesReceived_ != receivedAtTick) {
                     if (Clock::now() - lastByteAt_ >= ReplyGap)
                         break;
                     wake = std::min(wake, lastByteAt_ + ReplyGap);
@@ -211,6 +216,7 @@ exchange::Result UnitLink::run(exchange::Options options, const Progress &progre
             break;
         ++ticksDone_;
         lastTickAt_ = Clock::now();
+        receivedAtTick = bytesReceived_;
         engine.tick(lastTickAt_);
         if (progress && engine.stepsDone() != reported) {
             reported = engine.stepsDone();
