@@ -372,6 +372,10 @@ void LineCollector::take(std::string_view line, int number)
     Record record = parseRecord(line);
     record.line = number;
     if (kept_.size() < MaxRecords) {
+        // Grown as records come, never past the bound: a small journal takes little, and a
+        // large one no more than the records it keeps.
+        if (kept_.size() == kept_.capacity())
+            kept_.reserve(std::min(MaxRecords, std::max<std::size_t>(256, 2 * kept_.capacity())));
         kept_.push_back(std::move(record));
         return;
     }
