@@ -9,6 +9,8 @@
 #include <QHBoxLayout>
 #include <QHideEvent>
 #include <QListView>
+#include <QPainter>
+#include <QStaticText>
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScrollBar>
@@ -19,25 +21,55 @@
 
 #include <algorithm>
 
-// Every row as wide as the longest line: with rows of one size the view asks one row for its
-// size, and a long frame must still be reachable with the horizontal scroll bar.
+// A row is one line of plain text and nothing else. Every batch scrolls all the rows in sight,
+// so each line is laid out once, when it first comes into sight, and then only drawn: the lines
+// in sight keep their layout, found by the line's number. Every row is as wide as the longest
+// line: with rows of one size the view asks one row for its size, and a long frame must still be
+// reachable with the horizontal scroll bar.
 class TrafficLineDelegate : public QStyledItemDelegate
 {
 public:
+    static constexpr int marginPx = 3;
+    static constexpr int keptLayouts = 400; // more than a screen's rows
     using QStyledItemDelegate::QStyledItemDelegate;
     int widthPx = 0;
 
-    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    QSize sizeHint(const QStyleOptionViewItem &option, const QModelIndex &) const override
     {
-        QSize size = QStyledItemDelegate::sizeHint(option, index);
-        size.setWidth(std::max(size.width(), widthPx));
-        return size;
+        return {widthPx + 2 * marginPx, option.fontMetrics.height() + 2};
     }
+    void paint(QPainter *painter, const QStyleOptionViewItem &option,
+               const QModelIndex &index) const override
+    {
+        const bool selected = option.state & QStyle::State_Selected;
+        if (selected)
+            painter->fillRect(option.rect, option.palette.highlight());
+        painter->setPen(selected ? option.palette.color(QPalette::HighlightedText)
+                                 : option.palette.color(QPalette::Text));
+        const quint64 number = index.data(Qt::UserRole).toULongLong();
+        auto laid = layouts_.find(number);
+        if (laid == layouts_.end()) {
+            if (layouts_.size() >= keptLayouts)
+                layouts_.clear();
+            QStaticText text(index.data().toString());
+            text.setTextFormat(Qt::PlainText); // a line is never read as HTML
+            text.setPerformanceHint(QStaticText::AggressiveCaching);
+            text.prepare(painter->transform(), option.font);
+            laid = layouts_.insert(number, text);
+        }
+        const int top = option.rect.top() + (option.rect.height() - option.fontMetrics.height()) / 2;
+        painter->setFont(option.font);
+        painter->drawStaticText(option.rect.left() + marginPx, top, *laid);
+    }
+    void forget() { layouts_.clear(); }
     void widen(int px, const QModelIndex &any)
     {
         widthPx = px;
         emit sizeHintChanged(any);
     }
+
+private:
+    mutable QHash<quint64, QStaticText> layouts_;
 };
 
 namespace
@@ -77,6 +109,7 @@ void TrafficLogModel::append(const QStringList &batch)
     beginInsertRows({}, int(count_), int(count_ + n) - 1);
     for (qsizetype i = batch.size() - qsizetype(n); i < batch.size(); ++i)
         ring_[(first_ + count_++) % capacity] = batch.at(i);
+    appended_ += n;
     endInsertRows();
 }
 
@@ -85,6 +118,7 @@ void TrafficLogModel::clear()
     beginResetModel();
     for (QString &line : ring_)
         line.clear();
+    // The lines' numbers go on counting, so that no number names two lines.
     first_ = count_ = 0;
     endResetModel();
 }
@@ -110,9 +144,13 @@ int TrafficLogModel::rowCount(const QModelIndex &parent) const
 
 QVariant TrafficLogModel::data(const QModelIndex &index, int role) const
 {
-    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= int(count_))
+    if (!index.isValid() || index.row() >= int(count_))
         return {};
-    return line(index.row());
+    if (role == Qt::DisplayRole)
+        return line(index.row());
+    if (role == Qt::UserRole) // the line's number since the log was made: a row's lines change
+        return quint64(appended_ - count_ + std::size_t(index.row()));
+    return {};
 }
 
 // --- the window --------------------------------------------------------------------------------
@@ -238,7 +276,7 @@ void TrafficLogWindow::flush()
     model_.append(pending_);
     if (longest->size() > longest_) {
         longest_ = longest->size();
-        delegate_->widen(Lines->fontMetrics().horizontalAdvance(*longest) + 8, model_.index(0));
+        delegate_->widen(Lines->fontMetrics().horizontalAdvance(*longest), model_.index(0));
     }
     pending_.clear();
     if (following)
@@ -283,6 +321,7 @@ void TrafficLogWindow::clearLines()
     model_.clear();
     longest_ = 0;
     delegate_->widthPx = 0;
+    delegate_->forget();
 }
 
 void TrafficLogWindow::saveClick()

@@ -43,6 +43,7 @@ private:
     std::vector<QString> ring_;
     std::size_t first_ = 0;
     std::size_t count_ = 0;
+    std::size_t appended_ = 0; // lines ever put in, the dropped ones too
 };
 
 class TrafficLogWindow : public QWidget
@@ -50,7 +51,7 @@ class TrafficLogWindow : public QWidget
     Q_OBJECT
 public:
     static constexpr int maxLines = 5000;
-    static constexpr int batchMs = 500; // lines reach the screen at most this late
+    static constexpr int batchMs = 1000; // lines reach the screen at most this late
 
     explicit TrafficLogWindow(QWidget *parent = nullptr);
     ~TrafficLogWindow() override;

@@ -6,6 +6,7 @@
 
 #include <QFile>
 #include <QListView>
+#include <QScrollBar>
 #include <QRegularExpression>
 #include <QTest>
 
@@ -175,6 +176,18 @@ private slots:
 
         log.ClearButton->click();
         QVERIFY(log.lines().isEmpty());
+    }
+
+    // Rows are not wrapped: a frame longer than the window is reached with the scroll bar.
+    void longLinesScrollSideways()
+    {
+        TrafficLogWindow &log = openLog();
+        log.note(QStringLiteral("короткая"));
+        log.flush();
+        QTRY_COMPARE(log.Lines->horizontalScrollBar()->maximum(), 0);
+        log.note(QString(3 * log.width() / log.Lines->fontMetrics().averageCharWidth(), u'Ж'));
+        log.flush();
+        QTRY_VERIFY(log.Lines->horizontalScrollBar()->maximum() > log.width());
     }
 };
 
