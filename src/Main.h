@@ -268,11 +268,13 @@ private:
     void createMenus();
     void createCompareCommands();
     void createPortCommands();
-    // "Характеристики срабатывания", "Отчёт о настройках ...", "Экспорт в CSV ...", "Журнал
-    // работ" in "Сервис", and the windows they open.
+    // "Характеристики срабатывания", "Отчёт о настройках ...", "Экспорт в CSV ...", "Блоки на
+    // линии", "Журнал работ" in "Сервис", and the windows they open.
     void createServiceCommands();
     void showCharacteristics();
     void showJournal();
+    // "Блоки на линии": the units of a switchboard on one line.
+    void showBoard();
     void createSpeedBar();
     void createPages();
     // The rows of the catalogue's settings on one page, top to bottom.

@@ -2,10 +2,13 @@
 // control command, read the state of the inputs and output relays. Each runs one exchange window.
 #include "Main.h"
 
+#include "BoardLine.h"
 #include "Messages.h"
 #include "Rs232.h"
 #include "TrafficLog.h"
 #include "WorkJournal.h"
+
+#include <QLabel>
 
 #include <iterator>
 
@@ -32,6 +35,13 @@ static_assert(std::size(questions) == exchange::Commands.size());
 std::optional<exchange::Result> TFKsb::StartExchange(int tag,
                                                      const std::function<void(TFrs232 &)> &prepare)
 {
+    // One line, one exchange at a time: a batch of the window of the units goes first.
+    if (BoardLine::held()) {
+        const QString shown = StaticText1->text();
+        StaticText1->setText(QStringLiteral("Ожидание: идёт работа с блоками на линии ..."));
+        BoardLine::waitUntilFree();
+        StaticText1->setText(shown);
+    }
     Frs232 = new TFrs232(this);
     SetTag(Frs232, tag);
     Frs232->VaComm1.PortNum = FComPort;

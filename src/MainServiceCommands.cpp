@@ -3,6 +3,7 @@
 // handed the settings and what else they show; they know nothing of this window.
 #include "Main.h"
 
+#include "BoardWindow.h"
 #include "CharacteristicsSettings.h"
 #include "CharacteristicsWindow.h"
 #include "FileNames.h"
@@ -30,6 +31,10 @@ void TFKsb::createServiceCommands()
     csv->setObjectName(QStringLiteral("CsvCommand"));
     connect(csv, &QAction::triggered, this,
             [this] { exportSettingsCsv(currentSettings(), Origin, CsvDialog, this); });
+
+    QAction *board = addServiceCommand(QStringLiteral("Блоки на линии"));
+    board->setObjectName(QStringLiteral("BoardCommand"));
+    connect(board, &QAction::triggered, this, [this] { showBoard(); });
 
     QAction *journal = addServiceCommand(QStringLiteral("Журнал работ"));
     journal->setObjectName(QStringLiteral("JournalCommand"));
@@ -82,6 +87,18 @@ void TFKsb::showJournal()
         open = new JournalWindow(fromCoreFileName(qvoksb::journal::journalPath()), this);
     else
         open->reload();
+    if (open->isMinimized())
+        open->showNormal();
+    open->show();
+    open->raise();
+    open->activateWindow();
+}
+
+void TFKsb::showBoard()
+{
+    auto *open = findChild<BoardWindow *>(QString(), Qt::FindDirectChildrenOnly);
+    if (!open)
+        open = new BoardWindow(this);
     if (open->isMinimized())
         open->showNormal();
     open->show();

@@ -34,9 +34,6 @@ FileDialog settingsCsvDialog()
                       QStringLiteral("csv"));
 }
 
-namespace
-{
-
 // The file is named after where the settings came from (the configuration file, or the unit
 // and the day of the read), in the folder chosen last time.
 void proposeName(FileDialog &dialog, QString stem, const QString &suffix)
@@ -68,8 +65,6 @@ void saveWithDialog(FileDialog &dialog, QWidget *parent, const QString &done, co
     }
     Messages::Information(parent, done + name);
 }
-
-} // namespace
 
 void saveReportAsPdf(const SettingsReport &report, FileDialog &dialog, QWidget *parent)
 {

@@ -5,12 +5,24 @@
 #include "FileDialog.h"
 #include "SettingsReport.h"
 
+#include <QString>
+
+#include <functional>
+
 class QWidget;
 
 // The save dialogs of the report and of the export. Whoever offers the commands keeps one of
 // each between uses, so that the folder chosen last is offered again.
 FileDialog reportPdfDialog();
 FileDialog settingsCsvDialog();
+
+// Offers `stem` with `suffix` in the folder the dialog chose last, without the characters no file
+// system takes in a name.
+void proposeName(FileDialog &dialog, QString stem, const QString &suffix);
+// Asks for a file with `dialog`, confirms replacing an existing one, writes it with `write` and
+// says `done` and the name, or `failed` and why.
+void saveWithDialog(FileDialog &dialog, QWidget *parent, const QString &done, const QString &failed,
+                    const std::function<bool(const QString &, QString *)> &write);
 
 // Asks for a PDF file name with `dialog`, offering one after where the settings came from, and
 // saves the report there, with the standard boxes for an existing file, a failure and success.

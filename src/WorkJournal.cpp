@@ -59,6 +59,28 @@ QThreadPool &writer()
     return pool;
 }
 
+// Hands the record to the writer thread; a failure is reported once per run over `owner`.
+void appendRecord(const journal::Record &r, QWidget *owner)
+{
+    writer().start([owner = QPointer<QWidget>(owner), r, path = journal::journalPath()] {
+        std::string why;
+        // At the program's end the application may be gone; the record is lost either way.
+        if (journal::append(path, r, &why) || !QCoreApplication::instance())
+            return;
+        QMetaObject::invokeMethod(
+            qApp,
+            [owner, why] {
+                static bool reported = false;
+                if (reported || !owner)
+                    return;
+                reported = true;
+                Messages::Error(owner, QStringLiteral("Журнал работ не записан:\n") +
+                                           QString::fromStdString(why));
+            },
+            Qt::QueuedConnection);
+    });
+}
+
 } // namespace
 
 void recordExchange(const TFrs232 &done, const qvoksb::SettingsSet &current,
@@ -108,23 +130,39 @@ void recordExchange(const TFrs232 &done, const qvoksb::SettingsSet &current,
         r.lastTrip = qvoksb::tripTimeText(*result->lastTrip) + ": " +
                      qvoksb::tripCauseText(result->lastTrip->cause);
 
-    writer().start([owner = QPointer<QWidget>(owner), r, path = journal::journalPath()] {
-        std::string why;
-        // At the program's end the application may be gone; the record is lost either way.
-        if (journal::append(path, r, &why) || !QCoreApplication::instance())
-            return;
-        QMetaObject::invokeMethod(
-            qApp,
-            [owner, why] {
-                static bool reported = false;
-                if (reported || !owner)
-                    return;
-                reported = true;
-                Messages::Error(owner, QStringLiteral("Журнал работ не записан:\n") +
-                                           QString::fromStdString(why));
-            },
-            Qt::QueuedConnection);
-    });
+    appendRecord(r, owner);
+}
+
+void recordUnitExchange(int portNum, const exchange::Result &result, const std::string &file,
+                        const qvoksb::SettingsSet *fileSet, QWidget *owner)
+{
+    journal::Record r;
+    r.time = journal::timeNow();
+    r.program = "qvoksb";
+    r.port = "COM" + std::to_string(portNum);
+    r.address = result.address;
+    r.kind = result.kind == exchange::Kind::Write     ? "write"
+             : result.kind == exchange::Kind::Compare ? "compare"
+                                                      : "read";
+    r.outcome = outcomeOf(result.outcome);
+    r.message = result.message;
+    r.source = file;
+    if (result.kind == exchange::Kind::Write) {
+        r.sha256 = journal::configurationDigest(result.written ? *result.written
+                                                               : fileSet ? *fileSet
+                                                                         : qvoksb::SettingsSet());
+        if (result.verify && result.settings)
+            r.differences = int(result.differences.size());
+    } else if (result.settings) {
+        r.sha256 = journal::configurationDigest(*result.settings);
+        if (result.kind == exchange::Kind::Compare && fileSet)
+            r.differences = int(qvoksb::differenceCount(*fileSet, *result.settings,
+                                                        qvoksb::Compared::Configuration));
+    }
+    if (result.lastTrip)
+        r.lastTrip = qvoksb::tripTimeText(*result.lastTrip) + ": " +
+                     qvoksb::tripCauseText(result.lastTrip->cause);
+    appendRecord(r, owner);
 }
 
 void waitForJournal()

@@ -2,7 +2,10 @@
 // The window's exchanges in the journal of work (journal.h): one record per write, read,
 // compare, command and state read, made from the exchange window's result once it has closed,
 // with the port, the address and the origin of the settings the window that ran it holds.
+#include "core/exchange/exchange_engine.h"
 #include "core/settings/settings_origin.h"
+
+#include <string>
 
 class QWidget;
 class TFrs232;
@@ -14,5 +17,11 @@ class TFrs232;
 // goes on.
 void recordExchange(const TFrs232 &done, const qvoksb::SettingsSet &current,
                     const qvoksb::SettingsOrigin &origin, QWidget *owner);
+// Appends the record of one unit's exchange in a batch of the window of the units on a line, on
+// port COM`portNum`: `file` is the file a write or compare took its settings from (`fileSet`, as
+// the unit was to hold them) or the file a read was saved to.
+void recordUnitExchange(int portNum, const qvoksb::exchange::Result &result,
+                        const std::string &file, const qvoksb::SettingsSet *fileSet,
+                        QWidget *owner);
 // Waits until every record handed over is in the file (before the journal is read back).
 void waitForJournal();

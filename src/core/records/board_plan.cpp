@@ -53,23 +53,11 @@ std::string patternProblem(const std::string &pattern, std::size_t units)
     return {};
 }
 
-std::vector<uint8_t> repeatedAddresses(const std::vector<uint8_t> &addresses)
-{
-    std::vector<uint8_t> seen, repeated;
-    for (uint8_t a : addresses) {
-        if (std::find(seen.begin(), seen.end(), a) == seen.end())
-            seen.push_back(a);
-        else if (std::find(repeated.begin(), repeated.end(), a) == repeated.end())
-            repeated.push_back(a);
-    }
-    return repeated;
-}
-
 report::Table table(const std::vector<Row> &rows)
 {
     report::Table t;
     t.header.assign(Header.begin(), Header.end());
-    t.widths = {7, 14, 16, 20, 26, 14, 12};
+    t.widths = {9, 14, 16, 18, 25, 14, 13};
     t.centred = {true, false, false, false, false, false, true};
     for (const Row &r : rows) {
         report::Row cells;

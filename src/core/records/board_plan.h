@@ -21,8 +21,6 @@ std::string fileNameFor(const std::string &pattern, int address);
 // Empty when the pattern may name the files of `units` units; otherwise why not (Russian): an
 // empty pattern, or one without %a for more than one unit, which would give them all one file.
 std::string patternProblem(const std::string &pattern, std::size_t units);
-// Addresses that occur more than once, each once, in the order they first repeat.
-std::vector<uint8_t> repeatedAddresses(const std::vector<uint8_t> &addresses);
 
 // One unit in the board's record.
 struct Row {

@@ -1,0 +1,90 @@
+#pragma once
+// The line to the units of a switchboard, as the window "Блоки на линии" uses it: it keeps the
+// port open for a whole batch and runs one scan or one exchange of the core at a time on it, the
+// exchange on the configurator's 300 ms ticks, the scan whenever bytes come or its time-out is
+// due. While a batch holds the line, the main window's exchanges wait for it.
+#include "core/exchange/exchange_engine.h"
+#include "core/exchange/scan.h"
+#include "core/link/serial_port.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QTimer;
+
+class BoardLine : public QObject
+{
+    Q_OBJECT
+public:
+    // A step without a correct answer for this long gives up, so that a unit that stays silent
+    // or has gone lets the batch go on to the next one.
+    static constexpr qvoksb::exchange::Milliseconds StepTimeout{3000};
+
+    explicit BoardLine(QObject *parent = nullptr);
+    ~BoardLine() override;
+
+    // Opens the port with these settings and holds the line; false with the reason in words.
+    bool open(int portNum, bool dtr, bool rts, QString *problem);
+    // Closes the port and lets the main window's exchanges go on.
+    void close();
+    bool isOpen() const { return port_.Active(); }
+    bool portLost() const { return portLost_; }
+    int portNum() const { return port_.PortNum; }
+
+    // One at a time; finished() when it has ended.
+    void startScan(const qvoksb::exchange::ScanOptions &options);
+    void startExchange(qvoksb::exchange::Options options);
+    // Stops the running scan or exchange at once (a batch stops between units instead).
+    void abort();
+    bool running() const { return engine_ || scan_; }
+
+    // After finished(): the exchange's result, or the scan's entries.
+    const std::optional<qvoksb::exchange::Result> &result() const { return result_; }
+    const std::vector<qvoksb::exchange::ScanEntry> &entries() const { return entries_; }
+
+    // True while a window of the units holds a line; the main window's exchanges then wait.
+    static bool held();
+    // Waits in an event loop until no line is held.
+    static void waitUntilFree();
+
+signals:
+    void progress(int done, int inAll);
+    void finished();
+    void released();
+
+private:
+    struct QtHandOff : qvoksb::GuiHandOff {
+        QPointer<QObject> owner;
+        bool post(std::function<void()> task) override;
+    };
+    class PortLine : public qvoksb::exchange::Line
+    {
+    public:
+        explicit PortLine(qvoksb::SerialPort &port) : port_(port) {}
+        void discardInput() override { port_.PurgeRead(); }
+        bool send(std::span<const uint8_t> frame) override;
+
+    private:
+        qvoksb::SerialPort &port_;
+    };
+
+    void received(const uint8_t *data, size_t count);
+    void lineError(uint32_t flags);
+    void tick();
+    void pollScan();
+    void end();
+
+    QtHandOff handOff_; // before the port: its threads stop before the hand-off goes
+    qvoksb::SerialPort port_;
+    PortLine line_{port_};
+    QTimer *timer_;
+    std::unique_ptr<qvoksb::exchange::Engine> engine_;
+    std::unique_ptr<qvoksb::exchange::Scan> scan_;
+    std::optional<qvoksb::exchange::Result> result_;
+    std::vector<qvoksb::exchange::ScanEntry> entries_;
+    bool portLost_ = false;
+};
