@@ -6,6 +6,11 @@
 
 #include "testsupport.h"
 
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QAction>
 #include <QFile>
 #include <QGuiApplication>
@@ -153,6 +158,46 @@ private slots:
         const QList<QToolButton *> buttons = w.speedBarButtons();
         for (int i = 0; i < 5; ++i)
             QCOMPARE(buttons[i]->mapTo(&w, QPoint(0, 0)).x(), lefts[i]);
+    }
+
+    // Every caption of every page fits its control in the font the system gives (under Wine,
+    // the sans-serif font that stands in for Windows' own): none is cut off at its edge.
+    void noCaptionClipped()
+    {
+        ShownMainWindow w;
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QStringList clipped;
+        for (int page = 0; page < w.PageControl1->count(); ++page) {
+            w.PageControl1->setCurrentIndex(page);
+            for (QWidget *c : w.PageControl1->ActivePage()->findChildren<QWidget *>()) {
+                if (!c->isVisible())
+                    continue;
+                QString text;
+                int room = 0;
+                if (auto *label = qobject_cast<QLabel *>(c); label && !label->wordWrap()) {
+                    text = label->text();
+                    room = label->contentsRect().width() - 2 * std::max(0, label->margin());
+                } else if (auto *button = qobject_cast<QAbstractButton *>(c);
+                           button && !qobject_cast<QToolButton *>(c)) {
+                    // The room the style leaves the text beside the box, the circle or the frame.
+                    QStyleOptionButton option;
+                    option.initFrom(button);
+                    text = option.text = button->text();
+                    const QStyle::SubElement contents =
+                        qobject_cast<QCheckBox *>(c)      ? QStyle::SE_CheckBoxContents
+                        : qobject_cast<QRadioButton *>(c) ? QStyle::SE_RadioButtonContents
+                                                          : QStyle::SE_PushButtonContents;
+                    room = button->style()->subElementRect(contents, &option, button).width();
+                } else {
+                    continue;
+                }
+                text.remove(QLatin1Char('&'));
+                const int needed = c->fontMetrics().horizontalAdvance(text);
+                if (!text.isEmpty() && needed > room)
+                    clipped << QStringLiteral("%1 «%2»: %3 px in %4").arg(c->objectName(), text).arg(needed).arg(room);
+            }
+        }
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join('\n')));
     }
 
     void firstRunWithoutProfile()
