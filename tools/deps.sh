@@ -10,10 +10,31 @@ desktop-file-utils appstream man-db dpkg-dev \
 xvfb dbus at-spi2-core python3-pyatspi \
 poppler-utils socat"
 # The Windows build of the core and its tests under Wine (tools/wine-tests.sh); Qt for Windows
-# from Debian's source (tools/build-qt-windows.sh: dpkg-dev unpacks it, Ninja builds it) and the
-# installer (nsis).
+# from Debian's source (tools/build-qt-windows.sh: dpkg-dev unpacks it, Ninja builds it), the
+# installer (nsis), and the font that stands in for Windows' UI font under Wine (below).
 QVOKSB_WINDOWS_PACKAGES="mingw-w64 g++-mingw-w64-x86-64-posix wine64 socat googletest \
-dpkg-dev ninja-build nsis"
+dpkg-dev ninja-build nsis fonts-liberation"
+
+# Windows draws its windows in its UI fonts (Segoe UI, Tahoma, "MS Shell Dlg"); a Wine prefix has
+# none of them and falls back to the first font it finds, often a serif one without Cyrillic, in
+# which nothing can be judged. Liberation Sans, with Arial's metrics, stands in for them.
+# wine_ui_font WINE64 FOLDER: maps the names in the prefix $WINEPREFIX (a registry file is left in
+# FOLDER), then checks with tools/wine-ui-font.c that every one is drawn sans-serif with Cyrillic.
+QVOKSB_WINE_UI_FONT="Liberation Sans"
+wine_ui_font() {
+    local wine="$1" folder="$2" name
+    {
+        printf 'Windows Registry Editor Version 5.00\n\n'
+        printf '[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n'
+        for name in "MS Shell Dlg" "MS Shell Dlg 2" "Segoe UI" "Tahoma" "MS Sans Serif" "Arial"; do
+            printf '"%s"="%s"\n' "$name" "$QVOKSB_WINE_UI_FONT"
+        done
+    } >"$folder/ui-font.reg"
+    "$wine" regedit /S "Z:$(echo "$folder/ui-font.reg" | tr / '\\')" >/dev/null 2>&1
+    x86_64-w64-mingw32-gcc -municode -mconsole -o "$folder/wine-ui-font.exe" \
+        "$QVOKSB_ROOT/tools/wine-ui-font.c" -lgdi32 -luser32
+    "$wine" "$folder/wine-ui-font.exe"
+}
 
 # ensure_packages [extra packages...]: installs what is missing when root, otherwise prints
 # the one apt-get line to run and stops. QVOKSB_APT_OPTIONS adds options to apt-get install.

@@ -21,6 +21,8 @@ if [ "${1:-}" != --on-display ]; then
 fi
 installer=$2
 shot=$3
+QVOKSB_ROOT="$(cd "$(dirname "$0")/.." && pwd)"
+. "$QVOKSB_ROOT/tools/deps.sh"
 
 WINE64=$(command -v wine64 || echo /usr/lib/wine/wine64)
 WINESERVER=$(command -v wineserver || echo "$(dirname "$WINE64")/wineserver")
@@ -39,6 +41,8 @@ fail() {
 
 started=$(date +%s)
 "$WINE64" wineboot -i >/dev/null 2>&1
+# The installed program drawn in a stand-in for Windows' UI font, as a user would see it.
+wine_ui_font "$WINE64" "$work" || fail "the prefix has no sans-serif UI font with Cyrillic"
 "$WINE64" "$installer" /S >/dev/null 2>&1 || fail "the installer ended with $?"
 "$WINESERVER" -w
 

@@ -43,6 +43,8 @@ trap cleanup EXIT
 mkdir -p "$WINEPREFIX"
 "$WINESERVER" -p 60 >/dev/null 2>&1 # one server for the whole run, so the links below stay
 "$WINE64" wineboot -i >/dev/null 2>&1
+# The window suites are drawn, and their captions measured, in a stand-in for Windows' UI font.
+wine_ui_font "$WINE64" "$work"
 
 socat pty,raw,echo=0,link="$work/near" pty,raw,echo=0,link="$work/far" &
 socat_pid=$!
