@@ -436,6 +436,17 @@ TEST(ExchangeEngine, AnEchoingAdapterIsNeverTheUnit)
     EXPECT_EQ(alone.engine.label(), "Исполнение команды прервано!");
     EXPECT_EQ(alone.sent.size(), 1u); // a command that may have been heard is never repeated
     EXPECT_EQ(std::count(alone.discarded.begin(), alone.discarded.end(), "эхо адаптера"), 1);
+    // A garbled echo: the command is not repeated, and a caller pacing by replies is not told
+    // to repeat it.
+    Session garbled(absent, o);
+    garbled.engine.tick(at(300));
+    Bytes bad = garbled.sent.at(0).second;
+    bad[4] ^= 0x10;
+    garbled.engine.received(bad, at(312));
+    garbled.engine.tick(at(600));
+    EXPECT_FALSE(garbled.engine.repeatDue());
+    garbled.engine.tick(at(1500));
+    EXPECT_EQ(garbled.sent.size(), 1u);
 
     HandUnit unit = distinctUnit();
     Session command(unit, o);

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -439,6 +440,63 @@ TEST_F(Ksb7ctlTest, SpoiltRepliesAreRepeatedUntilTheReadIsWhole)
     const Outcome wrong = ksb7ctl({"status", "--timeout", "0.5"});
     EXPECT_EQ(wrong.code, 2);
     EXPECT_NE(wrong.err.find("неверный ответ блока"), std::string::npos) << wrong.err;
+}
+
+// The line as it is: an adapter that hears itself, stray bytes before replies, a block that
+// answers late amid noise, a refusal followed by silence, the cable out for a while. Each ends
+// in the sound result; a success is the unit's own configuration, read as on a clean line.
+TEST_F(Ksb7ctlTest, EchoNoiseOutagesAndRefusalsNeverGiveAFalseResult)
+{
+    startUnits({1});
+    const std::string file = writeFile("line.txt", changedSet());
+    ASSERT_EQ(ksb7ctl({"write", file}).code, 0);
+    ASSERT_EQ(ksb7ctl({"read", "-o", path("clean.txt")}).code, 0);
+    const auto readsClean = [&](bool fast, const char *what) {
+        const Outcome read = ksb7ctl({"read", "-o", path("line-read.txt")}, fast);
+        EXPECT_EQ(read.code, 0) << what << (fast ? ", reply paced: " : ", ticks: ") << read.err;
+        EXPECT_EQ(slurp(path("line-read.txt")), slurp(path("clean.txt"))) << what;
+    };
+
+    // A two-wire adapter: with nobody at address 2 the command's echo is no success; with the
+    // unit there, every kind goes through and the command acts once.
+    unit(0).setFaults({.echo = true});
+    const Outcome alone = ksb7ctl({"--address", "2", "--timeout", "1", "command", "out1", "--yes"});
+    EXPECT_EQ(alone.code, 2) << alone.err;
+    unit(0).clearReceivedFrames();
+    const Outcome command = ksb7ctl({"command", "out2", "--yes"});
+    EXPECT_EQ(command.code, 0) << command.err;
+    EXPECT_EQ(unit(0).receivedFrames().size(), 1u);
+    EXPECT_EQ(unit(0).lastCommand(), 21);
+    EXPECT_EQ(ksb7ctl({"write", file, "--verify"}).code, 0);
+    readsClean(true, "echo");
+
+    // A stray byte as the unit turns the line round, and block 4 answering 650 ms late with
+    // six bytes of noise before every reply.
+    unit(0).setFaults({.noiseBytes = 1});
+    readsClean(true, "stray byte");
+    unit(0).setFaults({.noiseBytes = 6, .delayBlockStart = 384, .delayBlockMs = 650});
+    for (bool fast : {true, false})
+        readsClean(fast, "late block and noise");
+
+    // Block 3 refused, then the cable out: the refusal is the outcome, not the read-back.
+    unit(0).setFaults({.exceptionBlockStart = 277,
+                       .exceptionCode = 3,
+                       .silentFromRequest = 4,
+                       .silentForMs = 60000});
+    const Outcome refused = ksb7ctl({"--timeout", "1", "write", file, "--verify"});
+    EXPECT_EQ(refused.code, 4) << refused.err;
+    EXPECT_NE(refused.err.find("отклонил шаг 3"), std::string::npos) << refused.err;
+
+    // The cable out for two seconds from the third request: a one-second step time-out gives
+    // up at once, a longer one reads the unit whole once the cable is back.
+    unit(0).setFaults({.silentFromRequest = 3, .silentForMs = 2000});
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(ksb7ctl({"--timeout", "1", "read"}).code, 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+    unit(0).setFaults({.silentFromRequest = 3, .silentForMs = 2000});
+    const Outcome back = ksb7ctl({"--timeout", "5", "read", "-o", path("line-read.txt")});
+    EXPECT_EQ(back.code, 0) << back.err;
+    EXPECT_EQ(slurp(path("line-read.txt")), slurp(path("clean.txt")));
 }
 
 // Every unit's exchange leaves one record in the journal of work; the digest is that of the

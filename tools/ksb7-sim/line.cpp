@@ -291,10 +291,10 @@ void Line::deliver(const Outgoing &out)
 {
     if (out.bytes.empty())
         return;
-    if (out.delayMs > 0 && !pause(out.delayMs))
-        return;
     if (!out.noise.empty())
         send(out.noise.data(), out.noise.size(), "noise (fault)");
+    if (out.delayMs > 0 && !pause(out.delayMs))
+        return;
     const size_t half = out.bytes.size() / 2;
     if (out.vanish) {
         send(out.bytes.data(), half, "first half of: " + out.note);

@@ -17,7 +17,7 @@ namespace ksb7sim
 
 // What a unit sends back for one request, and how.
 struct Outgoing {
-    std::vector<uint8_t> noise; // sent just before the reply
+    std::vector<uint8_t> noise; // sent as the unit takes the request, before its reply
     std::vector<uint8_t> bytes; // nothing: no reply
     std::string note;           // printed after the bytes
     int delayMs = 0;

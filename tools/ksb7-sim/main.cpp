@@ -85,7 +85,8 @@ Fault modes (any combination; "every N-th" counts requests, or replies, from the
                       what it was told), e.g. --alter 385:150
   --echo              the line hands every request straight back, as a two-wire RS-485
                       adapter that hears its own transmission
-  --noise N           N random bytes on the line just before each reply (a turnaround glitch)
+  --noise N           N random bytes on the line as the unit takes each request, before its
+                      reply (a turnaround glitch)
   --delay-block ADDR:MS
                       answer requests touching the block that starts at ADDR MS ms late, e.g.
                       384:650 for a unit slow on its phase time-overcurrent settings

@@ -31,7 +31,7 @@ struct Faults {
     uint16_t alterValue = 0;          // what was sent, and the write is still acknowledged
     bool echo = false;                // the line hands every request straight back, as a
                                       // two-wire adapter that hears itself (the host's only)
-    int noiseBytes = 0;               // this many random bytes just before each reply
+    int noiseBytes = 0;               // this many random bytes as the unit takes each request
     int delayBlockStart = -1;         // requests touching the block that starts here (or this
     int delayBlockMs = 0;             // register) are answered this much later
     int silentFromRequest = 0;        // from the n-th request on, for silentForMs, the cable is
