@@ -75,8 +75,31 @@ for n in $(seq 16); do ln -sfn "$near" "$WINEPREFIX/dosdevices/com$n"; done
 ln -sfn "$far" "$WINEPREFIX/dosdevices/com17"
 
 export QVOKSB_TEST_FAR_PORT=17
+# The network link's Winsock half reaches a simulated unit of the build machine through its two
+# gateways on the loopback address, on ports ksb7-sim picks and prints.
+gateway_sim="${SIM:-$QVOKSB_ROOT/build/ksb7-sim}"
+gateway_pid=""
+if [ -x "$gateway_sim" ]; then
+    mkdir -p "$work/gateway"
+    QVOKSB_PORT_DIR="$work/gateway" "$gateway_sim" --port 1 --quiet --tcp 0 --modbus-tcp 0 \
+        >"$work/gateway.out" &
+    gateway_pid=$!
+    for _ in $(seq 50); do grep -q 'gateway modbus-tcp://' "$work/gateway.out" && break; sleep 0.1; done
+    export QVOKSB_TEST_GATEWAY_TCP=$(sed -n 's|^ksb7-sim: gateway tcp://127.0.0.1:||p' "$work/gateway.out")
+    export QVOKSB_TEST_GATEWAY_MODBUS_TCP=$(sed -n 's|^ksb7-sim: gateway modbus-tcp://127.0.0.1:||p' "$work/gateway.out")
+    # A second unit whose line goes for good halfway through its first reply: its gateway
+    # passes on the half and closes the connection.
+    QVOKSB_PORT_DIR="$work/gateway" "$gateway_sim" --port 2 --quiet --vanish 1 \
+        --vanish-downtime -1 --modbus-tcp 0 >"$work/closing.out" &
+    gateway_pid="$gateway_pid $!"
+    for _ in $(seq 50); do grep -q 'gateway modbus-tcp://' "$work/closing.out" && break; sleep 0.1; done
+    export QVOKSB_TEST_GATEWAY_CLOSING=$(sed -n 's|^ksb7-sim: gateway modbus-tcp://127.0.0.1:||p' "$work/closing.out")
+else
+    echo "No ksb7-sim at $gateway_sim: the network link's tests against it are skipped"
+fi
 status=0
 (cd "$BUILD" && ctest --output-on-failure) || status=$?
+[ -n "$gateway_pid" ] && kill $gateway_pid 2>/dev/null || true
 if [ "${WINE_BENCH:-0}" = 1 ]; then
     "$WINE64" "$BUILD/bench_serial_port_win.exe" || status=$?
 fi

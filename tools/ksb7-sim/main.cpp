@@ -61,6 +61,7 @@ Options:
                       127.0.0.1:PORT, the MBAP unit id addressing the unit; one request on
                       the line at a time, none answered after 1500 ms of silence
                       (ksb7ctl --port modbus-tcp://127.0.0.1:PORT)
+                      PORT 0 takes a free port; the line "ksb7-sim: gateway URL" names it
   --quiet             no traffic print
   --help              this text
 
@@ -193,7 +194,7 @@ int main(int argc, char **argv)
         {nullptr, 0, nullptr, 0},
     };
 
-    int port = 1, inputs = 0, tcpPort = 0, modbusTcpPort = 0;
+    int port = 1, inputs = 0, tcpPort = -1, modbusTcpPort = -1;
     std::vector<uint8_t> addresses = {1};
     bool quiet = false;
     std::vector<std::pair<int, uint16_t>> startValues;
@@ -215,8 +216,8 @@ int main(int argc, char **argv)
         {OptBurst, 1, 256, &faults.burstBytes},
         {OptVanish, 1, 1000000, &faults.vanishAtRequest},
         {OptVanishDowntime, -1, maxMs, &faults.vanishDowntimeMs},
-        {OptTcp, 1, 65535, &tcpPort},
-        {OptModbusTcp, 1, 65535, &modbusTcpPort},
+        {OptTcp, 0, 65535, &tcpPort},
+        {OptModbusTcp, 0, 65535, &modbusTcpPort},
         {OptNoise, 1, 256, &faults.noiseBytes},
     };
     for (int opt; (opt = getopt_long(argc, argv, "h", options, nullptr)) != -1;) {
@@ -356,7 +357,7 @@ int main(int argc, char **argv)
     for (const auto &[mode, tcp, scheme] :
          {std::tuple{ksb7sim::TcpGateway::Mode::RtuOverTcp, tcpPort, "tcp"},
           std::tuple{ksb7sim::TcpGateway::Mode::ModbusTcp, modbusTcpPort, "modbus-tcp"}}) {
-        if (tcp == 0)
+        if (tcp < 0)
             continue;
         ksb7sim::SimulatedUnit *first = units.front().get();
         gateways.push_back(std::make_unique<ksb7sim::TcpGateway>(

@@ -295,8 +295,10 @@ void NetLink::receivedEvent(std::vector<uint8_t> bytes, uint64_t generation)
         const std::string header = "MBAP: транзакция " + std::to_string(item.transaction) +
                                    ", длина " + std::to_string(item.rtu.size() - 2) +
                                    ", устройство " + std::to_string(item.rtu[0]);
-        if (!awaiting_ || std::find(outstanding_.begin(), outstanding_.end(),
-                                    item.transaction) == outstanding_.end()) {
+        // An answer to any copy of the request outstanding is an answer to it, also after the
+        // first: on a serial line too the engine sees the answers to its extra copies come late.
+        if (std::find(outstanding_.begin(), outstanding_.end(), item.transaction) ==
+            outstanding_.end()) {
             traffic(LinkTraffic::Dropped, item.wire,
                     header + ": ответ не на последний запрос (транзакция " +
                         std::to_string(transaction_) + "), отброшен");

@@ -7,8 +7,9 @@
 //    the unit's address and whose transaction id counts up; the link hands the engine the RTU
 //    frame each reply stands for, and drops a reply to any transaction but the outstanding
 //    request's (a late answer to a request the engine has moved on from). A request the engine
-//    sends again unchanged is the same question: its copies' transactions all stay outstanding,
-//    since a converting gateway queues the copies and answers the first one first.
+//    sends again unchanged before it was answered is the same question: the transactions of all
+//    its copies stay outstanding until another request goes, since a converting gateway queues
+//    the copies and answers each in turn, as a slow unit on a serial line would.
 //
 // Threads: open() starts one network thread, which resolves the name, connects (non-blocking,
 // within connectTimeoutMs), then sends what is queued and reads what arrives. Its events reach

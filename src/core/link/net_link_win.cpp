@@ -21,6 +21,9 @@ struct NetLink::Session {
     // FD_WRITE is signalled once when the socket can send and then only after a send was
     // refused for want of room: until then the socket counts as writable.
     bool writeBlocked = false;
+    // FD_CLOSE is signalled once, maybe with bytes still unread: from then on the socket counts
+    // as readable until a read returns the end.
+    bool peerClosing = false;
     ~Session()
     {
         if (socket != INVALID_SOCKET)
@@ -148,8 +151,8 @@ NetError connectSocket(NetLink::Session &s, const std::string &host, int port, i
 
 SocketEvent waitForSocket(NetLink::Session &s, bool wantWrite)
 {
-    if (wantWrite && !s.writeBlocked)
-        return {false, false, true, 0};
+    if (s.peerClosing || (wantWrite && !s.writeBlocked))
+        return {false, s.peerClosing, wantWrite && !s.writeBlocked, 0};
     for (;;) {
         const WSAEVENT events[2] = {s.socketEvent, s.wake};
         const DWORD ready = ::WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE);
@@ -171,6 +174,8 @@ SocketEvent waitForSocket(NetLink::Session &s, bool wantWrite)
         event.readable = (happened.lNetworkEvents & (FD_READ | FD_CLOSE)) != 0;
         if (happened.lNetworkEvents & FD_WRITE)
             s.writeBlocked = false;
+        if (happened.lNetworkEvents & FD_CLOSE)
+            s.peerClosing = true;
         event.writable = !s.writeBlocked;
         if (event.readable || event.writable)
             return event;
