@@ -41,6 +41,7 @@ DifferenceWindow::DifferenceWindow(QWidget *parent, Source source, const qvoksb:
 
     summary_ = new QLabel(this);
     table_ = new QTableWidget(0, 4, this);
+    table_->setAccessibleName(QStringLiteral("Параметры"));
     table_->setHorizontalHeaderLabels(
         {QStringLiteral("Страница"), QStringLiteral("Параметр"),
          source == Source::Verification ? QStringLiteral("Записано") : QStringLiteral("В окне"),

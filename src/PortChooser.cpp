@@ -29,6 +29,7 @@ PortChooser::PortChooser(int portNum, QWidget *parent, const Lister &lister) : Q
 
     Ports = new QTableWidget(int(listed_.size()), 5, this);
     Ports->setObjectName(QStringLiteral("Ports"));
+    Ports->setAccessibleName(QStringLiteral("Последовательные порты"));
     Ports->setHorizontalHeaderLabels(
         {QStringLiteral("Устройство"), QStringLiteral("Описание"), QStringLiteral("Изготовитель"),
          QStringLiteral("Серийный номер"), QStringLiteral("Постоянное имя")});

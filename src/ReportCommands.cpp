@@ -14,6 +14,7 @@
 #include <QPrinter>
 #include <QRegularExpression>
 #include <QToolBar>
+#include <QToolButton>
 
 #include <functional>
 
@@ -114,6 +115,9 @@ void showSettingsReport(const SettingsSet &set, const ReportHeader &header, File
                      [&report](QPrinter *p) { paintReport(*p, report); });
     // Saving as PDF is one button beside printing.
     if (auto *bar = preview.findChild<QToolBar *>()) {
+        // The button that opens the buttons a narrow bar cannot show is read out by its purpose.
+        if (auto *more = bar->findChild<QToolButton *>(QStringLiteral("qt_toolbar_ext_button")))
+            more->setAccessibleName(QStringLiteral("Другие кнопки"));
         QAction *save = bar->addAction(QStringLiteral("Сохранить в PDF ..."));
         save->setObjectName(QStringLiteral("SavePdf"));
         save->setToolTip(QStringLiteral("сохранить отчёт в файл PDF"));

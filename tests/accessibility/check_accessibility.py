@@ -1,8 +1,9 @@
 """The configurator as a screen reader sees it: walks the AT-SPI tree of the running program once
 and checks the pages, the keyboard's page switching, the spin edits' values and texts, the menu
 bar's Alt letters, the port and line menu items, the LEDs, the names inside the repeated frames and the tool bar,
-and the windows "Журнал работ", "Характеристики срабатывания" and "Журнал обмена" beside the
-main one.
+the windows "Журнал работ", "Характеристики срабатывания" and "Журнал обмена" beside the
+main one, and the modal windows: the port chooser, the difference window of a compare with the
+unit, the report form and the report's print preview, each opened by clicking its menu item.
 
 Run by run_accessibility_check, which provides the X display and the buses.
 Usage: check_accessibility.py PATH-TO-QVOKSB PATH-TO-KSB7-SIM
@@ -19,8 +20,10 @@ PAGE_CAPTIONS = ["КОНФИГУРАЦИЯ", "УСТАВКИ МТЗ", "УСТА�
 LED_NAMES = ["Цифровые входы: ВХОД-1", "Цифровые входы: ВХОД-2", "Цифровые входы: ВХОД-3",
              "Цифровые входы: ВЫКЛ.", "Выходные реле: ВЫХОД-1", "Выходные реле: ВЫХОД-2",
              "Выходные реле: ВЫХОД-3", "Выходные реле: ВЫКЛ."]
+REPORT_TITLE = "Отчёт о настройках блока KSB-7"
 REPEATED_FRAMES = ["ВЫКЛ", "ВЫХ.1", "ВЫХ.2", "ВЫХ.3", "ВХОД 1", "ВХОД 2", "ВХОД 3"]
 KEY_TAB, KEY_PAGE_UP, KEY_PAGE_DOWN, KEY_UP = 0xFF09, 0xFF55, 0xFF56, 0xFF52
+KEY_RETURN, KEY_ESCAPE = 0xFF0D, 0xFF1B
 MASK_SHIFT, MASK_CONTROL = 1 << 0, 1 << 2
 
 failures = []
@@ -244,9 +247,37 @@ def run_checks(proc):
         for node in walk(bar):
             check(node.name != "", f"unnamed {node.getRoleName()} in the tool bar")
 
+    # The modal windows, before any window beside the main one covers its menus. A modal window
+    # opened through an action call would hold the call until it closed, so each is opened as a
+    # user opens it: a click on the menu, a click on the item.
+    app = find_app(proc)
+
+    def choose(menu, item):
+        click(items[menu])
+        popup = menus[menu]
+        click(wait_for(lambda: next((c for c in (popup.getChildAtIndex(i)
+                                                 for i in range(popup.childCount))
+                                     if c is not None and c.name == item
+                                     and has(c, pyatspi.STATE_SHOWING)), None),
+                       f"the item {item!r} on screen", 10))
+
+    def modal(title, tables, close_key=KEY_ESCAPE):
+        window = window_named(app, title, showing=True)
+        check(window.getRole() == pyatspi.ROLE_DIALOG, f"{title!r} is a {window.getRoleName()}")
+        check_window(window, title, tables)
+        pyatspi.Registry.generateKeyboardEvent(close_key, None, pyatspi.KEY_SYM)
+        wait_for(lambda: not has(window, pyatspi.STATE_SHOWING), f"{title!r} closed", 20)
+
+    choose("Подключение", "Выбор порта ...")
+    modal("Выбор порта", 1)
+    choose("Сервис", "Сравнить с блоком ...")
+    modal("Сравнение с блоком", 1)
+    choose("Сервис", "Отчёт о настройках ...")
+    modal(REPORT_TITLE, 0, KEY_RETURN)  # the form; its OK leads to the preview
+    modal(REPORT_TITLE, 0)
+
     # The windows of "Сервис" that stand beside the main one: every control named, every table
     # with its column headings and readable cells.
-    app = find_app(proc)
     service = menus.get("Сервис")
     if check(service is not None, "no menu «Сервис»"):
         entries = {service.getChildAtIndex(i).name: service.getChildAtIndex(i)
@@ -259,10 +290,15 @@ def run_checks(proc):
             check_window(window_named(app, title), title, tables)
 
 
-def window_named(app, title):
-    return wait_for(lambda: next((app.getChildAtIndex(i) for i in range(app.childCount)
-                                  if app.getChildAtIndex(i) is not None
-                                  and app.getChildAtIndex(i).name == title), None),
+def click(node):
+    box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    pyatspi.Registry.generateMouseEvent(box.x + box.width // 2, box.y + box.height // 2, "b1c")
+
+
+def window_named(app, title, showing=False):
+    return wait_for(lambda: next((w for w in (app.getChildAtIndex(i) for i in range(app.childCount))
+                                  if w is not None and w.name == title
+                                  and (not showing or has(w, pyatspi.STATE_SHOWING))), None),
                     f"the window {title!r}", 20)
 
 
