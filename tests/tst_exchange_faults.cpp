@@ -147,6 +147,41 @@ private slots:
         QVERIFY(!anyLit(w()));
     }
 
+    void anEchoingAdapterAndARefusalThenSilence()
+    {
+        // A two-wire adapter hears the command, and the unit is silent: the echo is no success.
+        h_.unit->setFaults({.silent = true, .echo = true});
+        ExchangeLog alone;
+        w().Button1->click();
+        QVERIFY(alone.showed(QStringLiteral("Исполнение команды прервано!")));
+        QVERIFY(!alone.showed(QStringLiteral("Команда успешно выполнена!")));
+        // With the unit answering, its reply after the echo is the success, and it acts once.
+        h_.unit->setFaults({.echo = true});
+        h_.unit->clearReceivedFrames();
+        ExchangeLog command;
+        w().Button1->click();
+        QVERIFY(command.showed(QStringLiteral("Команда успешно выполнена!")));
+        QCOMPARE(h_.frames().size(), size_t(1));
+        QVERIFY(h_.unit->lastCommand() > 0);
+
+        // Block 7 refused (the six before it are in), then the unit goes quiet as block 4 is
+        // read back: the refusal stays on show until the user closes the window.
+        w().VerifyWrite->setChecked(true);
+        h_.unit->setFaults({.exceptionBlockStart = 269,
+                            .exceptionCode = 3,
+                            .silentFromRequest = 11,
+                            .silentForMs = 60000});
+        ExchangeLog write(abortAfter(8000));
+        w().SIWrite->click();
+        QVERIFY(write.actionDone());
+        QCOMPARE(int(wordAt(h_.frames().back(), 2)), 384); // block 4 was being read back
+        const Look last = *write.lastOpen();
+        QVERIFY(last.text.startsWith(refusalPrefix));
+        QVERIFY(last.text.contains(QStringLiteral("Запрос к регистрам 269–272")));
+        QVERIFY(last.red);
+        QVERIFY(!write.showed(QStringLiteral("Чтение уставок МТЗ ...")));
+    }
+
     void aReadThatStopsHalfWayChangesNoControl()
     {
         // The unit holds other settings than the window, and refuses its phase-overcurrent
