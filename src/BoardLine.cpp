@@ -1,7 +1,7 @@
 #include "BoardLine.h"
 
-#include "core/link/line_errors.h"
 #include "core/link/port_assignment.h"
+#include "core/link/serial_link.h"
 
 #include <QEventLoop>
 #include <QTimer>
@@ -27,23 +27,21 @@ bool BoardLine::QtHandOff::post(std::function<void()> task)
     return QMetaObject::invokeMethod(owner, std::move(task), Qt::QueuedConnection);
 }
 
-bool BoardLine::PortLine::send(std::span<const uint8_t> frame)
+void BoardLine::LinkLine::discardInput()
 {
-    port_.PurgeWrite();
-    try {
-        port_.WriteBuf(frame.data(), int(frame.size()));
-        return true;
-    } catch (const qvoksb::SerialPortError &) {
-        return false; // the line error says why, when it knows
-    }
+    if (owner_.link_)
+        owner_.link_->discardInput();
+}
+
+bool BoardLine::LinkLine::send(std::span<const uint8_t> frame)
+{
+    return owner_.link_ && owner_.link_->send(frame);
 }
 
 BoardLine::BoardLine(QObject *parent) : QObject(parent), timer_(new QTimer(this))
 {
     handOff_.owner = this;
     port_.setGuiHandOff(&handOff_);
-    port_.OnRxBuf = [this](const uint8_t *data, size_t count) { received(data, count); };
-    port_.OnError = [this](uint32_t flags) { lineError(flags); };
     timer_->setTimerType(Qt::PreciseTimer);
     connect(timer_, &QTimer::timeout, this, [this] {
         if (engine_)
@@ -73,21 +71,37 @@ void BoardLine::waitUntilFree()
     }
 }
 
-bool BoardLine::open(int portNum, bool dtr, bool rts, QString *problem)
+bool BoardLine::open(const Choice &choice, QString *problem)
 {
-    if (port_.Active())
+    if (link_)
         return true;
-    port_.PortNum = portNum;
-    port_.ControlDtr = dtr ? qvoksb::dtrEnabled : qvoksb::dtrDisabled;
-    port_.ControlRts = rts ? qvoksb::rtsEnabled : qvoksb::rtsDisabled;
     portLost_ = false;
+    ready_ = false;
+    if (choice.gateway) {
+        link_ = std::make_unique<qvoksb::NetLink>(*choice.gateway, &handOff_);
+    } else {
+        port_.PortNum = choice.portNum;
+        port_.ControlDtr = choice.dtr ? qvoksb::dtrEnabled : qvoksb::dtrDisabled;
+        port_.ControlRts = choice.rts ? qvoksb::rtsEnabled : qvoksb::rtsDisabled;
+        link_ = std::make_unique<qvoksb::SerialLink>(port_);
+    }
+    link_->onOpen = [this] { ready(); };
+    link_->onReceived = [this](std::span<const uint8_t> bytes) { received(bytes); };
+    link_->onFault = [this](const qvoksb::LinkFault &f) { fault(f); };
     try {
-        port_.Open();
-    } catch (const qvoksb::SerialPortError &e) {
+        link_->open();
+    } catch (const qvoksb::LinkError &e) {
         if (problem)
-            *problem = QStringLiteral("Порт COM%1 занят другим приложением или недоступен: %2")
-                           .arg(portNum)
-                           .arg(QString::fromStdString(qvoksb::openFailureReason(e.systemError())));
+            *problem = choice.gateway
+                           ? QStringLiteral("Шлюз %1 недоступен: %2")
+                                 .arg(QString::fromStdString(link_->name()),
+                                      QString::fromUtf8(e.what()))
+                           : QStringLiteral("Порт COM%1 занят другим приложением или "
+                                            "недоступен: %2")
+                                 .arg(choice.portNum)
+                                 .arg(QString::fromStdString(
+                                     qvoksb::openFailureReason(e.systemError())));
+        link_.reset();
         return false;
     }
     ++heldLines;
@@ -98,9 +112,11 @@ bool BoardLine::open(int portNum, bool dtr, bool rts, QString *problem)
 void BoardLine::close()
 {
     abort();
-    if (!port_.Active())
+    if (!link_)
         return;
-    port_.Close();
+    link_->close();
+    link_.reset();
+    ready_ = false;
     --heldLines;
     emit released();
 }
@@ -110,13 +126,14 @@ void BoardLine::startScan(const exchange::ScanOptions &options)
     entries_.clear();
     result_.reset();
     scan_ = std::make_unique<exchange::Scan>(options, line_);
-    if (!port_.Active()) {
-        scan_.reset();
-        QMetaObject::invokeMethod(this, &BoardLine::finished, Qt::QueuedConnection);
+    if (!isOpen() || portLost_) {
+        scan_->lineError("порт недоступен", true);
+        QMetaObject::invokeMethod(this, &BoardLine::end, Qt::QueuedConnection);
         return;
     }
     timer_->setSingleShot(true);
-    pollScan();
+    if (ready_)
+        pollScan();
 }
 
 void BoardLine::startExchange(exchange::Options options)
@@ -125,13 +142,14 @@ void BoardLine::startExchange(exchange::Options options)
     result_.reset();
     options.stepTimeout = StepTimeout;
     engine_ = std::make_unique<exchange::Engine>(options, line_);
-    if (!port_.Active() || portLost_) {
+    if (!isOpen() || portLost_) {
         engine_->lineError("порт недоступен", true);
-        end();
+        QMetaObject::invokeMethod(this, &BoardLine::end, Qt::QueuedConnection);
         return;
     }
     timer_->setSingleShot(false);
-    timer_->start(int(exchange::TickInterval.count()));
+    if (ready_)
+        timer_->start(int(exchange::TickInterval.count()));
 }
 
 void BoardLine::abort()
@@ -144,28 +162,35 @@ void BoardLine::abort()
         end();
 }
 
-void BoardLine::received(const uint8_t *data, size_t count)
+void BoardLine::ready()
+{
+    ready_ = true;
+    if (engine_)
+        timer_->start(int(exchange::TickInterval.count()));
+    else if (scan_)
+        pollScan();
+}
+
+void BoardLine::received(std::span<const uint8_t> bytes)
 {
     const auto now = exchange::Clock::now();
     if (engine_)
-        engine_->received({data, count}, now);
+        engine_->received(bytes, now);
     if (scan_) {
-        scan_->received({data, count}, now);
+        scan_->received(bytes, now);
         pollScan();
     }
 }
 
-void BoardLine::lineError(uint32_t flags)
+void BoardLine::fault(const qvoksb::LinkFault &f)
 {
-    const char *message = qvoksb::lineErrorMessage(flags);
-    const bool lost = (flags & qvoksb::CE_IOE) != 0;
-    portLost_ = portLost_ || lost;
+    portLost_ = portLost_ || f.lost;
     if (engine_) {
-        engine_->lineError(message ? message : "", lost);
+        engine_->lineError(f.message, f.lost);
         if (engine_->finished())
             end();
     } else if (scan_) {
-        scan_->lineError(message ? message : "", lost);
+        scan_->lineError(f.message, f.lost);
         if (scan_->finished())
             end();
     }
@@ -194,6 +219,8 @@ void BoardLine::pollScan()
 
 void BoardLine::end()
 {
+    if (!running())
+        return;
     timer_->stop();
     if (engine_) {
         result_ = engine_->result();

@@ -1,10 +1,12 @@
 #pragma once
 // The line to the units of a switchboard, as the window "Блоки на линии" uses it: it keeps the
-// port open for a whole batch and runs one scan or one exchange of the core at a time on it, the
+// port, or the connection to a gateway on the network, open for a whole batch and runs one scan or one exchange of the core at a time on it, the
 // exchange on the configurator's 300 ms ticks, the scan whenever bytes come or its time-out is
 // due. While a batch holds the line, the main window's exchanges wait for it.
 #include "core/exchange/exchange_engine.h"
 #include "core/exchange/scan.h"
+#include "core/link/link.h"
+#include "core/link/net_link.h"
 #include "core/link/serial_port.h"
 
 #include <QObject>
@@ -27,13 +29,22 @@ public:
     explicit BoardLine(QObject *parent = nullptr);
     ~BoardLine() override;
 
-    // Opens the port with these settings and holds the line; false with the reason in words.
-    bool open(int portNum, bool dtr, bool rts, QString *problem);
-    // Closes the port and lets the main window's exchanges go on.
+    // The way to the units, as the main window has it chosen.
+    struct Choice {
+        int portNum = 1;
+        bool dtr = false;
+        bool rts = false;
+        std::optional<qvoksb::Gateway> gateway; // instead of the port, when set
+    };
+    // Opens the link and holds the line; false with the reason in words. A gateway's connection
+    // is made meanwhile: what is started before it stands waits for it.
+    bool open(const Choice &choice, QString *problem);
+    // Closes the link and lets the main window's exchanges go on.
     void close();
-    bool isOpen() const { return port_.Active(); }
+    bool isOpen() const { return link_ && link_->active(); }
     bool portLost() const { return portLost_; }
-    int portNum() const { return port_.PortNum; }
+    // "COM3", or the gateway's host:port.
+    std::string linkName() const { return link_ ? link_->name() : std::string(); }
 
     // One at a time; finished() when it has ended.
     void startScan(const qvoksb::exchange::ScanOptions &options);
@@ -61,26 +72,29 @@ private:
         QPointer<QObject> owner;
         bool post(std::function<void()> task) override;
     };
-    class PortLine : public qvoksb::exchange::Line
+    class LinkLine : public qvoksb::exchange::Line
     {
     public:
-        explicit PortLine(qvoksb::SerialPort &port) : port_(port) {}
-        void discardInput() override { port_.PurgeRead(); }
+        explicit LinkLine(BoardLine &owner) : owner_(owner) {}
+        void discardInput() override;
         bool send(std::span<const uint8_t> frame) override;
 
     private:
-        qvoksb::SerialPort &port_;
+        BoardLine &owner_;
     };
 
-    void received(const uint8_t *data, size_t count);
-    void lineError(uint32_t flags);
+    void received(std::span<const uint8_t> bytes);
+    void fault(const qvoksb::LinkFault &fault);
+    void ready();
     void tick();
     void pollScan();
     void end();
 
     QtHandOff handOff_; // before the port: its threads stop before the hand-off goes
     qvoksb::SerialPort port_;
-    PortLine line_{port_};
+    std::unique_ptr<qvoksb::Link> link_;
+    bool ready_ = false; // the link has opened
+    LinkLine line_{*this};
     QTimer *timer_;
     std::unique_ptr<qvoksb::exchange::Engine> engine_;
     std::unique_ptr<qvoksb::exchange::Scan> scan_;

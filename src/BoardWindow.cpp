@@ -25,6 +25,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -139,6 +140,14 @@ BoardWindow::BoardWindow(TFKsb *main)
     AddressEdit = new QLineEdit(QStringLiteral("1-F7"), this);
     AddressEdit->setObjectName(QStringLiteral("AddressEdit"));
     AddressEdit->setToolTip(QStringLiteral("адреса в шестнадцатеричном виде: 1-F7, 1,5,2A"));
+    TimeoutSpin = new QSpinBox(this);
+    TimeoutSpin->setObjectName(QStringLiteral("TimeoutSpin"));
+    TimeoutSpin->setRange(20, 10000);
+    TimeoutSpin->setSingleStep(50);
+    TimeoutSpin->setSuffix(QStringLiteral(" мс"));
+    TimeoutSpin->setValue(int(exchange::ScanTimeout.count()));
+    TimeoutSpin->setToolTip(QStringLiteral("сколько ждать ответа каждого адреса при опросе; "
+                                           "медленным шлюзам нужно больше"));
     FolderEdit = new QLineEdit(this);
     FolderEdit->setObjectName(QStringLiteral("FolderEdit"));
     FolderButton = new QPushButton(QStringLiteral("Выбрать ..."), this);
@@ -155,7 +164,11 @@ BoardWindow::BoardWindow(TFKsb *main)
 
     auto *form = new QGridLayout;
     form->addWidget(label(QStringLiteral("Адреса:")), 0, 0);
-    form->addWidget(AddressEdit, 0, 1);
+    auto *addressRow = new QHBoxLayout;
+    addressRow->addWidget(AddressEdit, 1);
+    addressRow->addWidget(label(QStringLiteral("ожидание ответа:")));
+    addressRow->addWidget(TimeoutSpin);
+    form->addLayout(addressRow, 0, 1);
     form->addWidget(label(QStringLiteral("Папка выданных файлов:")), 1, 0);
     form->addWidget(FolderEdit, 1, 1);
     form->addWidget(FolderButton, 1, 2);
@@ -263,6 +276,8 @@ void BoardWindow::restore()
         PatternEdit->setText(v);
     if (const QString v = storedValue(Section, "Addresses"); !v.isEmpty())
         AddressEdit->setText(v);
+    if (const int ms = storedValue(Section, "ScanTimeoutMs").toInt(); ms > 0)
+        TimeoutSpin->setValue(ms);
     // The units of the last scan, until the next one: their files and feeders stay with them.
     const qvoksb::AddressList kept =
         qvoksb::parseAddressList(storedValue(Section, "Units").toStdString(), 16);
@@ -369,6 +384,7 @@ void BoardWindow::setButtons()
     const bool idle = action_ == Action::None;
     const size_t chosen = selectedAddresses().size();
     for (QWidget *w : {static_cast<QWidget *>(ScanButton), static_cast<QWidget *>(AddressEdit),
+                       static_cast<QWidget *>(TimeoutSpin),
                        static_cast<QWidget *>(FolderEdit), static_cast<QWidget *>(FolderButton),
                        static_cast<QWidget *>(PatternEdit), static_cast<QWidget *>(ReportButton)})
         w->setEnabled(idle);
@@ -485,7 +501,13 @@ std::optional<std::vector<BoardWindow::Job>> BoardWindow::plan(Action action)
 bool BoardWindow::startBatch(Action action, std::vector<Job> jobs)
 {
     QString problem;
-    if (!line_.open(main_->FComPort, main_->FDtrOn != 0, main_->FRtsOn != 0, &problem)) {
+    BoardLine::Choice choice;
+    choice.portNum = main_->FComPort;
+    choice.dtr = main_->FDtrOn != 0;
+    choice.rts = main_->FRtsOn != 0;
+    if (main_->gatewayChosen())
+        choice.gateway = main_->FGateway;
+    if (!line_.open(choice, &problem)) {
         Messages::Error(this, problem);
         return false;
     }
@@ -518,6 +540,8 @@ void BoardWindow::scan()
     StatusLabel->setText(QStringLiteral("Опрос линии ..."));
     exchange::ScanOptions options;
     options.addresses = list.addresses;
+    options.timeout = exchange::Milliseconds(TimeoutSpin->value());
+    storeValue(Section, "ScanTimeoutMs", QString::number(TimeoutSpin->value()));
     line_.startScan(options);
 }
 
@@ -616,7 +640,7 @@ void BoardWindow::unitDone()
     if (r.lastTrip)
         u->trip = tripText(*r.lastTrip);
     ++(ok ? unitsDone_ : unitsFailed_);
-    recordUnitExchange(line_.portNum(), r, coreFileName(job.file),
+    recordUnitExchange(line_.linkName(), r, coreFileName(job.file),
                        job.set ? &*job.set : nullptr, this);
     Progress->setValue(int(next_) * stepsPerUnit());
     showRows();
@@ -781,7 +805,7 @@ void BoardWindow::showReport()
         return;
     BoardReport report;
     report.rows = reportRows();
-    report.port = QStringLiteral("COM%1").arg(main_->FComPort).toStdString();
+    report.port = main_->currentLinkName();
     report.folder = FolderEdit->text().toStdString();
     report.time = now().toStdString();
     showBoardReport(report, PdfDialog, CsvDialog, this);

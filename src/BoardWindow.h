@@ -28,6 +28,7 @@ class QLabel;
 class QLineEdit;
 class QProgressBar;
 class QPushButton;
+class QSpinBox;
 class QTableWidget;
 class TFKsb;
 
@@ -43,6 +44,7 @@ public:
     enum class Action { None, Scan, Read, Compare, Write };
 
     QLineEdit *AddressEdit; // the addresses a scan asks, as ksb7ctl takes them: "1-F7"
+    QSpinBox *TimeoutSpin;  // how long a scan waits for each address, ms
     QLineEdit *FolderEdit;  // the folder of issued files
     QPushButton *FolderButton;
     QLineEdit *PatternEdit; // a unit's file in that folder, %a the address

@@ -133,13 +133,13 @@ void recordExchange(const TFrs232 &done, const qvoksb::SettingsSet &current,
     appendRecord(r, owner);
 }
 
-void recordUnitExchange(int portNum, const exchange::Result &result, const std::string &file,
+void recordUnitExchange(const std::string &link, const exchange::Result &result, const std::string &file,
                         const qvoksb::SettingsSet *fileSet, QWidget *owner)
 {
     journal::Record r;
     r.time = journal::timeNow();
     r.program = "qvoksb";
-    r.port = "COM" + std::to_string(portNum);
+    r.port = link;
     r.address = result.address;
     r.kind = result.kind == exchange::Kind::Write     ? "write"
              : result.kind == exchange::Kind::Compare ? "compare"

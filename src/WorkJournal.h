@@ -18,9 +18,9 @@ class TFrs232;
 void recordExchange(const TFrs232 &done, const qvoksb::SettingsSet &current,
                     const qvoksb::SettingsOrigin &origin, QWidget *owner);
 // Appends the record of one unit's exchange in a batch of the window of the units on a line, on
-// port COM`portNum`: `file` is the file a write or compare took its settings from (`fileSet`, as
+// the link named `link` ("COM3", a gateway's host:port): `file` is the file a write or compare took its settings from (`fileSet`, as
 // the unit was to hold them) or the file a read was saved to.
-void recordUnitExchange(int portNum, const qvoksb::exchange::Result &result,
+void recordUnitExchange(const std::string &link, const qvoksb::exchange::Result &result,
                         const std::string &file, const qvoksb::SettingsSet *fileSet,
                         QWidget *owner);
 // Waits until every record handed over is in the file (before the journal is read back).

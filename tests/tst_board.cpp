@@ -5,6 +5,7 @@
 #include "BoardReport.h"
 #include "BoardWindow.h"
 #include "ReportForm.h"
+#include "gateway.h"
 #include "simulated_unit.h"
 #include "testsupport.h"
 
@@ -321,6 +322,35 @@ private slots:
         }
         QCOMPARE(framesReceived(), size_t(0));
         QCOMPARE(QDir(issued()).entryList(QDir::Files).size(), 0);
+    }
+
+    // Through a Modbus TCP gateway in front of the line, as the main window has it chosen: the
+    // scan finds the same three units and a compare runs, its records naming the gateway.
+    void throughAGateway()
+    {
+        ksb7sim::TcpGateway gateway(ksb7sim::TcpGateway::Mode::ModbusTcp,
+                                    [this] { return unit(0).devicePath(); });
+        std::string error;
+        QVERIFY2(gateway.start(0, &error), error.c_str());
+        main_->FGateway = qvoksb::Gateway{"127.0.0.1", gateway.port(), qvoksb::GatewayMode::ModbusTcp};
+        main_->showGatewayItem();
+        main_->GatewayItemClick();
+        QVERIFY(main_->gatewayChosen());
+        // The gateway waits 1.5 s for the line before it gives a request up, and takes one at a
+        // time: the scan must wait longer.
+        board_->AddressEdit->setText(QStringLiteral("1-2,5,2A"));
+        board_->TimeoutSpin->setValue(1700);
+        run(board_->ScanButton);
+        QCOMPARE(column(BoardWindow::AddressColumn),
+                 QStringList({QStringLiteral("01"), QStringLiteral("05"), QStringLiteral("2A")}));
+        board_->FolderEdit->setText(issued());
+        board_->Table->selectRow(1);
+        run(board_->ReadButton);
+        QCOMPARE(cell(1, BoardWindow::OutcomeColumn), QStringLiteral("прочитан в файл"));
+        waitForJournal();
+        const auto journal = qvoksb::journal::read(qvoksb::journal::journalPath());
+        QCOMPARE(journal.records.size(), size_t(1));
+        QCOMPARE(journal.records[0].port, gateway.name());
     }
 
     // While a batch holds the line, the main window's read waits for it and then runs.
