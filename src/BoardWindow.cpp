@@ -264,7 +264,12 @@ BoardWindow::BoardWindow(TFKsb *main)
     resize(1280, 560);
 }
 
-BoardWindow::~BoardWindow() = default;
+BoardWindow::~BoardWindow()
+{
+    // The main window closing ends a batch at once; its end reaches no half-destroyed window.
+    line_.disconnect(this);
+    line_.close();
+}
 
 // --- what is kept --------------------------------------------------------------------------------
 
