@@ -224,9 +224,28 @@ private slots:
         const std::string csv = qvoksb::board::csvText(rows);
         QVERIFY(csv.find("\"2A\"") != std::string::npos);
         QVERIFY(csv.find(rows[1].digest) != std::string::npos);
+
+        // "Отчёт по щиту ...": the preview saves the same record as CSV and as PDF.
+        const QString csvPath = home_->filePath(QStringLiteral("board.csv"));
+        const QString pdfPath = home_->filePath(QStringLiteral("board.pdf"));
+        QTimer::singleShot(0, this, [&] {
+            QWidget *preview = QApplication::activeModalWidget();
+            QVERIFY(preview);
+            for (const auto &[name, path] : {std::pair{"SaveCsv", csvPath}, {"SavePdf", pdfPath}}) {
+                FileDialog::executeHook = [path = path](FileDialog &d) {
+                    d.FileName = path;
+                    return true;
+                };
+                preview->findChild<QAction *>(QLatin1String(name))->trigger();
+            }
+            FileDialog::executeHook = nullptr;
+            preview->close();
+        });
+        board_->ReportButton->click();
+        QCOMPARE(slurp(csvPath.toStdString()), QByteArray::fromStdString(csv));
+        QVERIFY(slurp(pdfPath.toStdString()).startsWith("%PDF"));
         BoardReport report{rows, "COM3", issued().toStdString(), "09.12.2026 12:00"};
         const QByteArray pdf = boardReportPdf(report);
-        QVERIFY(pdf.startsWith("%PDF"));
         if (const QByteArray dir = qgetenv("QVOKSB_SHOT_DIR"); !dir.isEmpty()) {
             QFile out(QString::fromLocal8Bit(dir) + QStringLiteral("/board-report.pdf"));
             QVERIFY(out.open(QIODevice::WriteOnly));

@@ -57,7 +57,7 @@ report::Table table(const std::vector<Row> &rows)
 {
     report::Table t;
     t.header.assign(Header.begin(), Header.end());
-    t.widths = {9, 14, 16, 18, 25, 14, 13};
+    t.widths = {8, 15, 19, 15, 24, 13, 13};
     t.centred = {true, false, false, false, false, false, true};
     for (const Row &r : rows) {
         report::Row cells;
