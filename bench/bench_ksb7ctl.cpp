@@ -3,7 +3,8 @@
 //    the ticks alone take (two ticks a step);
 //  - the same with `--pace reply`, next to the time the frames and the silences between them
 //    take on a 9600 bit/s line (a pseudo-terminal itself has no bit rate);
-//  - a switchboard: `write --verify` into three units on one line with one command;
+//  - a switchboard: `write --verify` into three units on one line with one command, and a scan
+//    of every address 1-F7 with the default time-out, next to its bound of 40 s;
 //  - the peak resident memory of the ksb7ctl process.
 //
 // bench_ksb7ctl [--repeat N]
@@ -160,6 +161,7 @@ int main(int argc, char **argv)
            3 * wireMs(true, true, false), "9600 bit/s wire");
     report("3 units write --verify (ticks)", many({"--address", "1-3", "write", file, "--verify"}),
            3 * tickWriteVerify, "ticks");
+    report("scan 1-F7, 3 units", many({"scan"}), 40000, "bound");
     units.clear();
     std::system((std::string("rm -rf ") + dir).c_str());
     return 0;
