@@ -80,4 +80,3 @@ inline HandUnit distinctUnit()
               {518, 0x0A},   {529, 0x1409}, {530, 0x1967}, {531, 0x4995}};
     return u;
 }
-

@@ -275,8 +275,6 @@ void Engine::received(std::span<const uint8_t> bytes, TimePoint now)
     if (bytes.empty())
         return;
     lastByteAt_ = now;
-    if (held_.empty())
-        heldSince_ = now;
     // One reply's worth and a good deal more; a flood of noise beyond it is dropped, and what is
     // held then fails its check.
     constexpr size_t capacity = 4096;
@@ -303,7 +301,6 @@ void Engine::watchEcho(TimePoint now)
         line_.logDiscarded(std::span(&*echo, request_.size()), "эхо адаптера");
     echoNamed_ = true;
     held_.erase(echo, echo + std::ptrdiff_t(request_.size()));
-    heldSince_ = now;
     // A command that may have been taken for its own echo is never sent again.
     if (options_.kind == Kind::Command)
         answeredSinceSend_ = true;
@@ -614,9 +611,9 @@ void Engine::accept(std::span<const uint8_t> frame, TimePoint now)
         }
     }
     // How long the unit took, counted from the first copy: never less than it really took.
-    const Milliseconds took = std::clamp(
-        std::chrono::duration_cast<Milliseconds>(lastByteAt_ - firstSentAt_), Milliseconds(0),
-        LongestQuietWait);
+    const Milliseconds took =
+        std::clamp(std::chrono::duration_cast<Milliseconds>(lastByteAt_ - firstSentAt_),
+                   Milliseconds(0), LongestQuietWait);
     slowest_ = std::max(slowest_, took);
     // Answers to the extra copies of a slow step, or whatever disturbed this one, may still be
     // on their way: the next request waits until the line has been quiet.
@@ -822,8 +819,7 @@ void Engine::tickSingle(TimePoint now)
     // it is never sent again, and without an answer only after CommandResendAfter.
     const bool due =
         copies_ == 0 ||
-        (command ? !answeredSinceSend_ && held_.empty() &&
-                       now - lastSentAt_ >= CommandResendAfter
+        (command ? !answeredSinceSend_ && held_.empty() && now - lastSentAt_ >= CommandResendAfter
                  : answeredSinceSend_ || now - lastSentAt_ >= TickInterval - timerSlack);
     if (due)
         sendStep(now);

@@ -271,7 +271,6 @@ private:
     int stepsDone_ = 0;
 
     std::vector<uint8_t> held_; // received since the last discard
-    TimePoint heldSince_{};     // when the first of them came
     TimePoint lastByteAt_{};    // when the last byte of all came
     size_t heldAtLastTick_ = 0;
     std::vector<uint8_t> request_;              // the outstanding request, empty when none
@@ -285,10 +284,10 @@ private:
     TimePoint echoUntil_{};
     bool echoWatched_ = false;
     bool echoNamed_ = false;
-    bool settling_ = false;            // the quiet wait before the next request
-    bool disturbed_ = false;           // bytes were thrown away during this step
-    Milliseconds slowest_{0};          // the slowest answer of this exchange
-    int resendTicks_ = 1;              // ticks without an answer before a copy goes again
+    bool settling_ = false;   // the quiet wait before the next request
+    bool disturbed_ = false;  // bytes were thrown away during this step
+    Milliseconds slowest_{0}; // the slowest answer of this exchange
+    int resendTicks_ = 1;     // ticks without an answer before a copy goes again
     int requestsSinceReply_ = 0;
     unsigned decoded_ = 0; // bit n: read step n decoded
     SettingsSet readSet_;
