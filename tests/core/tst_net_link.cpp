@@ -354,6 +354,13 @@ TEST(NetLinkModbusTcp, OnlyAnAnswerToTheOutstandingRequestReachesTheEngine)
     EXPECT_EQ(c.traffic[3], LinkTraffic::Dropped);
     EXPECT_TRUE(contains(c.meanings[3], "транзакция 1")) << c.meanings[3];
     EXPECT_EQ(c.traffic[4], LinkTraffic::Received);
+    // The gateway's word that the unit did not answer is no answer of the unit.
+    c.received.clear();
+    gateway.write(hex("00 02 00 00 00 03 01 84 0B"));
+    ASSERT_TRUE(c.gui.runUntil([&] { return c.traffic.size() == 6; }));
+    EXPECT_EQ(c.traffic[5], LinkTraffic::Dropped);
+    EXPECT_TRUE(contains(c.meanings[5], "блок не ответил")) << c.meanings[5];
+    EXPECT_TRUE(c.received.empty());
     // The second copy's answer, late, still answers that request, as on a serial line; once
     // another request went, neither copy's answer counts any more.
     c.received.clear();

@@ -747,6 +747,17 @@ TEST_F(Ksb7ctlGatewayTest, AGatewayClosingMidReplyEndsTheExchangeAndSparesTheNex
     }
 }
 
+// A converting gateway speaks for a silent unit with exception 11 after its own time-out: that
+// is no answer, as on the serial line, never the unit refusing.
+TEST_F(Ksb7ctlGatewayTest, AConvertingGatewaysWordForASilentUnitIsNoAnswer)
+{
+    startUnits({1});
+    startGateway(gatewayCases[1]);
+    const Outcome run = ksb7ctl({"--address", "2", "--timeout", "2", "status"});
+    EXPECT_EQ(run.code, 2) << run.err;
+    EXPECT_NE(run.err.find("адрес 02: нет ответа"), std::string::npos) << run.err;
+}
+
 TEST_F(Ksb7ctlGatewayTest, ConnectionFailuresAndBadAddressesAreToldAndNothingIsSent)
 {
     LoopbackListener watch;

@@ -252,8 +252,11 @@ void TcpGateway::serve(int client)
         if (fds[2].revents)
             break;
         if (onLine && Clock::now() - sentAt >= std::chrono::milliseconds(lineTimeoutMs)) {
-            print(timeStamp() + " gw no answer on the line to transaction " +
-                  std::to_string(waiting.front().transaction) + ", none sent");
+            // As converting gateways do: exception 11, the target device failed to respond.
+            const Pending &asked = waiting.front();
+            const uint8_t failed[] = {asked.unit, uint8_t(asked.rtu[1] | modbus::ExceptionBit),
+                                      uint8_t(modbus::ExceptionCode::GatewayTargetFailed)};
+            answer(failed, sizeof failed);
             waiting.pop_front();
             onLine = false;
             toLine();

@@ -5,7 +5,8 @@
 //  - Modbus TCP (the converting mode): each MBAP request becomes an RTU frame for the unit whose
 //    address is the unit id; the unit's reply goes back behind the request's header, without
 //    its CRC. One request is on the line at a time; the others wait their turn, and a request
-//    the line does not answer within lineTimeoutMs gets no reply.
+//    the line does not answer within lineTimeoutMs gets exception 11 (the target device failed
+//    to respond).
 // The gateway opens the unit's terminal as a client would, once per TCP connection, and serves
 // one connection at a time. When the line goes away (the unit's port vanishing), the gateway
 // passes on what it had of the reply and closes the connection.

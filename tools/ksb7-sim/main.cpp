@@ -59,7 +59,8 @@ Options:
                       (the configurator's "Сетевой шлюз", ksb7ctl --port tcp://127.0.0.1:PORT)
   --modbus-tcp PORT   also answer through a simulated converting gateway: Modbus TCP on
                       127.0.0.1:PORT, the MBAP unit id addressing the unit; one request on
-                      the line at a time, none answered after 1500 ms of silence
+                      the line at a time; after 1500 ms of silence the unit's part is
+                      played by exception 11 (target device failed to respond)
                       (ksb7ctl --port modbus-tcp://127.0.0.1:PORT)
                       PORT 0 takes a free port; the line "ksb7-sim: gateway URL" names it
   --quiet             no traffic print

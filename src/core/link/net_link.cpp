@@ -4,6 +4,7 @@
 #include "core/link/net_link.h"
 
 #include "core/link/net_link_session.h"
+#include "core/modbus/modbus_rtu.h"
 
 #include <algorithm>
 #include <cctype>
@@ -302,6 +303,17 @@ void NetLink::receivedEvent(std::vector<uint8_t> bytes, uint64_t generation)
             traffic(LinkTraffic::Dropped, item.wire,
                     header + ": ответ не на последний запрос (транзакция " +
                         std::to_string(transaction_) + "), отброшен");
+            continue;
+        }
+        // A converting gateway answers for a unit that said nothing with exception 10 or 11: to
+        // the exchange that is silence, as it would be on the serial line, never a refusal.
+        if (item.rtu.size() == modbus::ExceptionReplyBytes &&
+            (item.rtu[1] & modbus::ExceptionBit) &&
+            (item.rtu[2] == uint8_t(modbus::ExceptionCode::GatewayPathUnavailable) ||
+             item.rtu[2] == uint8_t(modbus::ExceptionCode::GatewayTargetFailed))) {
+            traffic(LinkTraffic::Dropped, item.wire,
+                    header + ": шлюз сообщает, что блок не ответил (исключение " +
+                        std::to_string(item.rtu[2]) + "), это не ответ блока");
             continue;
         }
         awaiting_ = false;

@@ -9,7 +9,9 @@
 //    request's (a late answer to a request the engine has moved on from). A request the engine
 //    sends again unchanged before it was answered is the same question: the transactions of all
 //    its copies stay outstanding until another request goes, since a converting gateway queues
-//    the copies and answers each in turn, as a slow unit on a serial line would.
+//    the copies and answers each in turn, as a slow unit on a serial line would. The gateway's
+//    own exceptions 10 and 11 (no path, the unit did not answer) are dropped too: the engine
+//    meets a silent unit as on the serial line, not a refusal.
 //
 // Threads: open() starts one network thread, which resolves the name, connects (non-blocking,
 // within connectTimeoutMs), then sends what is queued and reads what arrives. Its events reach
