@@ -3,6 +3,7 @@
 // user's "Прервать обмен" at every moment. How each kind of exchange treats late, repeated,
 // foreign and spoilt replies is the exchange engine's test, on a clock of its own.
 #include "exchange_harness.h"
+#include "core/link/line_errors.h"
 
 #include <QFile>
 #include <QTest>
@@ -180,6 +181,27 @@ private slots:
         QVERIFY(last.text.contains(QStringLiteral("Запрос к регистрам 269–272")));
         QVERIFY(last.red);
         QVERIFY(!write.showed(QStringLiteral("Чтение уставок МТЗ ...")));
+    }
+
+    void aLineErrorInTheClosingPauseOpensNoSecondPause()
+    {
+        // A framing error a second into the pause after a command's success: the main window
+        // is back when the one pause is over and the port closed (300 ms), not a pause later.
+        qint64 outcomeAt = -1;
+        ExchangeLog log([&](TFrs232 &x, const Look &l) {
+            if (l.text != QStringLiteral("Команда успешно выполнена!"))
+                return false;
+            if (outcomeAt < 0)
+                outcomeAt = l.ms;
+            if (l.ms - outcomeAt < 1000)
+                return false;
+            x.VaComm1Error(qvoksb::CE_FRAME);
+            return true;
+        });
+        w().Button1->click();
+        const qint64 back = log.elapsed() - outcomeAt;
+        QVERIFY(log.actionDone());
+        QVERIFY2(back >= 1500 && back < 1500 + 300 + 400, qPrintable(QString::number(back)));
     }
 
     void aReadThatStopsHalfWayChangesNoControl()
