@@ -29,6 +29,8 @@ public:
     }
     ~LoopbackListener()
     {
+        for (int fd : fillers_)
+            ::close(fd);
         dropClient();
         if (listener_ >= 0)
             ::close(listener_);
@@ -40,6 +42,21 @@ public:
         ::close(listener_);
         listener_ = -1;
         return port_;
+    }
+
+    // Fills the queue of connections never accepted, so that the next one goes unanswered, as a
+    // host that cannot be reached leaves it.
+    void fillQueue(int connections = 4)
+    {
+        for (int i = 0; i < connections; ++i) {
+            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            a.sin_port = htons(uint16_t(port_));
+            ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+            fillers_.push_back(fd);
+        }
     }
 
     bool accept(int timeoutMs = 5000)
@@ -90,4 +107,5 @@ private:
     int listener_ = -1;
     int client_ = -1;
     int port_ = 0;
+    std::vector<int> fillers_;
 };

@@ -260,16 +260,7 @@ TEST(NetLinkFaults, ConnectionFailuresAreToldApartInWords)
         // A listener whose queue of connections is full drops the next one unanswered, as an
         // unreachable host does.
         LoopbackListener full(0);
-        std::vector<int> fillers;
-        for (int i = 0; i < 4; ++i) {
-            const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            a.sin_port = htons(uint16_t(full.port()));
-            ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-            fillers.push_back(fd);
-        }
+        full.fillQueue();
         Client c(full.port(), GatewayMode::RtuOverTcp);
         c.link.connectTimeoutMs = 400;
         const auto started = std::chrono::steady_clock::now();
@@ -279,8 +270,6 @@ TEST(NetLinkFaults, ConnectionFailuresAreToldApartInWords)
                                 .count();
         EXPECT_TRUE(contains(c.fault(), "не ответил на соединение за 400 мс")) << c.fault();
         EXPECT_GE(tookMs, 350);
-        for (int fd : fillers)
-            ::close(fd);
     }
 }
 

@@ -793,22 +793,11 @@ TEST_F(Ksb7ctlGatewayTest, ConnectionFailuresAndBadAddressesAreToldAndNothingIsS
     // A listener whose queue of connections is full leaves the connection unanswered, as an
     // unreachable host does; the time-out is the step's.
     LoopbackListener full(0);
-    std::vector<int> fillers;
-    for (int i = 0; i < 4; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(uint16_t(full.port()));
-        ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
-        fillers.push_back(fd);
-    }
+    full.fillQueue();
     port_ = "tcp://127.0.0.1:" + std::to_string(full.port());
     run = ksb7ctl({"--timeout", "0.5", "status"});
     EXPECT_EQ(run.code, 2);
     EXPECT_NE(run.err.find("не ответил на соединение за 500 мс"), std::string::npos) << run.err;
-    for (int fd : fillers)
-        ::close(fd);
 }
 
 // RTU over TCP against a gateway that is not ours: socat passing a TCP port to the unit's

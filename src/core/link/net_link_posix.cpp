@@ -150,12 +150,17 @@ SocketEvent waitForSocket(NetLink::Session &s, bool wantWrite)
     }
 }
 
-long receiveSome(NetLink::Session &s, uint8_t *buffer, size_t size, int &error)
+namespace
+{
+// One recv or send, again when a signal broke in: its count, -1 when it would block, -2 on a
+// fault (with the error).
+template <typename Call>
+long retried(Call call, int &error)
 {
     for (;;) {
-        const ssize_t got = ::recv(s.socket, buffer, size, 0);
-        if (got >= 0)
-            return long(got);
+        const ssize_t done = call();
+        if (done >= 0)
+            return long(done);
         if (errno == EINTR)
             continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK)
@@ -164,20 +169,16 @@ long receiveSome(NetLink::Session &s, uint8_t *buffer, size_t size, int &error)
         return -2;
     }
 }
+} // namespace
+
+long receiveSome(NetLink::Session &s, uint8_t *buffer, size_t size, int &error)
+{
+    return retried([&] { return ::recv(s.socket, buffer, size, 0); }, error);
+}
 
 long sendSome(NetLink::Session &s, const uint8_t *bytes, size_t size, int &error)
 {
-    for (;;) {
-        const ssize_t sent = ::send(s.socket, bytes, size, MSG_NOSIGNAL);
-        if (sent >= 0)
-            return long(sent);
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK)
-            return -1;
-        error = errno;
-        return -2;
-    }
+    return retried([&] { return ::send(s.socket, bytes, size, MSG_NOSIGNAL); }, error);
 }
 
 void wakeNetThread(NetLink::Session &s)
