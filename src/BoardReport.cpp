@@ -6,9 +6,8 @@
 #include "core/files/profile_file.h"
 
 #include <QAction>
-#include <QBuffer>
+#include <QPagedPaintDevice>
 #include <QPainter>
-#include <QPdfWriter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QToolBar>
@@ -63,17 +62,8 @@ int paintBoardReport(QPagedPaintDevice &device, const BoardReport &report)
 
 QByteArray boardReportPdf(const BoardReport &report)
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    {
-        QPdfWriter pdf(&buffer);
-        pdf.setTitle(QString::fromUtf8(board::ReportTitle));
-        pdf.setCreator(QStringLiteral("qvoksb"));
-        setUpReportPage(pdf);
-        paintBoardReport(pdf, report);
-    }
-    return bytes;
+    return reportPdfBytes(QString::fromUtf8(board::ReportTitle),
+                          [&report](QPagedPaintDevice &pdf) { paintBoardReport(pdf, report); });
 }
 
 void showBoardReport(const BoardReport &report, FileDialog &pdfDialog, FileDialog &csvDialog,

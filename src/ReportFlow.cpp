@@ -1,9 +1,11 @@
 #include "ReportFlow.h"
 
+#include <QBuffer>
 #include <QFontMetricsF>
 #include <QPageLayout>
 #include <QPagedPaintDevice>
 #include <QPainter>
+#include <QPdfWriter>
 #include <QTextLayout>
 
 namespace report = qvoksb::report;
@@ -330,4 +332,20 @@ void setUpReportPage(QPagedPaintDevice &device)
 {
     device.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
                                      QMarginsF(20, 12, 12, 10), QPageLayout::Millimeter));
+}
+
+QByteArray reportPdfBytes(const QString &title, const std::function<void(QPagedPaintDevice &)> &paint)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    {
+        // The writer finishes the file when it goes out of scope.
+        QPdfWriter pdf(&buffer);
+        pdf.setTitle(title);
+        pdf.setCreator(QStringLiteral("qvoksb"));
+        setUpReportPage(pdf);
+        paint(pdf);
+    }
+    return bytes;
 }

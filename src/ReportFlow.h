@@ -5,6 +5,7 @@
 // sign, and "Стр. N из M" at the foot of every page. It knows nothing of what the blocks say.
 #include "core/settings/settings_report.h"
 
+#include <QByteArray>
 #include <QFont>
 #include <QString>
 
@@ -64,3 +65,6 @@ private:
 
 // A4 portrait with the report's margins.
 void setUpReportPage(QPagedPaintDevice &device);
+// A report as the bytes of a PDF file titled `title`: `paint` draws it on the A4 pages that
+// setUpReportPage sets up.
+QByteArray reportPdfBytes(const QString &title, const std::function<void(QPagedPaintDevice &)> &paint);

@@ -6,9 +6,8 @@
 #include "ReportFlow.h"
 #include "core/files/profile_file.h"
 
-#include <QBuffer>
+#include <QPagedPaintDevice>
 #include <QPainter>
-#include <QPdfWriter>
 
 using qvoksb::SettingsSet;
 namespace report = qvoksb::report;
@@ -86,17 +85,8 @@ int paintReport(QPagedPaintDevice &device, const SettingsReport &report)
 
 QByteArray reportPdf(const SettingsReport &report)
 {
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    {
-        QPdfWriter pdf(&buffer);
-        pdf.setTitle(QString::fromUtf8(report::Title));
-        pdf.setCreator(QStringLiteral("qvoksb"));
-        setUpReportPage(pdf);
-        paintReport(pdf, report);
-    }
-    return bytes;
+    return reportPdfBytes(QString::fromUtf8(report::Title),
+                          [&report](QPagedPaintDevice &pdf) { paintReport(pdf, report); });
 }
 
 bool saveReportPdf(const QString &path, const SettingsReport &report, QString *error)
